@@ -1,0 +1,105 @@
+# Shared set-up of dev/test, dev/demo and dev/bench: packages, ODBC drivers, a private Wine
+# prefix and a private MariaDB server. Source it; every function is idempotent.
+
+KSR_PACKAGES=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 googletest
+    mariadb-server mariadb-client unixodbc odbc-mariadb tdsodbc locales xvfb xauth x11-utils
+    imagemagick python3 procps)
+
+ksr_log() { printf '== %s\n' "$*" >&2; }
+
+ksr_install_packages() {
+    local missing=()
+    for p in "${KSR_PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+            missing+=("$p")
+    done
+    if ((${#missing[@]})); then
+        ksr_log "installing ${missing[*]}"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+    # Wine takes its ANSI code page from the locale: zh_CN.UTF-8 gives code page 936.
+    if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
+        localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
+    fi
+}
+
+# The driver names the server's connection strings use, served by MariaDB Connector/ODBC and
+# FreeTDS on this machine.
+ksr_register_odbc_drivers() {
+    local odbc=/usr/lib/x86_64-linux-gnu/odbc
+    if ! odbcinst -q -d -n "MySQL ODBC 8.0 Unicode Driver" >/dev/null 2>&1; then
+        printf '[MySQL ODBC 8.0 Unicode Driver]\nDescription=MariaDB Connector/ODBC\nDriver=%s\nThreading=0\n' \
+            "$odbc/libmaodbc.so" | odbcinst -i -d -r >/dev/null
+    fi
+    if ! odbcinst -q -d -n "SQL Server" >/dev/null 2>&1; then
+        printf '[SQL Server]\nDescription=FreeTDS\nDriver=%s\n' "$odbc/libtdsodbc.so" |
+            odbcinst -i -d -r >/dev/null
+    fi
+}
+
+KSR_PIDS=()
+
+ksr_stop_all() {
+    if [ -n "${WINEPREFIX:-}" ] && command -v wineserver >/dev/null; then
+        wineserver -k >/dev/null 2>&1 || true
+    fi
+    local pid
+    for pid in "${KSR_PIDS[@]}"; do
+        kill "$pid" >/dev/null 2>&1 || true
+    done
+    for pid in "${KSR_PIDS[@]}"; do
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+        kill -9 "$pid" >/dev/null 2>&1 || true
+    done
+    KSR_PIDS=()
+}
+
+# A private Wine prefix in $1 with drive D: mapped to $2; leaves a persistent wineserver
+# running, detached from our output (otherwise CTest waits on Wine's services forever).
+ksr_start_wine() {
+    export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export LC_ALL=zh_CN.UTF-8
+    mkdir -p "$WINEPREFIX" "$2"
+    setsid wineserver -f -p </dev/null >/dev/null 2>&1 &
+    KSR_PIDS+=($!)
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        ksr_log "booting the Wine prefix"
+        wineboot -i </dev/null >/dev/null 2>&1
+    fi
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    ln -sfn "$2" "$WINEPREFIX/dosdevices/d:"
+}
+
+ksr_free_port() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# A private MariaDB in $1 on a free loopback port; exports KSRIMPORT_TEST_DB.
+ksr_start_mariadb() {
+    local dir=$1 port
+    port=$(ksr_free_port)
+    mkdir -p "$dir"
+    if [ ! -d "$dir/data/mysql" ]; then
+        mariadb-install-db --no-defaults --datadir="$dir/data" --user="$(id -un)" \
+            --auth-root-authentication-method=socket >"$dir/install.log" 2>&1
+    fi
+    mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --port="$port" \
+        --bind-address=127.0.0.1 --user="$(id -un)" --pid-file="$dir/pid" \
+        --log-error="$dir/error.log" --innodb-flush-log-at-trx-commit=2 \
+        --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci \
+        --max-connections=500 </dev/null >/dev/null 2>&1 &
+    KSR_PIDS+=($!)
+    for _ in $(seq 100); do
+        mariadb-admin --socket="$dir/sock" -uroot ping >/dev/null 2>&1 && break
+        sleep 0.2
+    done
+    mariadb --socket="$dir/sock" -uroot <<'SQL'
+CREATE USER IF NOT EXISTS 'ksrtest'@'127.0.0.1' IDENTIFIED BY 'Ksr-test-pw1';
+CREATE USER IF NOT EXISTS 'ksrtest'@'localhost' IDENTIFIED BY 'Ksr-test-pw1';
+GRANT ALL PRIVILEGES ON *.* TO 'ksrtest'@'127.0.0.1' WITH GRANT OPTION;
+GRANT ALL PRIVILEGES ON *.* TO 'ksrtest'@'localhost' WITH GRANT OPTION;
+SQL
+    export KSRIMPORT_DB_SOCKET="$dir/sock"
+    export KSRIMPORT_TEST_DB="host=127.0.0.1;port=$port;user=ksrtest;password=Ksr-test-pw1"
+}

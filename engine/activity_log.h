@@ -1,0 +1,25 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace ksr {
+
+enum class ActivityType { FolderFailed = 18, NameCleaned = 19 };
+
+// "[127.0.0.1] [YYYY-MM-DD hh:mm:ss] [UserID:1] [type:N]: <subject> <message>"
+std::wstring FormatActivityLine(ActivityType type, const std::wstring& subject,
+                                const std::wstring& message, const SYSTEMTIME& when);
+
+// The same, stamped with the local time now.
+std::wstring ActivityLine(ActivityType type, const std::wstring& subject,
+                          const std::wstring& message);
+
+// Appends the lines, CR LF ended and in the ANSI code page, to
+// <storeRoot>\log\YYYYMM\YYYYMMDD.log; the file is created when missing. False when the file
+// could not be opened or written.
+bool serverlog(const std::vector<std::wstring>& lines, const std::wstring& storeRoot);
+
+}  // namespace ksr

@@ -1,0 +1,19 @@
+#pragma once
+
+namespace ksr::msg {
+
+inline constexpr wchar_t kChoosePath[] = L"请选择公共文档或网络硬盘的路径";
+inline constexpr wchar_t kNotOnServer[] = L"请在TavrinKSR服务端所在服务器导入!";
+inline constexpr wchar_t kImportCaption[] = L"导入文件";
+inline constexpr wchar_t kSucceeded[] = L"导入成功。";
+inline constexpr wchar_t kPartlyFailedBefore[] = L"导入完成，但有 ";
+inline constexpr wchar_t kPartlyFailedAfter[] = L" 项未能导入，详情请查看服务器日志。";
+inline constexpr wchar_t kNoDatabase[] = L"无法连接服务器数据库，未导入任何文件。";
+inline constexpr wchar_t kNoStoreRoot[] = L"未能读取服务器的文件存储目录，未导入任何文件。";
+
+inline constexpr wchar_t kFolderFailed[] = L"文件夹上传失败，请拖动到浏览器上传";
+inline constexpr wchar_t kFileFailed[] = L"文件上传失败，请拖动到浏览器上传";
+inline constexpr wchar_t kFolderCleaned[] = L"文件夹名称含有特殊字符串,现已去掉了特殊字符";
+inline constexpr wchar_t kRootCleaned[] = L"根文件夹名称含有特殊字符,现已去掉了特殊字符";
+
+}  // namespace ksr::msg

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ksr {
+
+// The database settings of the server's INI file.
+struct ServerSettings {
+    std::wstring type;  // exactly "mysql" selects MySQL, anything else SQL Server
+    std::wstring server;
+    std::wstring port;
+    std::wstring name;
+    std::wstring user;
+    std::wstring password;
+};
+
+// The run's connection string: the MySQL ODBC form or the SQL Server OLE DB form, every value
+// inserted as it stands.
+std::wstring BuildConnectionString(const ServerSettings& settings);
+
+// Takes either form apart again; nullopt for a text of neither form.
+std::optional<ServerSettings> ParseConnectionString(std::wstring_view text);
+
+// What the ODBC driver manager is given: the MySQL form unchanged (values quoted where needed),
+// the OLE DB form translated for the "SQL Server" ODBC driver; any other text passes as is.
+std::wstring ToOdbcConnectionString(std::wstring_view text);
+
+// An attribute value as ODBC wants it: in braces, "}" doubled, when it holds ";", "{" or "}".
+std::wstring QuoteOdbcValue(std::wstring_view value);
+
+}  // namespace ksr

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace ksr {
+
+// Everything up to and including the last "\"; empty when there is none. "/" is an ordinary
+// character here.
+std::wstring DirectoryPart(std::wstring_view path);
+
+// The text after the last "\", trimmed of U+0020 at both ends. No value for the empty path.
+std::optional<std::wstring> LastPathSegment(std::wstring_view path);
+
+// Creates every missing level of `path`, top down; failures of single levels are passed over.
+void EnsureDirectoryPath(std::wstring_view path);
+
+// The form handed to file-system calls: absolute, "\" separators, with the "\\?\" prefix so
+// paths longer than MAX_PATH work.
+std::wstring ToExtendedPath(std::wstring_view path);
+
+// Removes U+0020 from both ends (tabs and other white space stay).
+std::wstring TrimBlanks(std::wstring_view text);
+
+// Replaces every occurrence of `from` by `to`.
+std::wstring ReplaceAll(std::wstring_view text, wchar_t from, wchar_t to);
+
+}  // namespace ksr
