@@ -32,8 +32,7 @@ std::wstring WithSeparator(const std::wstring& dir) {
 DWORD ReplaceTarget(const std::wstring& temp, const std::wstring& target) {
     if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
     DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED &&
-        SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL) &&
+    if (error == ERROR_ACCESS_DENIED && SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL) &&
         MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return 0;
     }

@@ -36,8 +36,6 @@ bool IsDotEntry(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
-
-
 }  // namespace
 
 std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
@@ -47,9 +45,8 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
     db_->Execute(kInsertFolder, insert);
     // The newest row of this owner is taken as the one just inserted.
     const std::wstring_view owner[] = {MyID};
-    const DbValue id =
-        db_->QueryValue(state_.DB_TYPE == L"mysql" ? kFolderIdMySql : kFolderIdSqlServer, L"c",
-                        owner);
+    const DbValue id = db_->QueryValue(
+        state_.DB_TYPE == L"mysql" ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
     if (!id.value || id.value->empty()) return std::nullopt;
     return id.value;
 }
@@ -74,8 +71,8 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
         if (first != std::wstring::npos) {
             const size_t from = first + rootName.size();
             const size_t next = MyPath.find(rootName, from);
-            relative = MyPath.substr(from, next == std::wstring::npos ? std::wstring::npos
-                                                                      : next - from);
+            relative =
+                MyPath.substr(from, next == std::wstring::npos ? std::wstring::npos : next - from);
         }
     }
     const std::wstring holding =
@@ -85,8 +82,8 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
 }
 
 void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
-                             const std::wstring& name, uint64_t size,
-                             const std::wstring& ParentID, const std::wstring& MyID) {
+                             const std::wstring& name, uint64_t size, const std::wstring& ParentID,
+                             const std::wstring& MyID) {
     const std::wstring cleaned = CleanFileName(name);
     const std::wstring source = MyPath + name;
     const std::wstring FilPath = fil_dir + cleaned;
@@ -183,7 +180,8 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
 
     for (const SubFolder& folder : folders) {
         if (StopRequested()) return;
-        const std::wstring childDir = ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
+        const std::wstring childDir =
+            ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
         CreateDirectoryChain(state_.KSR_CONSOLE + L"\\" + childDir);
         sosuofile(MyPath + folder.name, childDir, folder.id, MyID);
     }

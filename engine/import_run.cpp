@@ -24,7 +24,6 @@ constexpr wchar_t kBumpVersions[] =
     L"update UpDateForm set PtpFile_Vesr=PtpFile_Vesr+1,PtpFolder_Vesr=PtpFolder_Vesr+1 where "
     L"id=1";
 
-
 // The driver's own words, without the password should a driver ever quote it.
 std::wstring DriverMessage(const DbError& error, const std::wstring& password) {
     std::wstring text = error.message.empty() ? L"SQLSTATE " + error.sqlstate : error.message;
@@ -58,7 +57,9 @@ void Importer::EndRun() {
     state_.DeleteAfterImport = false;
 }
 
-void Importer::serverlog() { ksr::serverlog(lines_, state_.KSR_CONSOLE); }
+void Importer::serverlog() {
+    ksr::serverlog(lines_, state_.KSR_CONSOLE);
+}
 
 void Importer::importfile() {
     const std::wstring text1 = window_.Text1();
@@ -95,9 +96,9 @@ void Importer::importfile() {
     // One session serves the settings and the whole walk.
     db_.emplace(state_.ConnString);
     if (auto error = db_->Open()) {
-        window_.ShowMessage(std::wstring(msg::kNoDatabase) + L"\n\n" +
-                                DriverMessage(*error, settings.password),
-                            msg::kImportCaption, MB_OK | MB_ICONWARNING);
+        window_.ShowMessage(
+            std::wstring(msg::kNoDatabase) + L"\n\n" + DriverMessage(*error, settings.password),
+            msg::kImportCaption, MB_OK | MB_ICONWARNING);
         EndRun();
         return;
     }
@@ -142,8 +143,8 @@ void Importer::importfile() {
     if (failedItems_ == 0) {
         window_.ShowMessage(msg::kSucceeded, msg::kImportCaption, MB_OK | MB_ICONINFORMATION);
     } else {
-        window_.ShowMessage(std::wstring(msg::kPartlyFailedBefore) +
-                                std::to_wstring(failedItems_) + msg::kPartlyFailedAfter,
+        window_.ShowMessage(std::wstring(msg::kPartlyFailedBefore) + std::to_wstring(failedItems_) +
+                                msg::kPartlyFailedAfter,
                             msg::kImportCaption, MB_OK | MB_ICONWARNING);
     }
     serverlog();

@@ -7,7 +7,7 @@ namespace ksr {
 // What the import run sees of the main window. The real window implements it by posting to
 // its own thread; tests implement it in memory.
 class ImportWindow {
-public:
+  public:
     virtual ~ImportWindow() = default;
 
     virtual std::wstring Text1() const = 0;

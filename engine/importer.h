@@ -20,7 +20,7 @@ struct ServerRegistration {
 // The import run and its two walkers. It reaches the window only through ImportWindow and
 // keeps the run's activity lines (List1) for the server log.
 class Importer {
-public:
+  public:
     Importer(ImportState& state, ImportWindow& window);
 
     // The whole run behind "Start importing".
@@ -39,12 +39,14 @@ public:
     void serverlog();
 
     // Tests point the run at a registry key of their own.
-    void SetRegistration(ServerRegistration registration) { registration_ = std::move(registration); }
+    void SetRegistration(ServerRegistration registration) {
+        registration_ = std::move(registration);
+    }
 
     const std::vector<std::wstring>& List1() const { return lines_; }
     int FailedItems() const { return failedItems_; }
 
-private:
+  private:
     struct SubFolder {
         std::wstring name;  // as listed, before cleaning
         std::wstring id;    // empty when the row's id could not be read

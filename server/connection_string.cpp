@@ -30,17 +30,17 @@ std::optional<std::array<std::wstring, N + 1>> SplitAtMarkers(
 
 std::wstring BuildConnectionString(const ServerSettings& s) {
     if (s.type == L"mysql") {
-        return std::wstring(kMySqlPrefix) + s.server + L";Port=" + s.port + L";DATABASE=" +
-               s.name + L";UID=" + s.user + L";PWD=" + s.password + std::wstring(kMySqlSuffix);
+        return std::wstring(kMySqlPrefix) + s.server + L";Port=" + s.port + L";DATABASE=" + s.name +
+               L";UID=" + s.user + L";PWD=" + s.password + std::wstring(kMySqlSuffix);
     }
-    return std::wstring(kOleDbPrefix) + s.user + L";Password=" + s.password +
-           L";Initial Catalog=" + s.name + L"; Data Source=" + s.server + L"," + s.port;
+    return std::wstring(kOleDbPrefix) + s.user + L";Password=" + s.password + L";Initial Catalog=" +
+           s.name + L"; Data Source=" + s.server + L"," + s.port;
 }
 
 std::optional<ServerSettings> ParseConnectionString(std::wstring_view text) {
     if (text.starts_with(kMySqlPrefix) && text.ends_with(kMySqlSuffix)) {
-        const std::wstring_view body =
-            text.substr(kMySqlPrefix.size(), text.size() - kMySqlPrefix.size() - kMySqlSuffix.size());
+        const std::wstring_view body = text.substr(
+            kMySqlPrefix.size(), text.size() - kMySqlPrefix.size() - kMySqlSuffix.size());
         const auto p = SplitAtMarkers<4>(body, {L";Port=", L";DATABASE=", L";UID=", L";PWD="});
         if (!p) return std::nullopt;
         return ServerSettings{L"mysql", (*p)[0], (*p)[1], (*p)[2], (*p)[3], (*p)[4]};

@@ -45,9 +45,9 @@ std::optional<std::wstring> ReadColumn(SQLHSTMT stmt, SQLUSMALLINT index, DbErro
     std::vector<wchar_t> chunk(1024);
     for (;;) {
         SQLLEN indicator = 0;
-        const SQLRETURN rc = SQLGetData(stmt, index, SQL_C_WCHAR, chunk.data(),
-                                        static_cast<SQLLEN>(chunk.size() * sizeof(wchar_t)),
-                                        &indicator);
+        const SQLRETURN rc =
+            SQLGetData(stmt, index, SQL_C_WCHAR, chunk.data(),
+                       static_cast<SQLLEN>(chunk.size() * sizeof(wchar_t)), &indicator);
         if (rc == SQL_NO_DATA) break;
         if (!SQL_SUCCEEDED(rc)) {
             error = Diagnostics(SQL_HANDLE_STMT, stmt);
@@ -56,9 +56,10 @@ std::optional<std::wstring> ReadColumn(SQLHSTMT stmt, SQLUSMALLINT index, DbErro
         }
         if (indicator == SQL_NULL_DATA) return std::nullopt;
         const size_t capacity = chunk.size() - 1;
-        const size_t got = (indicator == SQL_NO_TOTAL || indicator / 2 > static_cast<SQLLEN>(capacity))
-                               ? capacity
-                               : static_cast<size_t>(indicator / 2);
+        const size_t got =
+            (indicator == SQL_NO_TOTAL || indicator / 2 > static_cast<SQLLEN>(capacity))
+                ? capacity
+                : static_cast<size_t>(indicator / 2);
         text.append(chunk.data(), got);
         if (rc == SQL_SUCCESS) break;
     }
@@ -76,7 +77,9 @@ bool DbError::IsConnectionLevel() const {
 DbSession::DbSession(std::wstring connectionString, unsigned loginTimeoutSeconds)
     : connectionString_(std::move(connectionString)), loginTimeout_(loginTimeoutSeconds) {}
 
-DbSession::~DbSession() { Close(); }
+DbSession::~DbSession() {
+    Close();
+}
 
 void DbSession::Close() {
     statements_.clear();

@@ -34,7 +34,7 @@ using DbParams = std::span<const std::wstring_view>;
 // statement; after a connection-level failure it is closed, and the next statement opens it
 // again. Each statement commits on its own; every value travels as a bound parameter.
 class DbSession {
-public:
+  public:
     explicit DbSession(std::wstring connectionString, unsigned loginTimeoutSeconds = 15);
     DbSession(const DbSession&) = delete;
     DbSession& operator=(const DbSession&) = delete;
@@ -47,7 +47,7 @@ public:
     std::optional<DbError> Execute(std::wstring_view sql, DbParams params = {});
     DbValue QueryValue(std::wstring_view sql, std::wstring_view column, DbParams params = {});
 
-private:
+  private:
     std::optional<DbError> Run(std::wstring_view sql, DbParams params, SQLHSTMT& stmt);
     DbError Fail(SQLSMALLINT handleType, SQLHANDLE handle);
 

@@ -31,8 +31,7 @@ std::wstring NoneBytesText(const std::vector<BYTE>& bytes) {
 
 // Reads the value from one registry view; nullopt when the key or value is not there.
 std::optional<bool> ReadFromView(HKEY root, const std::wstring& subkey,
-                                 const std::wstring& valueName, REGSAM view,
-                                 std::wstring& text) {
+                                 const std::wstring& valueName, REGSAM view, std::wstring& text) {
     unique_hkey key;
     if (RegOpenKeyExW(root, subkey.c_str(), 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) {
         return std::nullopt;

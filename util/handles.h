@@ -13,14 +13,15 @@ namespace ksr {
 // default-constructed holder is always safe to destroy or reset.
 template <typename Traits>
 class unique_any {
-public:
+  public:
     using T = typename Traits::Type;
 
     unique_any() = default;
     explicit unique_any(T value) : value_(value) {}
     unique_any(const unique_any&) = delete;
     unique_any& operator=(const unique_any&) = delete;
-    unique_any(unique_any&& other) noexcept : value_(std::exchange(other.value_, Traits::Empty())) {}
+    unique_any(unique_any&& other) noexcept
+        : value_(std::exchange(other.value_, Traits::Empty())) {}
     unique_any& operator=(unique_any&& other) noexcept {
         if (this != &other) reset(std::exchange(other.value_, Traits::Empty()));
         return *this;
@@ -40,7 +41,7 @@ public:
         return &value_;
     }
 
-private:
+  private:
     T value_ = Traits::Empty();
 };
 
@@ -57,17 +58,31 @@ struct InvalidTraits {
     static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
     static void Close(HANDLE h) { CloseFn(h); }
 };
-inline void CloseKey(HKEY key) { ::RegCloseKey(key); }
-inline void CloseFind(HANDLE h) { ::FindClose(h); }
-inline void CloseAny(HANDLE h) { ::CloseHandle(h); }
-inline void FreeEnv(SQLHENV h) { ::SQLFreeHandle(SQL_HANDLE_ENV, h); }
+inline void CloseKey(HKEY key) {
+    ::RegCloseKey(key);
+}
+inline void CloseFind(HANDLE h) {
+    ::FindClose(h);
+}
+inline void CloseAny(HANDLE h) {
+    ::CloseHandle(h);
+}
+inline void FreeEnv(SQLHENV h) {
+    ::SQLFreeHandle(SQL_HANDLE_ENV, h);
+}
 inline void FreeDbc(SQLHDBC h) {
     ::SQLDisconnect(h);
     ::SQLFreeHandle(SQL_HANDLE_DBC, h);
 }
-inline void FreeStmt(SQLHSTMT h) { ::SQLFreeHandle(SQL_HANDLE_STMT, h); }
-inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
-inline void DestroyHash(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+inline void FreeStmt(SQLHSTMT h) {
+    ::SQLFreeHandle(SQL_HANDLE_STMT, h);
+}
+inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) {
+    ::BCryptCloseAlgorithmProvider(h, 0);
+}
+inline void DestroyHash(BCRYPT_HASH_HANDLE h) {
+    ::BCryptDestroyHash(h);
+}
 }  // namespace detail
 
 using unique_hkey = unique_any<detail::NullTraits<HKEY, detail::CloseKey>>;

@@ -15,7 +15,7 @@ using Md5Digest = std::array<uint8_t, 16>;
 
 // Streaming MD5 (init on construction, Update any number of times, Final once).
 class Md5Hasher {
-public:
+  public:
     Md5Hasher();
     Md5Hasher(const Md5Hasher&) = delete;
     Md5Hasher& operator=(const Md5Hasher&) = delete;
@@ -24,7 +24,7 @@ public:
     void Update(std::span<const uint8_t> bytes);
     Md5Digest Final();
 
-private:
+  private:
     unique_bcrypt_hash hash_;
 };
 

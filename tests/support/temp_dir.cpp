@@ -18,7 +18,9 @@ TempDir::TempDir() {
     MakeDirs(path_);
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+    RemoveTree(path_);
+}
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
     MakeDirs(DirectoryPart(path));
@@ -48,7 +50,9 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(ToExtendedPath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-void MakeDirs(const std::wstring& path) { EnsureDirectoryPath(ReplaceAll(path, L'/', L'\\')); }
+void MakeDirs(const std::wstring& path) {
+    EnsureDirectoryPath(ReplaceAll(path, L'/', L'\\'));
+}
 
 void RemoveTree(const std::wstring& path) {
     const std::wstring extended = ToExtendedPath(path);

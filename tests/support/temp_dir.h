@@ -8,7 +8,7 @@ namespace ksr::test {
 
 // A fresh directory below %TEMP%, removed with everything in it at the end of the test.
 class TempDir {
-public:
+  public:
     TempDir();
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -16,7 +16,7 @@ public:
     const std::wstring& path() const { return path_; }
     std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
 
-private:
+  private:
     std::wstring path_;
 };
 

@@ -15,8 +15,8 @@ namespace ksr::test {
 namespace {
 
 std::wstring Widen(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(n, L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
     return out;
@@ -86,8 +86,8 @@ std::wstring RunScript(const std::wstring& connString, const std::vector<std::ws
                 SQLLEN indicator = 0;
                 bool isNull = false;
                 for (;;) {
-                    const SQLRETURN got = SQLGetData(stmt.get(), c, SQL_C_WCHAR, chunk,
-                                                     sizeof chunk, &indicator);
+                    const SQLRETURN got =
+                        SQLGetData(stmt.get(), c, SQL_C_WCHAR, chunk, sizeof chunk, &indicator);
                     if (!SQL_SUCCEEDED(got)) break;
                     if (indicator == SQL_NULL_DATA) {
                         isNull = true;
@@ -145,21 +145,23 @@ TestDatabase::TestDatabase() {
     name_ = L"ksrt_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
             std::to_wstring(GetTickCount64() % 100000) + L"_" + std::to_wstring(++counter);
 
-    std::ifstream file(std::filesystem::path(FixturePath(L"server_schema_mysql.sql")), std::ios::binary);
+    std::ifstream file(std::filesystem::path(FixturePath(L"server_schema_mysql.sql")),
+                       std::ios::binary);
     std::stringstream script;
     script << file.rdbuf();
     if (script.str().empty()) {
         error_ = L"schema fixture not found";
         return;
     }
-    error_ = RunScript(AdminConnString(),
-                       {L"create database " + name_ + L" character set utf8mb4"}, nullptr);
+    error_ = RunScript(AdminConnString(), {L"create database " + name_ + L" character set utf8mb4"},
+                       nullptr);
     if (!error_.empty()) return;
     error_ = RunScript(ConnString(), SplitStatements(Widen(script.str())), nullptr);
 }
 
 TestDatabase::~TestDatabase() {
-    if (!name_.empty()) RunScript(AdminConnString(), {L"drop database if exists " + name_}, nullptr);
+    if (!name_.empty())
+        RunScript(AdminConnString(), {L"drop database if exists " + name_}, nullptr);
 }
 
 ServerSettings TestDatabase::Settings() const {

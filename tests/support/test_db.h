@@ -13,7 +13,7 @@ using Row = std::vector<std::optional<std::wstring>>;
 // A fresh database on the harness's MariaDB (KSRIMPORT_TEST_DB), holding the server's tables,
 // dropped again at the end of the test.
 class TestDatabase {
-public:
+  public:
     TestDatabase();
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
@@ -33,7 +33,7 @@ public:
     std::vector<Row> Query(const std::wstring& sql);
     std::wstring Exec(const std::wstring& sql);  // empty, or the driver's message
 
-private:
+  private:
     std::wstring host_, port_, user_, password_, name_, error_;
 };
 

@@ -11,8 +11,8 @@ namespace ksr {
 namespace {
 
 std::wstring HexOf(const std::string& bytes) {
-    return BytesToHex(Md5OfBytes(
-        std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
+    return BytesToHex(
+        Md5OfBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
 }
 
 TEST(Md5, MatchesTheRfc1321Suite) {
