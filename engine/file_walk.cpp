@@ -42,7 +42,8 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
                                                      const std::wstring& ParentID,
                                                      const std::wstring& MyID) {
     const std::wstring_view insert[] = {MyID, name, ParentID};
-    db_->Execute(kInsertFolder, insert);
+    // After a failed insert the newest row of this owner belongs to another folder.
+    if (db_->Execute(kInsertFolder, insert)) return std::nullopt;
     // The newest row of this owner is taken as the one just inserted.
     const std::wstring_view owner[] = {MyID};
     const DbValue id = db_->QueryValue(
@@ -146,10 +147,10 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
 
     std::vector<SubFolder> folders;
     do {
-        if (StopRequested()) return;
         if (IsDotEntry(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)) {
             continue;
         }
+        if (StopRequested()) return;
         const std::wstring name = entry.cFileName;
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             const uint64_t size =

@@ -1,0 +1,51 @@
+#include "support/server_install.h"
+
+#include <windows.h>
+
+#include "util/paths.h"
+
+namespace ksr::test {
+
+ServerInstall::ServerInstall()
+    : installDir(dir / L"Tavrin KSR\\server"),
+      exePath(installDir + L"\\KvoServer.exe"),
+      store(dir / L"store"),
+      sources(dir / L"sources"),
+      subkey(L"Software\\ksrimport-test\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+             std::to_wstring(GetTickCount64())) {
+    MakeDirs(installDir);
+    MakeDirs(store);
+    MakeDirs(sources);
+    WriteBytes(exePath, "MZ");
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0,
+                    KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr);
+    RegSetValueExW(key, L"exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(exePath.c_str()),
+                   static_cast<DWORD>((exePath.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    if (!db.ok()) return;
+    WriteIni(db.Settings());
+    // The server keeps its store root with "/" separators.
+    db.Exec(
+        L"insert into Tab_Config(Col_Name,Col_Data,Col_Genre,Col_Disabled) values "
+        L"('KSR_CONSOLE','" +
+        ReplaceAll(store, L'\\', L'/') + L"','SysConfig',0)");
+}
+
+ServerInstall::~ServerInstall() {
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), KEY_WOW64_32KEY, 0);
+}
+
+ServerRegistration ServerInstall::Registration() const {
+    return ServerRegistration{L"HKEY_LOCAL_MACHINE", subkey, L"exe"};
+}
+
+void ServerInstall::WriteIni(const ServerSettings& s) const {
+    const std::string ini = "[server_connection]\r\nDB_TYPE= " + Utf8(s.type) +
+                            " \r\nDB_SERVER=" + Utf8(s.server) + "\r\nDB_PORT=" + Utf8(s.port) +
+                            "\r\nDB_NAME=" + Utf8(s.name) + "\r\nDB_USER=" + Utf8(s.user) +
+                            "\r\nDB_PWD=" + Utf8(s.password) + "\r\n";
+    WriteBytes(installDir + L"\\public\\Data\\DataBase.ini", ini);
+}
+
+}  // namespace ksr::test
