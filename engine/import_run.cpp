@@ -57,6 +57,11 @@ void Importer::EndRun() {
     state_.DeleteAfterImport = false;
 }
 
+bool Importer::StopRequested() {
+    if (!stopped_ && window_.StopRequested()) stopped_ = true;
+    return stopped_;
+}
+
 void Importer::serverlog() {
     ksr::serverlog(lines_, state_.KSR_CONSOLE);
 }
@@ -114,6 +119,7 @@ void Importer::importfile() {
     window_.ClearList1();
     lines_.clear();
     failedItems_ = 0;
+    stopped_ = false;
     label2_.clear();
     window_.EnableCommand3(false);
     state_.CopiedBytes = 0;
@@ -140,7 +146,10 @@ void Importer::importfile() {
         sosuofile(source, kPublicDir, L"0", kPublicOwner);
     }
 
-    if (failedItems_ == 0) {
+    if (stopped_) {
+        // The operator stopped the run: what was left is not imported, so no success.
+        window_.ShowMessage(msg::kStopped, msg::kImportCaption, MB_OK | MB_ICONWARNING);
+    } else if (failedItems_ == 0) {
         window_.ShowMessage(msg::kSucceeded, msg::kImportCaption, MB_OK | MB_ICONINFORMATION);
     } else {
         window_.ShowMessage(std::wstring(msg::kPartlyFailedBefore) + std::to_wstring(failedItems_) +

@@ -55,7 +55,7 @@ class Importer {
     void AddLine(const std::wstring& line);
     void ReportFailure(const std::wstring& subject, const wchar_t* message);
     void EndRun();
-    bool StopRequested() const { return window_.StopRequested(); }
+    bool StopRequested();
     std::optional<std::wstring> RegisterFolder(const std::wstring& name,
                                                const std::wstring& ParentID,
                                                const std::wstring& MyID);
@@ -71,6 +71,7 @@ class Importer {
     std::optional<DbSession> db_;
     std::vector<std::wstring> lines_;
     int failedItems_ = 0;
+    bool stopped_ = false;
     std::wstring label2_;
 };
 

@@ -8,6 +8,7 @@ inline constexpr wchar_t kImportCaption[] = L"导入文件";
 inline constexpr wchar_t kSucceeded[] = L"导入成功。";
 inline constexpr wchar_t kPartlyFailedBefore[] = L"导入完成，但有 ";
 inline constexpr wchar_t kPartlyFailedAfter[] = L" 项未能导入，详情请查看服务器日志。";
+inline constexpr wchar_t kStopped[] = L"导入已停止，尚有文件未导入。";
 inline constexpr wchar_t kNoDatabase[] = L"无法连接服务器数据库，未导入任何文件。";
 inline constexpr wchar_t kNoStoreRoot[] = L"未能读取服务器的文件存储目录，未导入任何文件。";
 

@@ -352,7 +352,9 @@ TEST_F(ImportWalkTest, StopRequestEndsAfterTheFileInHand) {
     EXPECT_EQ(Rows(L"select count(*) from PtpFile")[0][0], L"2");
     EXPECT_EQ(test::ListNames(server_.store + L"\\DownLoad\\Public").size(), 2u)
         << "no half-copied file";
-    EXPECT_EQ(window_.boxes.size(), 1u) << "the end message is still shown";
+    ASSERT_EQ(window_.boxes.size(), 1u) << "the end message is still shown";
+    EXPECT_EQ(window_.boxes[0].text, msg::kStopped) << "a stopped run is no success";
+    EXPECT_EQ(window_.boxes[0].type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
     EXPECT_TRUE(window_.command3);
 }
 

@@ -1,0 +1,326 @@
+#include "app/main_window.h"
+
+#include <commctrl.h>
+
+#include "util/codecs.h"
+
+namespace ksr {
+namespace {
+
+constexpr wchar_t kStopQuestion[] = L"导入尚未完成，确定要停止导入吗？";
+constexpr wchar_t kDeleteQuestion[] = L"导入后是否删除原文件!";
+constexpr wchar_t kDeleteCaption[] = L"操作提示";
+constexpr wchar_t kPickPublic[] = L"请选择公共文档的路径";
+constexpr wchar_t kPickNetwork[] = L"请选择网络硬盘的路径";
+
+const wchar_t* ClassOf(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::Button:
+        case ControlKind::CheckBox:
+            return L"BUTTON";
+        case ControlKind::TextBox:
+            return L"EDIT";
+        case ControlKind::Label:
+            return L"STATIC";
+        case ControlKind::ListBox:
+            return L"LISTBOX";
+    }
+    return L"STATIC";
+}
+
+DWORD StyleOf(const ControlSpec& control) {
+    DWORD style = WS_CHILD | WS_VISIBLE;
+    if (control.reachable) style |= WS_TABSTOP;
+    switch (control.kind) {
+        case ControlKind::Button:
+            return style | BS_PUSHBUTTON;
+        case ControlKind::CheckBox:
+            return style | BS_AUTOCHECKBOX | BS_MULTILINE;
+        case ControlKind::TextBox:
+            return style | ES_AUTOHSCROLL;
+        case ControlKind::Label:
+            return (style & ~WS_TABSTOP) | SS_LEFT | SS_NOPREFIX;
+        case ControlKind::ListBox:
+            return style | LBS_NOINTEGRALHEIGHT | WS_VSCROLL;
+    }
+    return style;
+}
+
+UINT WindowDpi(HWND hwnd) {
+    const UINT dpi = GetDpiForWindow(hwnd);
+    return dpi == 0 ? 96 : dpi;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(Dialogs& dialogs, ServerRegistration registration)
+    : dialogs_(dialogs), registration_(std::move(registration)) {}
+
+MainWindow::~MainWindow() {
+    if (hwnd_) DestroyWindow(hwnd_);
+    // A run still going here lost its window: it stops after the file in hand, and its
+    // questions go unanswered once the window is gone.
+    if (bridge_) bridge_->RequestStop();
+    if (worker_.joinable()) worker_.join();
+    if (font_) DeleteObject(font_);
+    if (background_) DeleteObject(background_);
+}
+
+bool MainWindow::Create(int showCommand) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(1));
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kMainWindowClass;
+    RegisterClassExW(&wc);  // a second window of the process finds the class registered
+
+    const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+    hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kMainWindowClass, kAppTitle, style, CW_USEDEFAULT,
+                            CW_USEDEFAULT, 400, 300, nullptr, nullptr, wc.hInstance, this);
+    if (!hwnd_) return false;
+    taskbarCreated_ = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    ShowWindow(hwnd_, showCommand);
+    return true;
+}
+
+LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* self =
+            static_cast<MainWindow*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(hwnd, message, wParam, lParam);
+    try {
+        return self->Handle(message, wParam, lParam);
+    } catch (...) {
+        // Nothing may unwind through the system's window code.
+        return DefWindowProcW(hwnd, message, wParam, lParam);
+    }
+}
+
+LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            CreateControls();
+            ApplyLayout(WindowDpi(hwnd_));
+            return 0;
+        case WM_DPICHANGED: {
+            ApplyLayout(HIWORD(wParam));
+            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+            if (suggested) {
+                RECT frame{};
+                GetWindowRect(hwnd_, &frame);
+                SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
+                             frame.right - frame.left, frame.bottom - frame.top,
+                             SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSIZE);
+            }
+            return 0;
+        }
+        case WM_COMMAND:
+            if (HIWORD(wParam) == BN_CLICKED) OnCommand(LOWORD(wParam));
+            return 0;
+        case WM_CTLCOLORSTATIC:
+            if (reinterpret_cast<HWND>(lParam) == Control(kLabel3)) {
+                HDC dc = reinterpret_cast<HDC>(wParam);
+                SetTextColor(dc, kLabel3Color);
+                SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+                return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+            }
+            break;
+        case kMsgRunUpdates:
+            ApplyRunUpdates();
+            return 0;
+        case kMsgRunAsk:
+            AnswerRun(*reinterpret_cast<RunBridge::Question*>(lParam));
+            return 0;
+        case kMsgRunDone:
+            OnRunDone();
+            return 0;
+        case WM_CLOSE:
+            OnClose();
+            return 0;
+        case WM_DESTROY:
+            hwnd_ = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        default:
+            if (message == taskbarCreated_ && taskbarCreated_ != 0) {
+                if (SUCCEEDED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER,
+                                               IID_PPV_ARGS(&taskbar_)))) {
+                    taskbar_->HrInit();
+                }
+                return 0;
+            }
+            break;
+    }
+    return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void MainWindow::CreateControls() {
+    for (const ControlSpec& control : kControls) {
+        CreateWindowExW(control.kind == ControlKind::TextBox ? WS_EX_CLIENTEDGE : 0,
+                        ClassOf(control.kind), control.text, StyleOf(control), 0, 0, 0, 0, hwnd_,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
+                        GetModuleHandleW(nullptr), nullptr);
+    }
+}
+
+void MainWindow::ApplyLayout(UINT dpi) {
+    dpi_ = dpi;
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
+    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+    for (const ControlSpec& control : kControls) {
+        const RECT r = ControlRect(control, dpi);
+        HWND child = Control(control.id);
+        SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    if (font_) DeleteObject(font_);
+    font_ = font;
+
+    // The frame is measured rather than computed, so the client area comes out exact
+    // whatever the caption and border metrics are at this DPI.
+    RECT frame{}, client{};
+    GetWindowRect(hwnd_, &frame);
+    GetClientRect(hwnd_, &client);
+    const int width =
+        TwipsToPixels(kClientWidthTwips, dpi) + (frame.right - frame.left) - client.right;
+    const int height =
+        TwipsToPixels(kClientHeightTwips, dpi) + (frame.bottom - frame.top) - client.bottom;
+    SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+std::wstring MainWindow::ControlText(int id) const {
+    HWND control = Control(id);
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, L'\0');
+    text.resize(GetWindowTextW(control, text.data(), static_cast<int>(text.size())));
+    return text;
+}
+
+void MainWindow::OnCommand(int id) {
+    switch (id) {
+        case kCommand1:
+            SetWindowTextW(Control(kText1),
+                           PercentEncodeUtf8(dialogs_.PickFolder(hwnd_, kPickPublic)).c_str());
+            break;
+        case kCommand2:
+            SetWindowTextW(Control(kText2), dialogs_.PickFolder(hwnd_, kPickNetwork).c_str());
+            break;
+        case kCommand3:
+            OnStartImporting();
+            break;
+        default:
+            break;
+    }
+}
+
+void MainWindow::OnStartImporting() {
+    if (IsRunning()) return;
+    if (IsDlgButtonChecked(hwnd_, kCheck1) == BST_CHECKED) {
+        const int answer = dialogs_.Ask(hwnd_, kDeleteQuestion, kDeleteCaption,
+                                        MB_YESNO | MB_DEFBUTTON1 | MB_ICONQUESTION);
+        if (answer != IDYES) return;
+        state_.DeleteAfterImport = true;
+    }
+    StartRun();
+}
+
+void MainWindow::StartRun() {
+    // The run works on copies of the inputs, taken here on the window's thread.
+    bridge_ = std::make_unique<RunBridge>(hwnd_, ControlText(kText1), ControlText(kText2),
+                                          IsDlgButtonChecked(hwnd_, kCheck2) == BST_CHECKED);
+    EnableInputs(false);
+    RunBridge* bridge = bridge_.get();
+    HWND window = hwnd_;
+    worker_ = std::thread([this, bridge, window] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        {
+            Importer importer(state_, *bridge);
+            importer.SetRegistration(registration_);
+            importer.importfile();
+        }
+        CoUninitialize();
+        PostMessageW(window, kMsgRunDone, 0, 0);
+    });
+}
+
+void MainWindow::ApplyRunUpdates() {
+    if (!bridge_) return;
+    for (RunBridge::Update& update : bridge_->TakeUpdates()) {
+        switch (update.kind) {
+            case RunBridge::Update::Kind::Text3:
+                SetWindowTextW(Control(kText3), update.text.c_str());
+                break;
+            case RunBridge::Update::Kind::ClearList1:
+                SendMessageW(Control(kList1), LB_RESETCONTENT, 0, 0);
+                break;
+            case RunBridge::Update::Kind::AddList1:
+                SendMessageW(Control(kList1), LB_ADDSTRING, 0,
+                             reinterpret_cast<LPARAM>(update.text.c_str()));
+                break;
+            case RunBridge::Update::Kind::Label2:
+                SetWindowTextW(Control(kLabel2), update.text.c_str());
+                ShowTaskbarProgress(update.text);
+                break;
+            case RunBridge::Update::Kind::Command3:
+                // Between runs the window keeps its inputs; during one it holds them off.
+                EnableWindow(Control(kCommand3), update.enabled && !IsRunning());
+                break;
+        }
+    }
+}
+
+void MainWindow::AnswerRun(RunBridge::Question& question) {
+    ApplyRunUpdates();
+    const std::wstring caption = question.caption.empty() ? kAppTitle : question.caption;
+    question.answer.set_value(dialogs_.Ask(hwnd_, question.text, caption, question.type));
+}
+
+void MainWindow::OnRunDone() {
+    if (worker_.joinable()) worker_.join();
+    ApplyRunUpdates();
+    bridge_.reset();
+    EnableInputs(true);
+    ShowTaskbarProgress(L"");
+    if (closeAfterRun_) DestroyWindow(hwnd_);
+}
+
+void MainWindow::OnClose() {
+    if (!IsRunning()) {
+        DestroyWindow(hwnd_);
+        return;
+    }
+    const int answer =
+        dialogs_.Ask(hwnd_, kStopQuestion, kAppTitle, MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING);
+    if (answer != IDYES || !bridge_) return;
+    // The run ends after the file in hand, writes its log and shows its end message; the
+    // window closes once it is done.
+    closeAfterRun_ = true;
+    bridge_->RequestStop();
+}
+
+void MainWindow::EnableInputs(bool enabled) {
+    for (const int id : {kCommand1, kCommand3, kCheck1, kCheck2}) {
+        EnableWindow(Control(id), enabled);
+    }
+}
+
+void MainWindow::ShowTaskbarProgress(const std::wstring& label2) {
+    if (!taskbar_) return;
+    if (label2.empty()) {
+        taskbar_->SetProgressState(hwnd_, TBPF_NOPROGRESS);
+        return;
+    }
+    const ULONGLONG percent = wcstoull(label2.c_str(), nullptr, 10);
+    taskbar_->SetProgressValue(hwnd_, std::min<ULONGLONG>(percent, 100), 100);
+}
+
+}  // namespace ksr

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <windows.h>
+#include <shobjidl.h>
+#include <wrl/client.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "app/dialogs.h"
+#include "app/layout.h"
+#include "app/run_bridge.h"
+#include "engine/import_state.h"
+#include "engine/importer.h"
+
+namespace ksr {
+
+inline constexpr wchar_t kAppTitle[] = L"Tavrin KSR 文件导入";
+inline constexpr wchar_t kMainWindowClass[] = L"KsrImportForm1";
+
+// Form1: the operator's window. It owns the run state; a run works on a thread of its own
+// and reaches the window only through posted messages.
+class MainWindow {
+  public:
+    explicit MainWindow(Dialogs& dialogs, ServerRegistration registration = {});
+    MainWindow(const MainWindow&) = delete;
+    MainWindow& operator=(const MainWindow&) = delete;
+    ~MainWindow();
+
+    bool Create(int showCommand);
+    HWND hwnd() const { return hwnd_; }
+    HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
+    bool IsRunning() const { return static_cast<bool>(bridge_); }
+    const ImportState& State() const { return state_; }
+
+  private:
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+
+    void CreateControls();
+    void ApplyLayout(UINT dpi);
+    void OnCommand(int id);
+    void OnStartImporting();
+    void StartRun();
+    void ApplyRunUpdates();
+    void AnswerRun(RunBridge::Question& question);
+    void OnRunDone();
+    void OnClose();
+    void EnableInputs(bool enabled);
+    void ShowTaskbarProgress(const std::wstring& label2);
+    std::wstring ControlText(int id) const;
+
+    Dialogs& dialogs_;
+    ServerRegistration registration_;
+    HWND hwnd_ = nullptr;
+    HFONT font_ = nullptr;
+    HBRUSH background_ = nullptr;
+    UINT dpi_ = 96;
+    ImportState state_;
+    std::unique_ptr<RunBridge> bridge_;
+    std::thread worker_;
+    bool closeAfterRun_ = false;
+    UINT taskbarCreated_ = 0;
+    Microsoft::WRL::ComPtr<ITaskbarList3> taskbar_;
+};
+
+}  // namespace ksr
