@@ -6,20 +6,22 @@
 
 namespace ksr::test {
 
-ServerInstall::ServerInstall()
+ServerInstall::ServerInstall(bool registered)
     : installDir(dir / L"Tavrin KSR\\server"),
       exePath(installDir + L"\\KvoServer.exe"),
       store(dir / L"store"),
       sources(dir / L"sources"),
-      subkey(L"Software\\ksrimport-test\\" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-             std::to_wstring(GetTickCount64())) {
+      subkey(registered ? L"Software\\mw-tz\\KvoServer"
+                        : L"Software\\ksrimport-test\\" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(GetTickCount64())),
+      view(KEY_WOW64_32KEY) {
     MakeDirs(installDir);
     MakeDirs(store);
     MakeDirs(sources);
     WriteBytes(exePath, "MZ");
     HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0,
-                    KEY_ALL_ACCESS | KEY_WOW64_32KEY, nullptr, &key, nullptr);
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                    nullptr, &key, nullptr);
     RegSetValueExW(key, L"exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(exePath.c_str()),
                    static_cast<DWORD>((exePath.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
@@ -33,7 +35,7 @@ ServerInstall::ServerInstall()
 }
 
 ServerInstall::~ServerInstall() {
-    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), KEY_WOW64_32KEY, 0);
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), view, 0);
 }
 
 ServerRegistration ServerInstall::Registration() const {

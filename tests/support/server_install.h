@@ -12,7 +12,9 @@ namespace ksr::test {
 // DataBase.ini pointing at a fresh database, and a store directory named in Tab_Config.
 class ServerInstall {
   public:
-    ServerInstall();
+    // With `registered`, the installation is recorded under the key the tool reads itself,
+    // as the server's installer does.
+    explicit ServerInstall(bool registered = false);
     ~ServerInstall();
     ServerInstall(const ServerInstall&) = delete;
     ServerInstall& operator=(const ServerInstall&) = delete;
@@ -28,6 +30,7 @@ class ServerInstall {
     std::wstring store;    // the store root, as the server holds it with "\" separators
     std::wstring sources;  // a place for the trees to import
     std::wstring subkey;
+    REGSAM view;
 };
 
 }  // namespace ksr::test

@@ -124,11 +124,18 @@ std::vector<std::wstring> SplitStatements(const std::wstring& script) {
 
 }  // namespace
 
+// Under Wine the build's Unix paths are reached through drive Z:.
+std::wstring WindowsPath(const char* dir, const std::wstring& name) {
+    std::wstring path = Widen(dir);
+    if (path.starts_with(L"/")) path = L"Z:" + path;
+    return ReplaceAll(path + L"/" + name, L'/', L'\\');
+}
+
 std::wstring FixturePath(const std::wstring& name) {
-    std::wstring dir = Widen(KSR_FIXTURES_DIR);
-    // Under Wine the build's Unix paths are reached through drive Z:.
-    if (dir.starts_with(L"/")) dir = L"Z:" + dir;
-    return ReplaceAll(dir + L"/" + name, L'/', L'\\');
+    return WindowsPath(KSR_FIXTURES_DIR, name);
+}
+std::wstring BuildOutput(const std::wstring& name) {
+    return WindowsPath(KSR_BUILD_DIR, name);
 }
 
 TestDatabase::TestDatabase() {

@@ -37,7 +37,8 @@ class TestDatabase {
     std::wstring host_, port_, user_, password_, name_, error_;
 };
 
-// The fixtures folder as a Windows path.
+// A file of the fixtures folder, and of the build tree, as Windows paths.
 std::wstring FixturePath(const std::wstring& name);
+std::wstring BuildOutput(const std::wstring& name);
 
 }  // namespace ksr::test

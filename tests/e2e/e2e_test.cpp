@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "engine/messages.h"
+#include "support/server_install.h"
+#include "tests/e2e/operator.h"
+#include "util/codecs.h"
+
+namespace ksr {
+namespace {
+
+// The real executable, driven through its window by the operator helper, against a server
+// installation registered where the tool looks for it.
+TEST(EndToEnd, OperatorImportsAFolderThroughTheRealProgram) {
+    test::ServerInstall server(true);
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    const std::wstring root = server.sources + L"\\公共文档 & 资料";
+    test::WriteBytes(root + L"\\说明.txt", "readme");
+    test::WriteBytes(root + L"\\报告\\2026\\年度报告.txt", "annual");
+    test::WriteBytes(root + L"\\空文件.txt", "");
+
+    e2e::OperatorScript script;
+    script.exe = test::BuildOutput(L"app\\ksrimport.exe");
+    script.folder = root;
+    script.rootMode = true;
+    script.deleteSources = true;
+    const e2e::OperatorResult result = e2e::PlayOperator(script);
+    ASSERT_TRUE(result.ok) << test::Utf8(result.failure);
+
+    EXPECT_EQ(result.text1, PercentEncodeUtf8(root));
+    ASSERT_EQ(result.messages.size(), 2u);
+    EXPECT_EQ(result.messages[0], L"导入后是否删除原文件!");
+    EXPECT_EQ(result.messages[1], msg::kSucceeded);
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_FALSE(result.progress.empty());
+
+    EXPECT_EQ(
+        server.db.Query(L"select UsName, ParentID from PtpFolder order by PtpFolderID"),
+        (std::vector<test::Row>{{L"公共文档   资料", L"0"}, {L"报告", L"1"}, {L"2026", L"2"}}));
+    EXPECT_EQ(server.db.Query(L"select count(*) from PtpFile")[0][0], L"3");
+    EXPECT_EQ(test::ReadBytes(server.store +
+                              L"\\DownLoad\\Public\\公共文档   资料\\报告\\2026\\年度报告.txt"),
+              "annual");
+    EXPECT_FALSE(test::Exists(root + L"\\说明.txt")) << "the operator asked for the sources to go";
+}
+
+}  // namespace
+}  // namespace ksr

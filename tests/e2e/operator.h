@@ -1,0 +1,36 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace ksr::e2e {
+
+// Plays the administrator at a running ksrimport.exe: finds the window and its controls, and
+// sends them what a user's clicks and keystrokes send.
+struct OperatorScript {
+    std::wstring exe;            // ksrimport.exe to launch
+    std::wstring folder;         // typed into the folder chooser
+    bool rootMode = false;       // tick "The selected folder is the root directory ..."
+    bool deleteSources = false;  // tick "Delete the original file ..." and answer Yes
+    double timeoutSeconds = 120;
+    // Called once the run has ended and its last message is answered, before the window is
+    // closed (the demo takes its screenshot here).
+    std::function<void(HWND)> beforeClose;
+    std::function<void(const std::wstring&)> say;  // a line of what the operator sees
+};
+
+struct OperatorResult {
+    bool ok = false;                     // every step found what it looked for
+    std::wstring failure;                // the step that did not
+    std::wstring text1;                  // what Text1 showed after picking
+    std::vector<std::wstring> messages;  // texts of the message boxes, in order
+    std::vector<std::wstring> progress;  // Label2 texts seen during the run
+    DWORD exitCode = STILL_ACTIVE;
+};
+
+OperatorResult PlayOperator(const OperatorScript& script);
+
+}  // namespace ksr::e2e
