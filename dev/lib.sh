@@ -3,7 +3,7 @@
 
 KSR_PACKAGES=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 googletest
     mariadb-server mariadb-client unixodbc odbc-mariadb tdsodbc locales xvfb xauth x11-utils
-    imagemagick python3 procps)
+    imagemagick python3 procps fonts-wqy-microhei)
 
 ksr_log() { printf '== %s\n' "$*" >&2; }
 
@@ -57,6 +57,7 @@ ksr_stop_all() {
 
 # A private Wine prefix in $1 with drive D: mapped to $2; leaves a persistent wineserver
 # running, detached from our output (otherwise CTest waits on Wine's services forever).
+# Windows are headless unless $3 is "x11".
 ksr_start_wine() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     export LC_ALL=zh_CN.UTF-8
@@ -67,7 +68,11 @@ ksr_start_wine() {
         ksr_log "booting the Wine prefix"
         wineboot -i </dev/null >/dev/null 2>&1
     fi
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    if [ "${3:-}" = x11 ]; then
+        wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f </dev/null >/dev/null 2>&1 || true
+    else
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+    fi
     ln -sfn "$2" "$WINEPREFIX/dosdevices/d:"
 }
 
