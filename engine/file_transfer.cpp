@@ -1,6 +1,10 @@
 #include "engine/file_transfer.h"
 
+#include <condition_variable>
 #include <cwctype>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include "util/handles.h"
 #include "util/md5.h"
@@ -45,54 +49,173 @@ void CreateDirectoryChain(const std::wstring& path) {
     EnsureDirectoryPath(ReplaceAll(path, L'/', L'\\'));
 }
 
+namespace {
+
+// Hashes the chunks of one large file on a thread of its own while the copying thread reads
+// and writes the next ones, so the digest costs no time of its own on a machine with two cores.
+class OverlappedHasher {
+  public:
+    static constexpr int kBuffers = 3;
+
+    OverlappedHasher() {
+        for (auto& buffer : buffers_) {
+            buffer.resize(kChunk);
+            free_.push_back(&buffer);
+        }
+        thread_ = std::thread([this] { Run(); });
+    }
+    ~OverlappedHasher() {
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    // A buffer to fill; waits while every buffer is being hashed.
+    std::vector<uint8_t>* Take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return !free_.empty(); });
+        std::vector<uint8_t>* buffer = free_.front();
+        free_.pop_front();
+        return buffer;
+    }
+    void Hash(std::vector<uint8_t>* buffer, DWORD size) {
+        {
+            std::lock_guard lock(mutex_);
+            full_.push_back({buffer, size});
+        }
+        changed_.notify_all();
+    }
+    void Give(std::vector<uint8_t>* buffer) {
+        {
+            std::lock_guard lock(mutex_);
+            free_.push_back(buffer);
+        }
+        changed_.notify_all();
+    }
+    Md5Digest Finish() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return full_.empty() && free_.size() == kBuffers; });
+        return hasher_.Final();
+    }
+    bool ok() const { return hasher_.ok(); }
+
+  private:
+    void Run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return closing_ || !full_.empty(); });
+            if (full_.empty()) return;
+            const auto [buffer, size] = full_.front();
+            full_.pop_front();
+            lock.unlock();
+            hasher_.Update(std::span(buffer->data(), size));
+            lock.lock();
+            free_.push_back(buffer);
+            changed_.notify_all();
+        }
+    }
+
+    Md5Hasher hasher_;
+    std::vector<uint8_t> buffers_[kBuffers];
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::vector<uint8_t>*> free_;
+    std::deque<std::pair<std::vector<uint8_t>*, DWORD>> full_;
+    bool closing_ = false;
+    std::thread thread_;
+};
+
+// Copies `in` to `out`; returns the first error, ERROR_SUCCESS when all bytes went across.
+DWORD CopyAndHash(HANDLE in, HANDLE out, uint64_t size, CopyResult& result) {
+    DWORD error = ERROR_SUCCESS;
+    const auto copy = [&](uint8_t* data, DWORD& got) {
+        if (!ReadFile(in, data, kChunk, &got, nullptr)) {
+            error = GetLastError();
+            return false;
+        }
+        if (got == 0) return false;
+        DWORD put = 0;
+        if (!WriteFile(out, data, got, &put, nullptr) || put != got) {
+            error = put != got && GetLastError() == 0 ? ERROR_WRITE_FAULT : GetLastError();
+            return false;
+        }
+        result.bytes += got;
+        return true;
+    };
+    if (size <= kChunk) {
+        // One piece: hashing it here is cheaper than handing it over.
+        static thread_local std::vector<uint8_t> buffer(kChunk);
+        Md5Hasher hasher;
+        if (!hasher.ok()) return ERROR_INVALID_FUNCTION;
+        DWORD got = 0;
+        while (copy(buffer.data(), got)) hasher.Update(std::span(buffer.data(), got));
+        if (error == ERROR_SUCCESS && result.bytes > 0)
+            result.md5 = ToLower(BytesToHex(hasher.Final()));
+        return error;
+    }
+    OverlappedHasher hasher;
+    for (;;) {
+        std::vector<uint8_t>* buffer = hasher.Take();
+        DWORD got = 0;
+        if (!copy(buffer->data(), got)) {
+            hasher.Give(buffer);
+            break;
+        }
+        hasher.Hash(buffer, got);
+    }
+    if (error == ERROR_SUCCESS && !hasher.ok()) error = ERROR_INVALID_FUNCTION;
+    const Md5Digest digest = hasher.Finish();
+    if (error == ERROR_SUCCESS && result.bytes > 0) result.md5 = ToLower(BytesToHex(digest));
+    return error;
+}
+
+unique_hfile CreateTarget(const std::wstring& path, DWORD disposition) {
+    return unique_hfile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+}  // namespace
+
 CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target) {
     CopyResult result;
     unique_hfile in(CreateFileW(ToExtendedPath(source).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) {
+    LARGE_INTEGER size{};
+    if (!in || !GetFileSizeEx(in.get(), &size)) {
         result.error = GetLastError();
         return result;
     }
+    // A new store file is written in place (and removed again if the copy fails); an existing
+    // one is replaced only once its successor is complete, so it is never lost half-way.
     const std::wstring finalPath = ToExtendedPath(target);
-    const std::wstring tempPath = finalPath + L".ksrimport-part";
-    unique_hfile out(CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    std::wstring writePath = finalPath;
+    unique_hfile out = CreateTarget(writePath, CREATE_NEW);
     if (!out && GetLastError() == ERROR_PATH_NOT_FOUND) {
         CreateDirectoryChain(DirectoryPart(ReplaceAll(target, L'/', L'\\')));
-        out.reset(CreateFileW(tempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        out = CreateTarget(writePath, CREATE_NEW);
+    }
+    const bool replacing =
+        !out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
+    if (replacing) {
+        writePath = finalPath + L".ksrimport-part";
+        out = CreateTarget(writePath, CREATE_ALWAYS);
     }
     if (!out) {
         result.error = GetLastError();
         return result;
     }
 
-    Md5Hasher hasher;
-    static thread_local std::vector<uint8_t> buffer(kChunk);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(in.get(), buffer.data(), kChunk, &got, nullptr)) {
-            result.error = GetLastError();
-            break;
-        }
-        if (got == 0) break;
-        hasher.Update(std::span(buffer.data(), got));
-        DWORD put = 0;
-        if (!WriteFile(out.get(), buffer.data(), got, &put, nullptr) || put != got) {
-            result.error = put != got && GetLastError() == 0 ? ERROR_WRITE_FAULT : GetLastError();
-            break;
-        }
-        result.bytes += got;
-    }
-    if (result.ok() && !hasher.ok()) result.error = ERROR_INVALID_FUNCTION;
+    result.error = CopyAndHash(in.get(), out.get(), static_cast<uint64_t>(size.QuadPart), result);
     out.reset();
-    if (result.ok()) result.error = ReplaceTarget(tempPath, finalPath);
+    if (result.ok() && replacing) result.error = ReplaceTarget(writePath, finalPath);
     if (!result.ok()) {
-        DeleteFileW(tempPath.c_str());
+        DeleteFileW(writePath.c_str());
         result.bytes = 0;
-        return result;
+        result.md5.clear();
     }
-    if (result.bytes > 0) result.md5 = ToLower(BytesToHex(hasher.Final()));
     return result;
 }
 

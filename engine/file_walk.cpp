@@ -82,6 +82,15 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
     CopyFolderInto(MyPath, holding);
 }
 
+void Importer::Submit(std::function<void()> work, std::function<void()> commit) {
+    if (pipeline_) {
+        pipeline_->Submit(std::move(work), std::move(commit));
+        return;
+    }
+    if (work) work();
+    if (commit) commit();
+}
+
 void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
                              const std::wstring& name, uint64_t size, const std::wstring& ParentID,
                              const std::wstring& MyID) {
@@ -93,7 +102,18 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
     state_.CopiedBytes += size;
     ShowProgress();
 
-    const CopyResult copy = CopyFileHashed(source, target);
+    // The copy may run beside other copies; its rows are written in listing order.
+    auto copy = std::make_shared<CopyResult>();
+    Submit([copy, source, target] { *copy = CopyFileHashed(source, target); },
+           [this, copy, source, target, cleaned, FilPath, ParentID, MyID] {
+               CommitFile(*copy, source, target, cleaned, FilPath, ParentID, MyID);
+           });
+}
+
+void Importer::CommitFile(const CopyResult& copy, const std::wstring& source,
+                          const std::wstring& target, const std::wstring& cleaned,
+                          const std::wstring& FilPath, const std::wstring& ParentID,
+                          const std::wstring& MyID) {
     if (!copy.ok()) {
         ReportFailure(source, msg::kFileFailed);
         return;
@@ -141,7 +161,7 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
                                     (attributes & FILE_ATTRIBUTE_DIRECTORY);
         if (emptyDirectory) return;
         HoldUnlistableFolder(MyPath.substr(0, MyPath.size() - 1));
-        ReportFailure(MyPath, msg::kFolderFailed);
+        Submit({}, [this, MyPath] { ReportFailure(MyPath, msg::kFolderFailed); });
         return;
     }
 
@@ -150,7 +170,7 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         if (IsDotEntry(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)) {
             continue;
         }
-        if (StopRequested()) return;
+        if (StopRequested()) break;
         const std::wstring name = entry.cFileName;
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             const uint64_t size =
@@ -158,33 +178,35 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
             ImportOneFile(MyPath, fil_dir, name, size, ParentID, MyID);
             continue;
         }
+        const std::wstring path = MyPath + name;
         // Junctions and directory links are not followed: one pointing upwards never ends.
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            ReportFailure(MyPath + name + L"\\", msg::kFolderFailed);
+            Submit({}, [this, path] { ReportFailure(path + L"\\", msg::kFolderFailed); });
             continue;
         }
-        std::wstring cleaned = name;
-        if (MatchesPattern(name, L"7")) {
-            AddLine(ActivityLine(ActivityType::NameCleaned, MyPath + name, msg::kFolderCleaned));
-            cleaned = CleanFolderName(name);
-        }
-        const auto id = RegisterFolder(cleaned, ParentID, MyID);
-        if (!id) {
+        const bool special = MatchesPattern(name, L"7");
+        const std::wstring cleaned = special ? CleanFolderName(name) : name;
+        auto id = std::make_shared<std::promise<std::optional<std::wstring>>>();
+        folders.push_back({name, id->get_future()});
+        Submit({}, [this, id, special, path, cleaned, ParentID, MyID] {
+            if (special)
+                AddLine(ActivityLine(ActivityType::NameCleaned, path, msg::kFolderCleaned));
+            const auto got = RegisterFolder(cleaned, ParentID, MyID);
             // Without its own id the sub-tree would land under an empty parent; it waits for
             // the next run instead.
-            ReportFailure(MyPath + name + L"\\", msg::kFolderFailed);
-            continue;
-        }
-        folders.push_back({name, *id});
+            if (!got) ReportFailure(path + L"\\", msg::kFolderFailed);
+            id->set_value(got);
+        });
     } while (FindNextFileW(find.get(), &entry));
     find.reset();
 
-    for (const SubFolder& folder : folders) {
-        if (StopRequested()) return;
+    for (SubFolder& folder : folders) {
+        const std::optional<std::wstring> id = folder.id.get();
+        if (!id || StopRequested()) continue;
         const std::wstring childDir =
             ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
         CreateDirectoryChain(state_.KSR_CONSOLE + L"\\" + childDir);
-        sosuofile(MyPath + folder.name, childDir, folder.id, MyID);
+        sosuofile(MyPath + folder.name, childDir, *id, MyID);
     }
 }
 

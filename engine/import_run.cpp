@@ -17,6 +17,9 @@ namespace {
 
 constexpr wchar_t kPublicDir[] = L"DownLoad/Public";
 constexpr wchar_t kPublicOwner[] = L"Public";
+// Two copies at a time keep both cores busy (a large file's digest runs beside its copy).
+constexpr unsigned kCopyThreads = 2;
+constexpr size_t kUnitsInFlight = 32;
 constexpr wchar_t kStoreRootQuery[] =
     L"Select * from Tab_Config where Col_Name='KSR_CONSOLE' and Col_Genre='SysConfig' and "
     L"Col_Disabled=0";
@@ -133,17 +136,21 @@ void Importer::importfile() {
     }
 
     const std::wstring rootName = LastPathSegment(source).value_or(L"");
+    std::wstring rootId = L"0";
+    std::wstring target = kPublicDir;
     if (window_.Check2()) {
-        const std::wstring rootId = genfolder(source, kPublicDir, L"0", kPublicOwner);
+        rootId = genfolder(source, kPublicDir, L"0", kPublicOwner);
+        target = std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName);
         if (rootId.empty()) {
             ReportFailure(source.ends_with(L'\\') ? source : source + L'\\', msg::kFolderFailed);
-        } else {
-            sosuofile(source, std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName), rootId,
-                      kPublicOwner);
         }
     } else {
         state_.RootFolderName = rootName;
-        sosuofile(source, kPublicDir, L"0", kPublicOwner);
+    }
+    if (!rootId.empty()) {
+        pipeline_.emplace(kCopyThreads, kUnitsInFlight);
+        sosuofile(source, target, rootId, kPublicOwner);
+        pipeline_.reset();  // waits for the last rows
     }
 
     if (stopped_) {

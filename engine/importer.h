@@ -1,11 +1,15 @@
 #pragma once
 
+#include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/import_state.h"
+#include "engine/file_transfer.h"
 #include "engine/import_window.h"
+#include "engine/ordered_pipeline.h"
 #include "server/database.h"
 
 namespace ksr {
@@ -48,8 +52,8 @@ class Importer {
 
   private:
     struct SubFolder {
-        std::wstring name;  // as listed, before cleaning
-        std::wstring id;    // empty when the row's id could not be read
+        std::wstring name;                            // as listed, before cleaning
+        std::future<std::optional<std::wstring>> id;  // no value when it could not be read
     };
 
     void AddLine(const std::wstring& line);
@@ -59,6 +63,11 @@ class Importer {
     std::optional<std::wstring> RegisterFolder(const std::wstring& name,
                                                const std::wstring& ParentID,
                                                const std::wstring& MyID);
+    // Runs `work` and then `commit`; during a walk on the pipeline's threads, commits in order.
+    void Submit(std::function<void()> work, std::function<void()> commit);
+    void CommitFile(const CopyResult& copy, const std::wstring& source, const std::wstring& target,
+                    const std::wstring& cleaned, const std::wstring& FilPath,
+                    const std::wstring& ParentID, const std::wstring& MyID);
     void ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
                        const std::wstring& name, uint64_t size, const std::wstring& ParentID,
                        const std::wstring& MyID);
@@ -69,6 +78,8 @@ class Importer {
     ImportWindow& window_;
     ServerRegistration registration_;
     std::optional<DbSession> db_;
+    // During the walk: file copies on two threads, rows and lines on one, in listing order.
+    std::optional<OrderedPipeline> pipeline_;
     std::vector<std::wstring> lines_;
     int failedItems_ = 0;
     bool stopped_ = false;

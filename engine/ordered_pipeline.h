@@ -1,0 +1,48 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace ksr {
+
+// Runs the units of a walk on several threads while keeping their effects in order: each unit's
+// `work` (a file copy) runs on any worker, and its `commit` (rows, activity lines, deletion)
+// runs on one committing thread, strictly in the order the units were submitted.
+class OrderedPipeline {
+  public:
+    OrderedPipeline(unsigned workers, size_t maxInFlight);
+    OrderedPipeline(const OrderedPipeline&) = delete;
+    OrderedPipeline& operator=(const OrderedPipeline&) = delete;
+    ~OrderedPipeline();
+
+    // Waits while `maxInFlight` units are not yet committed.
+    void Submit(std::function<void()> work, std::function<void()> commit);
+    // Returns once every unit submitted so far has committed.
+    void Drain();
+
+  private:
+    struct Unit {
+        std::function<void()> work;
+        std::function<void()> commit;
+        bool worked = false;
+    };
+
+    void Work();
+    void CommitInOrder();
+
+    const size_t maxInFlight_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::shared_ptr<Unit>> pending_;  // submitted, not yet committed, in order
+    std::deque<std::shared_ptr<Unit>> toWork_;   // waiting for a worker
+    bool closing_ = false;
+    std::vector<std::thread> workers_;
+    std::thread committer_;
+};
+
+}  // namespace ksr
