@@ -15,7 +15,7 @@
 namespace {
 
 class HeadlessWindow : public ksr::ImportWindow {
-public:
+  public:
     explicit HeadlessWindow(std::wstring text1) : text1_(std::move(text1)) {}
     std::wstring Text1() const override { return text1_; }
     std::wstring Text2() const override { return {}; }
@@ -31,7 +31,7 @@ public:
     int lines = 0, labels = 0;
     std::wstring message;
 
-private:
+  private:
     std::wstring text1_;
 };
 

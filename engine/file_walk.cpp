@@ -32,10 +32,6 @@ constexpr wchar_t kInsertDigest[] =
     L"insert into MD5File(MyID,FormFileType,TypePath,PcSize,FilPath,MD5Hash) "
     L"values('1',1,?,?,?,?)";
 
-bool IsDotEntry(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
-}
-
 }  // namespace
 
 std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
@@ -132,9 +128,7 @@ void Importer::CommitFile(const CopyResult& copy, const std::wstring& source,
 
     // The operator's only copy goes only once the store holds the very same bytes.
     const auto stored = FileMd5Hex(target);
-    std::wstring storedLower = stored.value_or(L"?");
-    for (wchar_t& c : storedLower) c = static_cast<wchar_t>(towlower(c));
-    if (!stored || storedLower != copy.md5) {
+    if (!stored || _wcsicmp(stored->c_str(), copy.md5.c_str()) != 0) {
         ReportFailure(source, msg::kFileFailed);
         return;
     }

@@ -20,6 +20,11 @@ void EnsureDirectoryPath(std::wstring_view path);
 // paths longer than MAX_PATH work.
 std::wstring ToExtendedPath(std::wstring_view path);
 
+// True for the "." and ".." entries of a directory listing.
+inline bool IsDotEntry(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
 // Removes U+0020 from both ends (tabs and other white space stay).
 std::wstring TrimBlanks(std::wstring_view text);
 

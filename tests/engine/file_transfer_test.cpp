@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "engine/file_transfer.h"
+#include "support/temp_dir.h"
+#include "util/handles.h"
+#include "util/md5.h"
+
+namespace ksr {
+namespace {
+
+std::wstring Md5Lower(const std::string& bytes) {
+    std::wstring hex = BytesToHex(
+        Md5OfBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
+    for (wchar_t& c : hex) c = static_cast<wchar_t>(towlower(c));
+    return hex;
+}
+
+std::string Pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7919) >> 3);
+    return bytes;
+}
+
+TEST(CopyFileHashed, CopiesAndHashesFilesOfEverySize) {
+    test::TempDir dir;
+    for (const size_t size : {size_t{0}, size_t{1}, size_t{1} << 20, (size_t{5} << 20) + 17}) {
+        const std::string bytes = Pattern(size);
+        const std::wstring name = L"f" + std::to_wstring(size);
+        test::WriteBytes(dir / (L"src\\" + name), bytes);
+        const CopyResult copy =
+            CopyFileHashed(dir / (L"src\\" + name), dir / (L"new/a\\b/" + name));
+        ASSERT_TRUE(copy.ok()) << copy.error;
+        EXPECT_EQ(copy.bytes, size);
+        EXPECT_EQ(copy.md5, size == 0 ? L"" : Md5Lower(bytes)) << size;
+        EXPECT_EQ(test::ReadBytes(dir / (L"new\\a\\b\\" + name)), bytes) << size;
+    }
+    EXPECT_EQ(test::ListNames(dir / L"new\\a\\b").size(), 4u) << "no temporary file is left";
+}
+
+TEST(CopyFileHashed, ReplacesAnExistingReadOnlyTarget) {
+    test::TempDir dir;
+    test::WriteBytes(dir / L"src.txt", "new content");
+    test::WriteBytes(dir / L"dst.txt", "old");
+    SetFileAttributesW((dir / L"dst.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    const CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
+    ASSERT_TRUE(copy.ok()) << copy.error;
+    EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "new content");
+    EXPECT_EQ(test::ListNames(dir.path()), (std::vector<std::wstring>{L"dst.txt", L"src.txt"}));
+}
+
+TEST(CopyFileHashed, AFailedCopyLeavesTheOldTargetAlone) {
+    test::TempDir dir;
+    test::WriteBytes(dir / L"src.txt", "unreadable");
+    test::WriteBytes(dir / L"dst.txt", "the store's copy");
+    unique_hfile lock(CreateFileW((dir / L"src.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+    const CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
+    EXPECT_FALSE(copy.ok());
+    EXPECT_EQ(copy.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(copy.bytes, 0u);
+    EXPECT_EQ(copy.md5, L"");
+    EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "the store's copy");
+    EXPECT_FALSE(CopyFileHashed(dir / L"missing.txt", dir / L"x.txt").ok());
+    EXPECT_FALSE(test::Exists(dir / L"x.txt"));
+}
+
+TEST(FolderSize, SumsEveryFileBelowTheFolder) {
+    test::TempDir dir;
+    test::WriteBytes(dir / L"a\\one", std::string(10, 'x'));
+    test::WriteBytes(dir / L"a\\b\\two", std::string(20, 'x'));
+    test::WriteBytes(dir / L"a\\b\\c\\three", std::string(30, 'x'));
+    test::MakeDirs(dir / L"a\\empty");
+    EXPECT_EQ(FolderSize(dir / L"a"), 60u);
+    EXPECT_EQ(FolderSize(dir / L"a\\empty"), 0u);
+    EXPECT_FALSE(FolderSize(dir / L"absent").has_value());
+    unique_hfile hold(CreateFileW((dir / L"a\\b\\c").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(hold);
+    EXPECT_EQ(FolderSize(dir / L"a"), 30u) << "an unlistable sub-folder adds nothing";
+}
+
+TEST(DeleteSourceFile, DeletesReadOnlyFilesToo) {
+    test::TempDir dir;
+    test::WriteBytes(dir / L"ro.txt", "x");
+    SetFileAttributesW((dir / L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(DeleteSourceFile(dir / L"ro.txt"));
+    EXPECT_FALSE(test::Exists(dir / L"ro.txt"));
+    EXPECT_FALSE(DeleteSourceFile(dir / L"ro.txt"));
+}
+
+}  // namespace
+}  // namespace ksr

@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "engine/ordered_pipeline.h"
+
+namespace ksr {
+namespace {
+
+TEST(OrderedPipeline, CommitsInSubmissionOrderWhateverTheWorkTakes) {
+    std::vector<int> committed;
+    std::atomic<int> worked{0};
+    {
+        OrderedPipeline pipeline(3, 8);
+        for (int i = 0; i < 200; ++i) {
+            auto work = (i % 5 == 4) ? std::function<void()>() : [i, &worked] {
+                Sleep((i * 7) % 4);  // later units often finish first
+                ++worked;
+            };
+            pipeline.Submit(work, [i, &committed] { committed.push_back(i); });
+        }
+    }
+    ASSERT_EQ(committed.size(), 200u);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(committed[i], i);
+    EXPECT_EQ(worked, 160);
+}
+
+TEST(OrderedPipeline, DrainWaitsAndInFlightIsBounded) {
+    OrderedPipeline pipeline(2, 4);
+    std::atomic<int> inFlight{0}, most{0}, done{0};
+    for (int i = 0; i < 40; ++i) {
+        pipeline.Submit(
+            [&] {
+                const int now = ++inFlight;
+                int seen = most;
+                while (now > seen && !most.compare_exchange_weak(seen, now)) {
+                }
+                Sleep(1);
+            },
+            [&] {
+                --inFlight;
+                ++done;
+            });
+    }
+    pipeline.Drain();
+    EXPECT_EQ(done, 40);
+    EXPECT_LE(most, 4);
+}
+
+}  // namespace
+}  // namespace ksr
