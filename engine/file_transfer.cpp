@@ -42,7 +42,13 @@ DWORD ReplaceTarget(const std::wstring& temp, const std::wstring& target) {
 }  // namespace
 
 void CreateDirectoryChain(const std::wstring& path) {
-    EnsureDirectoryPath(ReplaceAll(path, L'/', L'\\'));
+    // Below an existing parent one call does it; the whole chain is walked only when needed.
+    const std::wstring directory = ReplaceAll(path, L'/', L'\\');
+    if (CreateDirectoryW(ToExtendedPath(directory).c_str(), nullptr) ||
+        GetLastError() == ERROR_ALREADY_EXISTS) {
+        return;
+    }
+    EnsureDirectoryPath(directory);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cwchar>
+#include <set>
 
 #include "engine/activity_log.h"
 #include "engine/file_transfer.h"
@@ -17,6 +18,12 @@
 
 namespace ksr {
 namespace {
+
+// File names compare without regard to letter case, as the file system does.
+std::wstring ToUpperText(std::wstring text) {
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
 
 constexpr wchar_t kInsertFolder[] =
     L"insert into PtpFolder(MyID,UsName,ParentID,To_Type,CreatorID,CreatorName) "
@@ -160,6 +167,9 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
     }
 
     std::vector<SubFolder> folders;
+    // Names that clean to the same store file are copied one after the other, in listing
+    // order, so the later one is what the store keeps.
+    std::set<std::wstring> storeNames;
     do {
         if (IsDotEntry(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)) {
             continue;
@@ -169,6 +179,9 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             const uint64_t size =
                 (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+            if (!storeNames.insert(ToUpperText(CleanFileName(name))).second && pipeline_) {
+                pipeline_->Drain();
+            }
             ImportOneFile(MyPath, fil_dir, name, size, ParentID, MyID);
             continue;
         }

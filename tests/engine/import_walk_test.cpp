@@ -343,6 +343,28 @@ TEST_F(ImportWalkTest, DirectoryLinksAreNotFollowed) {
     EXPECT_EQ(state_.SourceBytesTotal, L"1") << "the size total does not follow the link either";
 }
 
+TEST_F(ImportWalkTest, NamesThatCleanAlikeLandOnOneStoreFile) {
+    const std::wstring root = Src(L"alike");
+    for (int i = 0; i < 8; ++i) {
+        const std::wstring n = std::to_wstring(i);
+        test::WriteBytes(root + L"\\x" + n + L" y.txt", "space " + std::string(200000 * i, 's'));
+        test::WriteBytes(root + L"\\x" + n + L"\u00A0y.txt", "nbsp " + std::string(1000 * i, 'n'));
+    }
+    Run(root);
+    const auto rows = Rows(L"select FilPath, MD5Hash from MD5File order by MD5FileID");
+    ASSERT_EQ(rows.size(), 16u) << "both files of each pair get rows";
+    for (int i = 0; i < 8; ++i) {
+        const std::wstring filPath = L"DownLoad/Public/x" + std::to_wstring(i) + L" y.txt";
+        std::vector<std::wstring> digests;
+        for (const auto& row : rows) {
+            if (row[0] == filPath) digests.push_back(*row[1]);
+        }
+        ASSERT_EQ(digests.size(), 2u);
+        // The store keeps the copy of whichever file the listing gave last.
+        EXPECT_EQ(Md5Lower(test::ReadBytes(StoreFile(filPath))), digests[1]) << i;
+    }
+}
+
 TEST_F(ImportWalkTest, StopRequestEndsAfterTheFileInHand) {
     const std::wstring root = Src(L"stop");
     for (int i = 0; i < 5; ++i) test::WriteBytes(root + L"\\f" + std::to_wstring(i) + L".txt", "x");
