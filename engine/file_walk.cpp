@@ -134,8 +134,13 @@ void Importer::CommitFile(const CopyResult& copy, const std::wstring& source,
     if (!state_.DeleteAfterImport) return;
 
     // The operator's only copy goes only once the store holds the very same bytes.
+    // A source that changed since it was copied (it grew, say) is not the file in the store.
     const auto stored = FileMd5Hex(target);
-    if (!stored || _wcsicmp(stored->c_str(), copy.md5.c_str()) != 0) {
+    WIN32_FILE_ATTRIBUTE_DATA now{};
+    const bool unchanged =
+        GetFileAttributesExW(ToExtendedPath(source).c_str(), GetFileExInfoStandard, &now) &&
+        ((static_cast<uint64_t>(now.nFileSizeHigh) << 32) | now.nFileSizeLow) == copy.bytes;
+    if (!stored || _wcsicmp(stored->c_str(), copy.md5.c_str()) != 0 || !unchanged) {
         ReportFailure(source, msg::kFileFailed);
         return;
     }
