@@ -73,6 +73,13 @@ ksr_start_wine() {
     else
         wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
     fi
+    # The desktop process started while booting used the driver the prefix had then; a fresh
+    # start makes every window of the run use the one just chosen.
+    wineserver -k >/dev/null 2>&1 || true
+    wait "${KSR_PIDS[-1]}" 2>/dev/null || true
+    setsid wineserver -f -p </dev/null >/dev/null 2>&1 &
+    KSR_PIDS+=($!)
+    wineboot </dev/null >/dev/null 2>&1
     ln -sfn "$2" "$WINEPREFIX/dosdevices/d:"
 }
 
