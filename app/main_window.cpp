@@ -63,7 +63,6 @@ MainWindow::~MainWindow() {
     if (bridge_) bridge_->RequestStop();
     if (worker_.joinable()) worker_.join();
     if (font_) DeleteObject(font_);
-    if (background_) DeleteObject(background_);
 }
 
 bool MainWindow::Create(int showCommand) {
@@ -171,7 +170,6 @@ void MainWindow::CreateControls() {
 }
 
 void MainWindow::ApplyLayout(UINT dpi) {
-    dpi_ = dpi;
     NONCLIENTMETRICSW metrics{};
     metrics.cbSize = sizeof metrics;
     SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);

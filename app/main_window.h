@@ -56,8 +56,6 @@ class MainWindow {
     ServerRegistration registration_;
     HWND hwnd_ = nullptr;
     HFONT font_ = nullptr;
-    HBRUSH background_ = nullptr;
-    UINT dpi_ = 96;
     ImportState state_;
     std::unique_ptr<RunBridge> bridge_;
     std::thread worker_;

@@ -48,7 +48,6 @@ class Importer {
     }
 
     const std::vector<std::wstring>& List1() const { return lines_; }
-    int FailedItems() const { return failedItems_; }
 
   private:
     struct SubFolder {
