@@ -4,18 +4,14 @@
 
 #include "engine/file_transfer.h"
 #include "support/temp_dir.h"
+#include "support/digest.h"
 #include "util/handles.h"
 #include "util/md5.h"
 
 namespace ksr {
 namespace {
 
-std::wstring Md5Lower(const std::string& bytes) {
-    std::wstring hex = BytesToHex(
-        Md5OfBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
-    for (wchar_t& c : hex) c = static_cast<wchar_t>(towlower(c));
-    return hex;
-}
+using test::Md5Lower;
 
 std::string Pattern(size_t size) {
     std::string bytes(size, '\0');

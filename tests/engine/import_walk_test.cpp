@@ -5,6 +5,7 @@
 
 #include "engine/messages.h"
 #include "import_test_support.h"
+#include "support/digest.h"
 #include "util/handles.h"
 #include "util/md5.h"
 
@@ -13,13 +14,7 @@ namespace {
 
 using test::Row;
 
-std::wstring Md5Lower(const std::string& bytes) {
-    if (bytes.empty()) return L"";
-    std::wstring hex = BytesToHex(
-        Md5OfBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
-    std::transform(hex.begin(), hex.end(), hex.begin(), ::towlower);
-    return hex;
-}
+using test::Md5Lower;
 
 std::wstring Cleaned(std::wstring name) {
     for (wchar_t& c : name) {
