@@ -1,6 +1,5 @@
 #include "engine/file_transfer.h"
 
-#include <condition_variable>
 #include <cwctype>
 #include <deque>
 #include <mutex>
@@ -9,6 +8,7 @@
 #include "util/handles.h"
 #include "util/md5.h"
 #include "util/paths.h"
+#include "util/sync.h"
 
 namespace ksr {
 namespace {
@@ -68,7 +68,7 @@ class OverlappedHasher {
     }
     ~OverlappedHasher() {
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard<SrwMutex> lock(mutex_);
             closing_ = true;
         }
         changed_.notify_all();
@@ -77,7 +77,7 @@ class OverlappedHasher {
 
     // A buffer to fill; waits while every buffer is being hashed.
     std::vector<uint8_t>* Take() {
-        std::unique_lock lock(mutex_);
+        std::unique_lock<SrwMutex> lock(mutex_);
         changed_.wait(lock, [&] { return !free_.empty(); });
         std::vector<uint8_t>* buffer = free_.front();
         free_.pop_front();
@@ -85,20 +85,20 @@ class OverlappedHasher {
     }
     void Hash(std::vector<uint8_t>* buffer, DWORD size) {
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard<SrwMutex> lock(mutex_);
             full_.push_back({buffer, size});
         }
         changed_.notify_all();
     }
     void Give(std::vector<uint8_t>* buffer) {
         {
-            std::lock_guard lock(mutex_);
+            std::lock_guard<SrwMutex> lock(mutex_);
             free_.push_back(buffer);
         }
         changed_.notify_all();
     }
     Md5Digest Finish() {
-        std::unique_lock lock(mutex_);
+        std::unique_lock<SrwMutex> lock(mutex_);
         changed_.wait(lock, [&] { return full_.empty() && free_.size() == kBuffers; });
         return hasher_.Final();
     }
@@ -106,7 +106,7 @@ class OverlappedHasher {
 
   private:
     void Run() {
-        std::unique_lock lock(mutex_);
+        std::unique_lock<SrwMutex> lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] { return closing_ || !full_.empty(); });
             if (full_.empty()) return;
@@ -122,8 +122,8 @@ class OverlappedHasher {
 
     Md5Hasher hasher_;
     std::vector<uint8_t> buffers_[kBuffers];
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    SrwMutex mutex_;
+    ConditionVariable changed_;
     std::deque<std::vector<uint8_t>*> free_;
     std::deque<std::pair<std::vector<uint8_t>*, DWORD>> full_;
     bool closing_ = false;

@@ -1,12 +1,13 @@
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
+
+#include "util/sync.h"
 
 namespace ksr {
 
@@ -36,8 +37,8 @@ class OrderedPipeline {
     void CommitInOrder();
 
     const size_t maxInFlight_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
+    SrwMutex mutex_;
+    ConditionVariable changed_;
     std::deque<std::shared_ptr<Unit>> pending_;  // submitted, not yet committed, in order
     std::deque<std::shared_ptr<Unit>> toWork_;   // waiting for a worker
     bool closing_ = false;
