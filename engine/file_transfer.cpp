@@ -102,7 +102,6 @@ class OverlappedHasher {
         changed_.wait(lock, [&] { return full_.empty() && free_.size() == kBuffers; });
         return hasher_.Final();
     }
-    bool ok() const { return hasher_.ok(); }
 
   private:
     void Run() {
@@ -151,7 +150,6 @@ DWORD CopyAndHash(HANDLE in, HANDLE out, uint64_t size, CopyResult& result) {
         // One piece: hashing it here is cheaper than handing it over.
         static thread_local std::vector<uint8_t> buffer(kChunk);
         Md5Hasher hasher;
-        if (!hasher.ok()) return ERROR_INVALID_FUNCTION;
         DWORD got = 0;
         while (copy(buffer.data(), got)) hasher.Update(std::span(buffer.data(), got));
         if (error == ERROR_SUCCESS && result.bytes > 0)
@@ -168,7 +166,6 @@ DWORD CopyAndHash(HANDLE in, HANDLE out, uint64_t size, CopyResult& result) {
         }
         hasher.Hash(buffer, got);
     }
-    if (error == ERROR_SUCCESS && !hasher.ok()) error = ERROR_INVALID_FUNCTION;
     const Md5Digest digest = hasher.Finish();
     if (error == ERROR_SUCCESS && result.bytes > 0) result.md5 = ToLower(BytesToHex(digest));
     return error;

@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <sql.h>
 #include <sqlext.h>
-#include <bcrypt.h>
 
 #include <utility>
 
@@ -77,12 +76,6 @@ inline void FreeDbc(SQLHDBC h) {
 inline void FreeStmt(SQLHSTMT h) {
     ::SQLFreeHandle(SQL_HANDLE_STMT, h);
 }
-inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) {
-    ::BCryptCloseAlgorithmProvider(h, 0);
-}
-inline void DestroyHash(BCRYPT_HASH_HANDLE h) {
-    ::BCryptDestroyHash(h);
-}
 }  // namespace detail
 
 using unique_hkey = unique_any<detail::NullTraits<HKEY, detail::CloseKey>>;
@@ -92,7 +85,5 @@ using unique_hfile = unique_any<detail::InvalidTraits<detail::CloseAny>>;
 using unique_odbc_env = unique_any<detail::NullTraits<SQLHENV, detail::FreeEnv>>;
 using unique_odbc_dbc = unique_any<detail::NullTraits<SQLHDBC, detail::FreeDbc>>;
 using unique_odbc_stmt = unique_any<detail::NullTraits<SQLHSTMT, detail::FreeStmt>>;
-using unique_bcrypt_alg = unique_any<detail::NullTraits<BCRYPT_ALG_HANDLE, detail::CloseAlgorithm>>;
-using unique_bcrypt_hash = unique_any<detail::NullTraits<BCRYPT_HASH_HANDLE, detail::DestroyHash>>;
 
 }  // namespace ksr

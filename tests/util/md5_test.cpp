@@ -28,6 +28,20 @@ TEST(Md5, MatchesTheRfc1321Suite) {
               L"57EDF4A22BE3C955AC49DA2E2107B67A");
 }
 
+TEST(Md5, PadsCorrectlyAroundBlockEdges) {
+    // Lengths where the length field just fits, just misses, or fills a block exactly.
+    const std::pair<size_t, const wchar_t*> cases[] = {
+        {55, L"EF1772B6DFF9A122358552954AD0DF65"},  {56, L"3B0C8AC703F828B04C6C197006D17218"},
+        {57, L"652B906D60AF96844EBD21B674F35E93"},  {63, L"B06521F39153D618550606BE297466D5"},
+        {64, L"014842D480B571495A4A0363793F7367"},  {65, L"C743A45E0D2E6A95CB859ADAE0248435"},
+        {119, L"8A7BD0732ED6A28CE75F6DABC90E1613"}, {120, L"5F61C0CCAD4CAC44C75FF505E1F1E537"},
+        {128, L"E510683B3F5FFE4093D021808BC6FF70"},
+    };
+    for (const auto& [length, digest] : cases) {
+        EXPECT_EQ(HexOf(std::string(length, 'a')), digest) << length << " bytes";
+    }
+}
+
 TEST(Md5, StreamingEqualsOneShot) {
     std::string data(3 * 1000 + 7, 'x');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 31);
@@ -37,6 +51,16 @@ TEST(Md5, StreamingEqualsOneShot) {
     hasher.Update(std::span(bytes + 1, 999));
     hasher.Update(std::span(bytes + 1000, data.size() - 1000));
     EXPECT_EQ(BytesToHex(hasher.Final()), HexOf(data));
+
+    // Every split of a few blocks, so each pending length meets each kind of piece.
+    const std::string few = data.substr(0, 200);
+    const auto* head = reinterpret_cast<const uint8_t*>(few.data());
+    for (size_t split = 0; split <= few.size(); ++split) {
+        Md5Hasher parts;
+        parts.Update(std::span(head, split));
+        parts.Update(std::span(head + split, few.size() - split));
+        ASSERT_EQ(BytesToHex(parts.Final()), HexOf(few)) << "split at " << split;
+    }
 }
 
 TEST(BytesToHex, PadsAndUsesUpperCase) {
