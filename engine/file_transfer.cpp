@@ -68,7 +68,7 @@ class OverlappedHasher {
     }
     ~OverlappedHasher() {
         {
-            std::lock_guard<SrwMutex> lock(mutex_);
+            std::lock_guard lock(mutex_);
             closing_ = true;
         }
         changed_.notify_all();
@@ -77,7 +77,7 @@ class OverlappedHasher {
 
     // A buffer to fill; waits while every buffer is being hashed.
     std::vector<uint8_t>* Take() {
-        std::unique_lock<SrwMutex> lock(mutex_);
+        std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return !free_.empty(); });
         std::vector<uint8_t>* buffer = free_.front();
         free_.pop_front();
@@ -85,27 +85,27 @@ class OverlappedHasher {
     }
     void Hash(std::vector<uint8_t>* buffer, DWORD size) {
         {
-            std::lock_guard<SrwMutex> lock(mutex_);
+            std::lock_guard lock(mutex_);
             full_.push_back({buffer, size});
         }
         changed_.notify_all();
     }
     void Give(std::vector<uint8_t>* buffer) {
         {
-            std::lock_guard<SrwMutex> lock(mutex_);
+            std::lock_guard lock(mutex_);
             free_.push_back(buffer);
         }
         changed_.notify_all();
     }
     Md5Digest Finish() {
-        std::unique_lock<SrwMutex> lock(mutex_);
+        std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return full_.empty() && free_.size() == kBuffers; });
         return hasher_.Final();
     }
 
   private:
     void Run() {
-        std::unique_lock<SrwMutex> lock(mutex_);
+        std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] { return closing_ || !full_.empty(); });
             if (full_.empty()) return;

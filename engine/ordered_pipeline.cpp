@@ -10,7 +10,7 @@ OrderedPipeline::OrderedPipeline(unsigned workers, size_t maxInFlight) : maxInFl
 OrderedPipeline::~OrderedPipeline() {
     Drain();
     {
-        std::lock_guard<SrwMutex> lock(mutex_);
+        std::lock_guard lock(mutex_);
         closing_ = true;
     }
     changed_.notify_all();
@@ -24,7 +24,7 @@ void OrderedPipeline::Submit(std::function<void()> work, std::function<void()> c
     unit->commit = std::move(commit);
     unit->worked = !unit->work;
     {
-        std::unique_lock<SrwMutex> lock(mutex_);
+        std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return pending_.size() < maxInFlight_; });
         pending_.push_back(unit);
         if (unit->work) toWork_.push_back(unit);
@@ -33,12 +33,12 @@ void OrderedPipeline::Submit(std::function<void()> work, std::function<void()> c
 }
 
 void OrderedPipeline::Drain() {
-    std::unique_lock<SrwMutex> lock(mutex_);
+    std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return pending_.empty(); });
 }
 
 void OrderedPipeline::Work() {
-    std::unique_lock<SrwMutex> lock(mutex_);
+    std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock, [&] { return closing_ || !toWork_.empty(); });
         if (toWork_.empty()) return;
@@ -53,7 +53,7 @@ void OrderedPipeline::Work() {
 }
 
 void OrderedPipeline::CommitInOrder() {
-    std::unique_lock<SrwMutex> lock(mutex_);
+    std::unique_lock lock(mutex_);
     for (;;) {
         changed_.wait(lock,
                       [&] { return closing_ || (!pending_.empty() && pending_.front()->worked); });

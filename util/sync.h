@@ -15,7 +15,6 @@ class SrwMutex {
     SrwMutex& operator=(const SrwMutex&) = delete;
 
     void lock() { AcquireSRWLockExclusive(&lock_); }
-    bool try_lock() { return TryAcquireSRWLockExclusive(&lock_) != 0; }
     void unlock() { ReleaseSRWLockExclusive(&lock_); }
     SRWLOCK* native() { return &lock_; }
 
@@ -34,7 +33,6 @@ class ConditionVariable {
         while (!ready())
             SleepConditionVariableSRW(&condition_, lock.mutex()->native(), INFINITE, 0);
     }
-    void notify_one() { WakeConditionVariable(&condition_); }
     void notify_all() { WakeAllConditionVariable(&condition_); }
 
   private:

@@ -62,6 +62,13 @@ struct Expected {
 
 class ImportWalkTest : public test::ImportTest {
   protected:
+    // The activity lines without their address, time and user prefix.
+    std::vector<std::wstring> LineTexts() const {
+        std::vector<std::wstring> texts;
+        for (const std::wstring& line : window_.list1) texts.push_back(line.substr(45));
+        return texts;
+    }
+
     // A tree with everything an operator's documents may hold.
     void MakeMixedTree(const std::wstring& root) {
         test::WriteBytes(root + L"\\a.txt", "alpha");
@@ -154,12 +161,12 @@ TEST_F(ImportWalkTest, PlainModeImportsTheWholeMixedTree) {
     EXPECT_FALSE(test::Exists(server_.store + L"\\DownLoad\\Public\\system.txt"));
     EXPECT_FALSE(test::Exists(server_.store + L"\\DownLoad\\Public\\sysdir"));
 
-    std::vector<std::wstring> lines = window_.list1;
-    std::sort(lines.begin(), lines.end(),
-              [](const auto& a, const auto& b) { return a.substr(45) < b.substr(45); });
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].substr(45), L"[type:19]: " + root + L"\\50%41 " + msg::kFolderCleaned);
-    EXPECT_EQ(lines[1].substr(45), L"[type:19]: " + root + L"\\A&B'C%D " + msg::kFolderCleaned);
+    std::vector<std::wstring> lines = LineTexts();
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::wstring>{
+                         L"[type:19]: " + root + L"\\50%41 " + msg::kFolderCleaned,
+                         L"[type:19]: " + root + L"\\A&B'C%D " + msg::kFolderCleaned,
+                     }));
     EXPECT_EQ(importer_.List1(), window_.list1);
     EXPECT_EQ(window_.boxes.back().text, msg::kSucceeded);
     EXPECT_EQ(state_.RootFolderName, L"Team");
@@ -179,16 +186,15 @@ TEST_F(ImportWalkTest, RootModeRegistersTheChosenFolderFirst) {
     EXPECT_EQ(state_.RootFolderName, L"R&D's 100%");
     CheckImported(root, L"DownLoad/Public/R D s 100 ", *top[0][0]);
     ASSERT_FALSE(window_.list1.empty());
-    EXPECT_EQ(window_.list1[0].substr(45), L"[type:19]: " + root + L" " + msg::kRootCleaned);
+    EXPECT_EQ(LineTexts()[0], L"[type:19]: " + root + L" " + msg::kRootCleaned);
     EXPECT_EQ(window_.list1.size(), 3u);
 }
 
 TEST_F(ImportWalkTest, RootModeOnAMissingFolderRegistersNothing) {
     Run(Src(L"gone"), true);
     EXPECT_EQ(Rows(L"select count(*) from PtpFolder")[0][0], L"0");
-    ASSERT_EQ(window_.list1.size(), 1u);
-    EXPECT_EQ(window_.list1[0].substr(45),
-              L"[type:18]: " + Src(L"gone") + L"\\ " + msg::kFolderFailed);
+    EXPECT_EQ(LineTexts(), (std::vector<std::wstring>{L"[type:18]: " + Src(L"gone") + L"\\ " +
+                                                      msg::kFolderFailed}));
     EXPECT_EQ(window_.boxes.back().text,
               std::wstring(msg::kPartlyFailedBefore) + L"1" + msg::kPartlyFailedAfter);
     EXPECT_EQ(window_.boxes.back().type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
@@ -226,9 +232,8 @@ TEST_F(ImportWalkTest, DeleteAfterImportRemovesOnlyWhatIsSafelyStored) {
     EXPECT_FALSE(test::Exists(server_.store + L"\\DownLoad\\Public\\keep-locked.txt"));
     EXPECT_EQ(Rows(L"select count(*) from PtpFile where TypePath='keep-locked.txt'")[0][0], L"0");
 
-    ASSERT_EQ(window_.list1.size(), 1u);
-    EXPECT_EQ(window_.list1[0].substr(45),
-              L"[type:18]: " + root + L"\\keep-locked.txt " + msg::kFileFailed);
+    EXPECT_EQ(LineTexts(), (std::vector<std::wstring>{L"[type:18]: " + root +
+                                                      L"\\keep-locked.txt " + msg::kFileFailed}));
     EXPECT_EQ(window_.boxes.back().text,
               std::wstring(msg::kPartlyFailedBefore) + L"1" + msg::kPartlyFailedAfter);
     EXPECT_FALSE(state_.DeleteAfterImport);
@@ -258,9 +263,8 @@ TEST_F(ImportWalkTest, UnlistableFolderGoesToTheHoldingDirectory) {
     Run(root);
     hold.reset();
 
-    ASSERT_EQ(window_.list1.size(), 1u);
-    EXPECT_EQ(window_.list1[0].substr(45),
-              L"[type:18]: " + root + L"\\Sub\\Deep\\ " + msg::kFolderFailed);
+    EXPECT_EQ(LineTexts(), (std::vector<std::wstring>{L"[type:18]: " + root + L"\\Sub\\Deep\\ " +
+                                                      msg::kFolderFailed}));
     EXPECT_TRUE(test::Exists(L"D:\\KSRtemp\\Team\\Sub\\Deep"));
     EXPECT_EQ(Rows(L"select UsName from PtpFolder order by PtpFolderID").size(), 2u)
         << "Deep itself was registered when Sub was listed";
@@ -279,9 +283,8 @@ TEST_F(ImportWalkTest, SubFolderWithoutAnIdIsLeftForTheNextRun) {
     EXPECT_EQ(Rows(L"select UsName from PtpFolder"), (std::vector<Row>{{L"fine"}}));
     EXPECT_EQ(Rows(L"select FilPath from PtpFile"),
               (std::vector<Row>{{L"DownLoad/Public/fine/kept.txt"}}));
-    ASSERT_EQ(window_.list1.size(), 1u);
-    EXPECT_EQ(window_.list1[0].substr(45),
-              L"[type:18]: " + root + L"\\noid\\ " + msg::kFolderFailed);
+    EXPECT_EQ(LineTexts(), (std::vector<std::wstring>{L"[type:18]: " + root + L"\\noid\\ " +
+                                                      msg::kFolderFailed}));
     EXPECT_TRUE(test::Exists(root + L"\\noid\\lost.txt"));
 }
 
@@ -332,9 +335,8 @@ TEST_F(ImportWalkTest, DirectoryLinksAreNotFollowed) {
     EXPECT_EQ(Rows(L"select UsName from PtpFolder"), (std::vector<Row>{{L"real"}}));
     EXPECT_EQ(Rows(L"select FilPath from PtpFile"),
               (std::vector<Row>{{L"DownLoad/Public/real/r.txt"}}));
-    ASSERT_EQ(window_.list1.size(), 1u);
-    EXPECT_EQ(window_.list1[0].substr(45),
-              L"[type:18]: " + root + L"\\loop\\ " + msg::kFolderFailed);
+    EXPECT_EQ(LineTexts(), (std::vector<std::wstring>{L"[type:18]: " + root + L"\\loop\\ " +
+                                                      msg::kFolderFailed}));
     EXPECT_EQ(state_.SourceBytesTotal, L"1") << "the size total does not follow the link either";
 }
 
