@@ -21,7 +21,7 @@ class OrderedPipeline {
     OrderedPipeline& operator=(const OrderedPipeline&) = delete;
     ~OrderedPipeline();
 
-    // Waits while `maxInFlight` units are not yet committed.
+    // When `maxInFlight` units are not yet committed, waits until half of them are.
     void Submit(std::function<void()> work, std::function<void()> commit);
     // Returns once every unit submitted so far has committed.
     void Drain();
@@ -33,12 +33,20 @@ class OrderedPipeline {
         bool worked = false;
     };
 
+    // Submit and Drain come from one thread, the walk's.
+    void WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, size_t count);
     void Work();
     void CommitInOrder();
 
     const size_t maxInFlight_;
     SrwMutex mutex_;
-    ConditionVariable changed_;
+    ConditionVariable workQueued_;   // idle workers wait here
+    ConditionVariable headWorked_;   // the committer waits here
+    ConditionVariable roomOrEmpty_;  // Submit and Drain wait here
+    unsigned idleWorkers_ = 0;
+    bool committerWaiting_ = false;
+    bool submitterWaiting_ = false;
+    size_t submitterWaitsFor_ = 0;
     std::deque<std::shared_ptr<Unit>> pending_;  // submitted, not yet committed, in order
     std::deque<std::shared_ptr<Unit>> toWork_;   // waiting for a worker
     bool closing_ = false;

@@ -33,6 +33,7 @@ class ConditionVariable {
         while (!ready())
             SleepConditionVariableSRW(&condition_, lock.mutex()->native(), INFINITE, 0);
     }
+    void notify_one() { WakeConditionVariable(&condition_); }
     void notify_all() { WakeAllConditionVariable(&condition_); }
 
   private:

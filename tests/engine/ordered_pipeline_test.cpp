@@ -51,5 +51,26 @@ TEST(OrderedPipeline, DrainWaitsAndInFlightIsBounded) {
     EXPECT_LE(most, 4);
 }
 
+TEST(OrderedPipeline, EveryWindowSizeRunsToTheEnd) {
+    // The submitter sleeps until half the window is free and the committer until the oldest
+    // unit is done; a missed wake-up at either edge would hang here rather than fail.
+    for (size_t window : {size_t{1}, size_t{2}, size_t{3}, size_t{5}}) {
+        std::vector<int> committed;
+        {
+            OrderedPipeline pipeline(2, window);
+            for (int i = 0; i < 60; ++i) {
+                auto work = (i % 3 == 0) ? std::function<void()>() : [i] { Sleep(i % 2); };
+                pipeline.Submit(work, [i, &committed] {
+                    if (i % 7 == 0) Sleep(1);
+                    committed.push_back(i);
+                });
+                if (i % 20 == 19) pipeline.Drain();
+            }
+        }
+        ASSERT_EQ(committed.size(), 60u) << "window " << window;
+        for (int i = 0; i < 60; ++i) EXPECT_EQ(committed[i], i) << "window " << window;
+    }
+}
+
 }  // namespace
 }  // namespace ksr
