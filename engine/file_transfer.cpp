@@ -24,10 +24,6 @@ std::wstring ToLower(std::wstring text) {
     return text;
 }
 
-std::wstring WithSeparator(const std::wstring& dir) {
-    return dir.ends_with(L'\\') ? dir : dir + L'\\';
-}
-
 // Replaces `target` by `temp`; a read-only target is made writable first.
 DWORD ReplaceTarget(const std::wstring& temp, const std::wstring& target) {
     if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
@@ -241,28 +237,6 @@ void CopyFolderInto(const std::wstring& folder, const std::wstring& destinationP
         CopyFileW(ToExtendedPath(from).c_str(),
                   ToExtendedPath(WithSeparator(destination) + entry.cFileName).c_str(), FALSE);
     } while (FindNextFileW(find.get(), &entry));
-}
-
-std::optional<uint64_t> FolderSize(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    unique_hfind find(FindFirstFileExW(ToExtendedPath(WithSeparator(folder) + L"*").c_str(),
-                                       FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                       FIND_FIRST_EX_LARGE_FETCH));
-    if (!find) {
-        if (GetLastError() == ERROR_FILE_NOT_FOUND) return 0;
-        return std::nullopt;
-    }
-    uint64_t total = 0;
-    do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsDirectoryLink(entry.dwFileAttributes)) continue;
-            total += FolderSize(WithSeparator(folder) + entry.cFileName).value_or(0);
-        } else {
-            total += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-        }
-    } while (FindNextFileW(find.get(), &entry));
-    return total;
 }
 
 bool DeleteSourceFile(const std::wstring& path) {

@@ -25,10 +25,6 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
 // missing), under the folder's own name; failures are passed over.
 void CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent);
 
-// The byte total of every file below `folder`; sub-folders that can't be listed and
-// directory links add nothing. No value when `folder` itself can't be listed.
-std::optional<uint64_t> FolderSize(const std::wstring& folder);
-
 // Deletes a source file, read-only ones included.
 bool DeleteSourceFile(const std::wstring& path);
 

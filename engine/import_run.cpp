@@ -4,6 +4,7 @@
 
 #include "engine/activity_log.h"
 #include "engine/file_transfer.h"
+#include "engine/folder_size.h"
 #include "engine/messages.h"
 #include "engine/names.h"
 #include "server/connection_string.h"

@@ -25,6 +25,11 @@ inline bool IsDotEntry(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
 }
 
+// `dir` with one "\" at its end.
+inline std::wstring WithSeparator(const std::wstring& dir) {
+    return dir.ends_with(L'\\') ? dir : dir + L'\\';
+}
+
 // Removes U+0020 from both ends (tabs and other white space stay).
 std::wstring TrimBlanks(std::wstring_view text);
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/file_transfer.h"
+#include "engine/folder_size.h"
 #include "support/temp_dir.h"
 #include "support/digest.h"
 #include "util/handles.h"
@@ -76,6 +77,25 @@ TEST(FolderSize, SumsEveryFileBelowTheFolder) {
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     ASSERT_TRUE(hold);
     EXPECT_EQ(FolderSize(dir / L"a"), 30u) << "an unlistable sub-folder adds nothing";
+}
+
+TEST(FolderSize, WideAndDeepTreesSumExactly) {
+    // More folders than listing threads, some nested, some empty, so the threads hand folders
+    // to each other and the last one to finish must not be missed.
+    test::TempDir dir;
+    uint64_t want = 0;
+    for (int i = 0; i < 12; ++i) {
+        const std::wstring top = L"t\\d" + std::to_wstring(i);
+        test::MakeDirs(dir / top);
+        for (int j = 0; j < i % 4; ++j) {
+            const std::wstring deep = top + L"\\e" + std::to_wstring(j) + L"\\f";
+            test::WriteBytes(dir / (deep + L"\\x.bin"), std::string(i * 10 + j + 1, 'x'));
+            want += i * 10 + j + 1;
+        }
+    }
+    test::WriteBytes(dir / L"t\\top.bin", std::string(7, 'x'));
+    want += 7;
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(FolderSize(dir / L"t"), want);
 }
 
 TEST(DeleteSourceFile, DeletesReadOnlyFilesToo) {
