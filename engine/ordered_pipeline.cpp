@@ -7,8 +7,9 @@ namespace ksr {
 // Every wake-up of a sleeping thread costs a trip through the kernel (and, on a virtual machine,
 // often through the host), which for a small file is a good share of its whole copy. So each
 // role sleeps on its own condition and is woken only when it can make progress: a worker when
-// there is work and it is idle, the committer when the oldest unit is done, and the submitter
-// only once half of the window is free again rather than after every single commit.
+// there is work and it is idle, the committer once a run of units at the head is done, and the
+// submitter once half of the window is free again, rather than each after every single unit.
+constexpr size_t kCommitRun = 8;
 
 OrderedPipeline::OrderedPipeline(unsigned workers, size_t maxInFlight)
     : maxInFlight_(std::max<size_t>(maxInFlight, 1)) {
@@ -23,7 +24,7 @@ OrderedPipeline::~OrderedPipeline() {
         closing_ = true;
     }
     workQueued_.notify_all();
-    headWorked_.notify_all();
+    commitReady_.notify_all();
     for (std::thread& worker : workers_) worker.join();
     committer_.join();
 }
@@ -41,12 +42,11 @@ void OrderedPipeline::Submit(std::function<void()> work, std::function<void()> c
         if (unit->work) {
             toWork_.push_back(unit);
             wakeWorker = idleWorkers_ > 0;
-        } else {
-            wakeCommitter = pending_.size() == 1 && committerWaiting_;
         }
+        wakeCommitter = committerWaiting_ && CommitterMayStart();
     }
     if (wakeWorker) workQueued_.notify_one();
-    if (wakeCommitter) headWorked_.notify_one();
+    if (wakeCommitter) commitReady_.notify_one();
 }
 
 void OrderedPipeline::Drain() {
@@ -72,28 +72,45 @@ void OrderedPipeline::Work() {
         if (toWork_.empty()) return;
         std::shared_ptr<Unit> unit = toWork_.front();
         toWork_.pop_front();
+        ++working_;
         lock.unlock();
         unit->work();
         lock.lock();
+        --working_;
         unit->worked = true;
-        if (committerWaiting_ && pending_.front() == unit) headWorked_.notify_one();
+        if (committerWaiting_ && CommitterMayStart()) commitReady_.notify_one();
     }
+}
+
+bool OrderedPipeline::CommitterMayStart() const {
+    if (closing_) return true;
+    if (pending_.empty() || !pending_.front()->worked) return false;
+    // Nothing in the works can lengthen the run: what is done is all there will be for now.
+    if (toWork_.empty() && working_ == 0) return true;
+    size_t run = 0;
+    for (const auto& unit : pending_) {
+        if (!unit->worked || ++run >= kCommitRun) break;
+    }
+    return run >= kCommitRun;
 }
 
 void OrderedPipeline::CommitInOrder() {
     std::unique_lock lock(mutex_);
     for (;;) {
         committerWaiting_ = true;
-        headWorked_.wait(
-            lock, [&] { return closing_ || (!pending_.empty() && pending_.front()->worked); });
+        commitReady_.wait(lock, [&] { return CommitterMayStart(); });
         committerWaiting_ = false;
         if (pending_.empty() || !pending_.front()->worked) return;  // closing
-        std::shared_ptr<Unit> unit = pending_.front();
-        lock.unlock();
-        if (unit->commit) unit->commit();
-        lock.lock();
-        pending_.pop_front();
-        if (submitterWaiting_ && pending_.size() <= submitterWaitsFor_) roomOrEmpty_.notify_one();
+        // Once started, everything done at the head is committed before sleeping again.
+        while (!pending_.empty() && pending_.front()->worked) {
+            std::shared_ptr<Unit> unit = pending_.front();
+            lock.unlock();
+            if (unit->commit) unit->commit();
+            lock.lock();
+            pending_.pop_front();
+            if (submitterWaiting_ && pending_.size() <= submitterWaitsFor_)
+                roomOrEmpty_.notify_one();
+        }
     }
 }
 

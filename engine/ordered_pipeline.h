@@ -35,15 +35,18 @@ class OrderedPipeline {
 
     // Submit and Drain come from one thread, the walk's.
     void WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, size_t count);
+    // A run of done units waits at the head, or the head is done and no other work is under way.
+    bool CommitterMayStart() const;
     void Work();
     void CommitInOrder();
 
     const size_t maxInFlight_;
     SrwMutex mutex_;
     ConditionVariable workQueued_;   // idle workers wait here
-    ConditionVariable headWorked_;   // the committer waits here
+    ConditionVariable commitReady_;  // the committer waits here
     ConditionVariable roomOrEmpty_;  // Submit and Drain wait here
     unsigned idleWorkers_ = 0;
+    unsigned working_ = 0;  // units taken by a worker and not yet done
     bool committerWaiting_ = false;
     bool submitterWaiting_ = false;
     size_t submitterWaitsFor_ = 0;
