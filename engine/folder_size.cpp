@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -74,9 +73,9 @@ std::optional<uint64_t> FolderSize(const std::wstring& folder) {
         }
         total += mine;
     };
+    // All listers start even for a single sub-folder: the width of a tree shows only below it.
     std::vector<std::thread> threads;
-    const size_t count = std::min<size_t>(kListingThreads, waiting.size());
-    for (size_t i = 1; i < count; ++i) threads.emplace_back(lister);
+    for (unsigned i = 1; i < kListingThreads; ++i) threads.emplace_back(lister);
     lister();
     for (std::thread& thread : threads) thread.join();
     return total;
