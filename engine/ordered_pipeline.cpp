@@ -56,9 +56,8 @@ void OrderedPipeline::Drain() {
 
 void OrderedPipeline::WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, size_t count) {
     submitterWaitsFor_ = count;
-    submitterWaiting_ = true;
     roomOrEmpty_.wait(lock, [&] { return pending_.size() <= count; });
-    submitterWaiting_ = false;
+    submitterWaitsFor_.reset();
 }
 
 void OrderedPipeline::Work() {
@@ -108,7 +107,7 @@ void OrderedPipeline::CommitInOrder() {
             if (unit->commit) unit->commit();
             lock.lock();
             pending_.pop_front();
-            if (submitterWaiting_ && pending_.size() <= submitterWaitsFor_)
+            if (submitterWaitsFor_ && pending_.size() <= *submitterWaitsFor_)
                 roomOrEmpty_.notify_one();
         }
     }

@@ -3,6 +3,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -48,8 +49,7 @@ class OrderedPipeline {
     unsigned idleWorkers_ = 0;
     unsigned working_ = 0;  // units taken by a worker and not yet done
     bool committerWaiting_ = false;
-    bool submitterWaiting_ = false;
-    size_t submitterWaitsFor_ = 0;
+    std::optional<size_t> submitterWaitsFor_;    // the pending count the waiting walk needs
     std::deque<std::shared_ptr<Unit>> pending_;  // submitted, not yet committed, in order
     std::deque<std::shared_ptr<Unit>> toWork_;   // waiting for a worker
     bool closing_ = false;
