@@ -55,6 +55,38 @@ ksr_stop_all() {
     KSR_PIDS=()
 }
 
+# Starts a persistent wineserver for $WINEPREFIX once any earlier one has gone, and waits
+# until it accepts clients: a Wine program started before that would start a server of its
+# own, one that lingers attached to our output.
+ksr_start_wineserver() {
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    # The server's socket lives in a directory named after the prefix's device and inode, in a
+    # per-user directory under /tmp whose name depends on the Wine version.
+    local server
+    server=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+    setsid wineserver -f -p </dev/null >>"$KSR_WINE_LOG" 2>&1 &
+    KSR_PIDS+=($!)
+    for _ in $(seq 100); do
+        compgen -G "${TMPDIR:-/tmp}/*wine*/$server/socket" >/dev/null && return 0
+        kill -0 "${KSR_PIDS[-1]}" 2>/dev/null || break
+        sleep 0.1
+    done
+    ksr_log "the wineserver did not start; its output:"
+    cat "$KSR_WINE_LOG" >&2
+    return 1
+}
+
+# Runs a Wine command with its output in the set-up log, which is shown if it fails.
+ksr_wine_quiet() {
+    "$@" </dev/null >>"$KSR_WINE_LOG" 2>&1 && return 0
+    local rc=$?
+    ksr_log "'$*' failed with exit code $rc; Wine's output:"
+    tail -n 40 "$KSR_WINE_LOG" >&2
+    df -h "$WINEPREFIX" >&2 || true
+    return "$rc"
+}
+
 # A private Wine prefix in $1 with drive D: mapped to $2; leaves a persistent wineserver
 # running, detached from our output (otherwise CTest waits on Wine's services forever).
 # Windows are headless unless $3 is "x11".
@@ -62,24 +94,22 @@ ksr_start_wine() {
     export WINEPREFIX=$1 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     export LC_ALL=zh_CN.UTF-8
     mkdir -p "$WINEPREFIX" "$2"
-    setsid wineserver -f -p </dev/null >/dev/null 2>&1 &
-    KSR_PIDS+=($!)
+    KSR_WINE_LOG=$(dirname "$WINEPREFIX")/wine-setup.log
+    : >"$KSR_WINE_LOG"
+    ksr_start_wineserver
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         ksr_log "booting the Wine prefix"
-        wineboot -i </dev/null >/dev/null 2>&1
+        ksr_wine_quiet wineboot -i
     fi
     if [ "${3:-}" = x11 ]; then
         wine reg delete 'HKCU\Software\Wine\Drivers' /v Graphics /f </dev/null >/dev/null 2>&1 || true
     else
-        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+        ksr_wine_quiet wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f
     fi
     # The desktop process started while booting used the driver the prefix had then; a fresh
     # start makes every window of the run use the one just chosen.
-    wineserver -k >/dev/null 2>&1 || true
-    wait "${KSR_PIDS[-1]}" 2>/dev/null || true
-    setsid wineserver -f -p </dev/null >/dev/null 2>&1 &
-    KSR_PIDS+=($!)
-    wineboot </dev/null >/dev/null 2>&1
+    ksr_start_wineserver
+    ksr_wine_quiet wineboot
     ln -sfn "$2" "$WINEPREFIX/dosdevices/d:"
 }
 
@@ -94,7 +124,11 @@ ksr_start_mariadb() {
     mkdir -p "$dir"
     if [ ! -d "$dir/data/mysql" ]; then
         mariadb-install-db --no-defaults --datadir="$dir/data" --user="$(id -un)" \
-            --auth-root-authentication-method=socket >"$dir/install.log" 2>&1
+            --auth-root-authentication-method=socket >"$dir/install.log" 2>&1 || {
+            ksr_log "mariadb-install-db failed:"
+            tail -n 40 "$dir/install.log" >&2
+            return 1
+        }
     fi
     mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --port="$port" \
         --bind-address=127.0.0.1 --user="$(id -un)" --pid-file="$dir/pid" \
@@ -102,10 +136,16 @@ ksr_start_mariadb() {
         --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci \
         --max-connections=500 </dev/null >/dev/null 2>&1 &
     KSR_PIDS+=($!)
-    for _ in $(seq 100); do
-        mariadb-admin --socket="$dir/sock" -uroot ping >/dev/null 2>&1 && break
+    local up=
+    for _ in $(seq 150); do
+        mariadb-admin --socket="$dir/sock" -uroot ping >/dev/null 2>&1 && up=1 && break
         sleep 0.2
     done
+    if [ -z "$up" ]; then
+        ksr_log "the MariaDB server did not start:"
+        tail -n 40 "$dir/error.log" >&2
+        return 1
+    fi
     mariadb --socket="$dir/sock" -uroot <<'SQL'
 CREATE USER IF NOT EXISTS 'ksrtest'@'127.0.0.1' IDENTIFIED BY 'Ksr-test-pw1';
 CREATE USER IF NOT EXISTS 'ksrtest'@'localhost' IDENTIFIED BY 'Ksr-test-pw1';
