@@ -55,7 +55,8 @@ class OverlappedHasher {
   public:
     static constexpr int kBuffers = 3;
 
-    OverlappedHasher() {
+    // Goes on with `hasher`, which has taken the file's first pieces already.
+    explicit OverlappedHasher(Md5Hasher& hasher) : hasher_(hasher) {
         for (auto& buffer : buffers_) {
             buffer.resize(kChunk);
             free_.push_back(&buffer);
@@ -93,10 +94,10 @@ class OverlappedHasher {
         }
         changed_.notify_all();
     }
-    Md5Digest Finish() {
+    // Waits until every piece handed over is hashed.
+    void Finish() {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return full_.empty() && free_.size() == kBuffers; });
-        return hasher_.Final();
     }
 
   private:
@@ -115,7 +116,7 @@ class OverlappedHasher {
         }
     }
 
-    Md5Hasher hasher_;
+    Md5Hasher& hasher_;
     std::vector<uint8_t> buffers_[kBuffers];
     SrwMutex mutex_;
     ConditionVariable changed_;
@@ -126,7 +127,7 @@ class OverlappedHasher {
 };
 
 // Copies `in` to `out`; returns the first error, ERROR_SUCCESS when all bytes went across.
-DWORD CopyAndHash(HANDLE in, HANDLE out, uint64_t size, CopyResult& result) {
+DWORD CopyAndHash(HANDLE in, HANDLE out, CopyResult& result) {
     DWORD error = ERROR_SUCCESS;
     const auto copy = [&](uint8_t* data, DWORD& got) {
         if (!ReadFile(in, data, kChunk, &got, nullptr)) {
@@ -142,28 +143,30 @@ DWORD CopyAndHash(HANDLE in, HANDLE out, uint64_t size, CopyResult& result) {
         result.bytes += got;
         return true;
     };
-    if (size <= kChunk) {
-        // One piece: hashing it here is cheaper than handing it over.
-        static thread_local std::vector<uint8_t> buffer(kChunk);
-        Md5Hasher hasher;
-        DWORD got = 0;
-        while (copy(buffer.data(), got)) hasher.Update(std::span(buffer.data(), got));
-        if (error == ERROR_SUCCESS && result.bytes > 0)
-            result.md5 = ToLower(BytesToHex(hasher.Final()));
-        return error;
+    // Most files end within the first piece, and hashing it here is cheaper than handing it
+    // over. Deciding by the first read spares asking for the length of every file.
+    static thread_local std::vector<uint8_t> first(kChunk);
+    Md5Hasher hasher;
+    DWORD got = 0;
+    bool filled = false;
+    while (!filled && copy(first.data(), got)) {
+        hasher.Update(std::span(first.data(), got));
+        filled = got == kChunk;
     }
-    OverlappedHasher hasher;
-    for (;;) {
-        std::vector<uint8_t>* buffer = hasher.Take();
-        DWORD got = 0;
-        if (!copy(buffer->data(), got)) {
-            hasher.Give(buffer);
-            break;
+    if (filled) {
+        OverlappedHasher overlapped(hasher);
+        for (;;) {
+            std::vector<uint8_t>* buffer = overlapped.Take();
+            if (!copy(buffer->data(), got)) {
+                overlapped.Give(buffer);
+                break;
+            }
+            overlapped.Hash(buffer, got);
         }
-        hasher.Hash(buffer, got);
+        overlapped.Finish();
     }
-    const Md5Digest digest = hasher.Finish();
-    if (error == ERROR_SUCCESS && result.bytes > 0) result.md5 = ToLower(BytesToHex(digest));
+    if (error == ERROR_SUCCESS && result.bytes > 0)
+        result.md5 = ToLower(BytesToHex(hasher.Final()));
     return error;
 }
 
@@ -178,8 +181,7 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     CopyResult result;
     unique_hfile in(CreateFileW(ToExtendedPath(source).c_str(), GENERIC_READ, FILE_SHARE_READ,
                                 nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size{};
-    if (!in || !GetFileSizeEx(in.get(), &size)) {
+    if (!in) {
         result.error = GetLastError();
         return result;
     }
@@ -203,7 +205,7 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
         return result;
     }
 
-    result.error = CopyAndHash(in.get(), out.get(), static_cast<uint64_t>(size.QuadPart), result);
+    result.error = CopyAndHash(in.get(), out.get(), result);
     out.reset();
     if (result.ok() && replacing) result.error = ReplaceTarget(writePath, finalPath);
     if (!result.ok()) {
