@@ -65,6 +65,8 @@ ksr_start_wineserver() {
     # per-user directory under /tmp whose name depends on the Wine version.
     local server
     server=$(printf 'server-%x-%x' $(stat -c '%d %i' "$WINEPREFIX"))
+    # A server that was killed leaves its socket behind; no server runs now.
+    rm -f "${TMPDIR:-/tmp}"/*wine*/"$server"/socket
     setsid wineserver -f -p </dev/null >>"$KSR_WINE_LOG" 2>&1 &
     KSR_PIDS+=($!)
     for _ in $(seq 100); do
