@@ -15,10 +15,6 @@ namespace {
 
 constexpr DWORD kChunk = 1 << 20;
 
-bool IsDirectoryLink(DWORD attributes) {
-    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
 std::wstring ToLower(std::wstring text) {
     for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
     return text;

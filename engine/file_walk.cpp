@@ -191,8 +191,7 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
             continue;
         }
         const std::wstring path = MyPath + name;
-        // Junctions and directory links are not followed: one pointing upwards never ends.
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        if (IsDirectoryLink(entry.dwFileAttributes)) {
             Submit({}, [this, path] { ReportFailure(path + L"\\", msg::kFolderFailed); });
             continue;
         }

@@ -30,7 +30,7 @@ bool ListFolder(const std::wstring& folder, uint64_t& total,
     do {
         if (IsDotEntry(entry.cFileName)) continue;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            if (!IsDirectoryLink(entry.dwFileAttributes))
                 subfolders.push_back(WithSeparator(folder) + entry.cFileName);
         } else {
             total += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;

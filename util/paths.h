@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +25,12 @@ std::wstring ToExtendedPath(std::wstring_view path);
 // True for the "." and ".." entries of a directory listing.
 inline bool IsDotEntry(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
+}
+
+// True for a listed directory that is a junction or directory link: listings don't follow them,
+// since one pointing upwards never ends.
+inline bool IsDirectoryLink(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // `dir` with one "\" at its end.
