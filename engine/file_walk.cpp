@@ -151,7 +151,7 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
                          const std::wstring& MyID) {
     // An empty path would name the root of the current drive.
     if (MyPath.empty()) return;
-    if (!MyPath.ends_with(L'\\')) MyPath += L'\\';
+    MyPath = WithSeparator(MyPath);
     if (!fil_dir.ends_with(L'/')) fil_dir += L'/';
 
     WIN32_FIND_DATAW entry;

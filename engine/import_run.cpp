@@ -143,7 +143,7 @@ void Importer::importfile() {
         rootId = genfolder(source, kPublicDir, L"0", kPublicOwner);
         target = std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName);
         if (rootId.empty()) {
-            ReportFailure(source.ends_with(L'\\') ? source : source + L'\\', msg::kFolderFailed);
+            ReportFailure(WithSeparator(source), msg::kFolderFailed);
         }
     } else {
         state_.RootFolderName = rootName;

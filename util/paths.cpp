@@ -53,8 +53,7 @@ std::wstring ToExtendedPath(std::wstring_view path) {
 }
 
 void EnsureDirectoryPath(std::wstring_view path) {
-    std::wstring s(path);
-    if (!s.ends_with(L'\\')) s += L'\\';
+    const std::wstring s = WithSeparator(std::wstring(path));
     for (size_t q = s.find(L'\\'); q != std::wstring::npos; q = s.find(L'\\', q + 1)) {
         // A drive root, a UNC server or share, or an existing level fails quietly; the
         // deeper levels are still tried.
