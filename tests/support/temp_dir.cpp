@@ -54,8 +54,11 @@ void MakeDirs(const std::wstring& path) {
     EnsureDirectoryPath(ReplaceAll(path, L'/', L'\\'));
 }
 
-void RemoveTree(const std::wstring& path) {
-    const std::wstring extended = ToExtendedPath(path);
+namespace {
+
+// Works on the "\\?\" form throughout, so names that ordinary path parsing alters (a trailing
+// dot or blank, a device name) are removed as themselves.
+void RemoveExtendedTree(const std::wstring& extended) {
     const DWORD attributes = GetFileAttributesW(extended.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     SetFileAttributesW(extended.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -63,8 +66,24 @@ void RemoveTree(const std::wstring& path) {
         if (!DeleteFileW(extended.c_str())) RemoveDirectoryW(extended.c_str());
         return;
     }
-    for (const std::wstring& name : ListNames(path)) RemoveTree(path + L"\\" + name);
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    unique_hfind find(FindFirstFileW((extended + L"\\*").c_str(), &entry));
+    if (find) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name != L"." && name != L"..") names.push_back(name);
+        } while (FindNextFileW(find.get(), &entry));
+        find.reset();
+    }
+    for (const std::wstring& name : names) RemoveExtendedTree(extended + L"\\" + name);
     RemoveDirectoryW(extended.c_str());
+}
+
+}  // namespace
+
+void RemoveTree(const std::wstring& path) {
+    RemoveExtendedTree(ToExtendedPath(path));
 }
 
 std::vector<std::wstring> ListNames(const std::wstring& dir) {
