@@ -22,6 +22,37 @@ void EnsureDirectoryPath(std::wstring_view path);
 // paths longer than MAX_PATH work.
 std::wstring ToExtendedPath(std::wstring_view path);
 
+// The "\\?\" form of an absolute path, without parsing it again: "X:\a" becomes "\\?\X:\a",
+// "\\server\share\a" becomes "\\?\UNC\server\share\a"; a path already in "\\?\" or "\\.\" form is
+// returned unchanged, and "/" stays what it is.
+std::wstring ExtendedFromAbsolute(std::wstring_view absolute);
+
+// True for a single file or folder name that ordinary Windows path parsing would alter, so it
+// can't be opened through an ordinary path: a name ending in "." or " ", or a DOS device name
+// (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, CONIN$, CONOUT$, in any letter case) alone or
+// followed by an extension, blanks or dots. False for "." and "..".
+bool IsAlteredByPathParsing(std::wstring_view name);
+
+// True only for a drive-letter path "X:\..." (the root "X:\" included) with no "." or ".."
+// segment and no empty segment but a trailing one; false for relative paths, "X:foo", UNC,
+// "\\?\" and device paths, and anything holding "/".
+bool IsAbsoluteLocalPath(std::wstring_view path);
+
+// The full absolute form of `path` (parsed once; a "\\?\" path is taken as it is) and, when it
+// names an existing folder, that folder's final path, so links and substituted drives resolve.
+// Returned without the "\\?\" prefix and without a trailing "\" (except a drive root "X:\"); no
+// value when `path` names no file-system location.
+std::optional<std::wstring> ResolveFolder(std::wstring_view path);
+
+// True when `inner` is `outer` or lies below it, compared segment by segment and ignoring
+// letter case as the file system does; trailing "\" on either side don't matter.
+bool PathContains(std::wstring_view outer, std::wstring_view inner);
+
+// Creates every missing level of the directory `extendedPath` (in "\\?\" form), appending raw
+// segments so names keep trailing blanks and dots. ERROR_SUCCESS when the directory exists at
+// the end, else the error of the level that failed.
+[[nodiscard]] DWORD CreateDirectoryLevels(const std::wstring& extendedPath);
+
 // True for the "." and ".." entries of a directory listing.
 inline bool IsDotEntry(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'));
