@@ -44,7 +44,7 @@ struct Listed {
 Listed List(const std::wstring& directory) {
     Listed listed;
     listed.result = ListDirectory(directory, [&](const WIN32_FIND_DATAW& entry) {
-        const bool folder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         listed.names.push_back(std::wstring(entry.cFileName) + (folder ? L"\\" : L""));
         return true;
     });
@@ -65,10 +65,12 @@ class ListDirectoryTest : public ::testing::Test {
     const std::wstring base_ = ExtendedFromAbsolute(dir_.path());
 };
 
-TEST_F(ListDirectoryTest, KeepsNamesThatPathParsingWouldTrim) {
+TEST_F(ListDirectoryTest, KeepsNamesThatPathParsingWouldAlter) {
     WriteRaw(Raw(L"a.txt"), "plain");
     WriteRaw(Raw(L"a.txt."), "dot");
     WriteRaw(Raw(L"b "), "blank");
+    WriteRaw(Raw(L"con"), "device name");
+    WriteRaw(Raw(L"NUL.txt"), "device name with extension");
     ASSERT_EQ(CreateDirectoryLevels(Raw(L"v1")), static_cast<DWORD>(ERROR_SUCCESS));
     ASSERT_EQ(CreateDirectoryLevels(Raw(L"v1.")), static_cast<DWORD>(ERROR_SUCCESS));
     WriteRaw(Raw(L"v1\\in"), "in v1");
@@ -79,12 +81,13 @@ TEST_F(ListDirectoryTest, KeepsNamesThatPathParsingWouldTrim) {
         const Listed top = List(directory);
         EXPECT_TRUE(top.result.complete());
         EXPECT_TRUE(top.result.started);
-        EXPECT_EQ(top.names,
-                  (std::vector<std::wstring>{L"a.txt", L"a.txt.", L"b ", L"v1.\\", L"v1\\"}));
+        EXPECT_EQ(top.names, (std::vector<std::wstring>{L"NUL.txt", L"a.txt", L"a.txt.", L"b ",
+                                                        L"con", L"v1.\\", L"v1\\"}));
     }
     EXPECT_EQ(ReadRaw(Raw(L"a.txt")), "plain");
     EXPECT_EQ(ReadRaw(Raw(L"a.txt.")), "dot");
     EXPECT_EQ(ReadRaw(Raw(L"b ")), "blank");
+    EXPECT_EQ(ReadRaw(Raw(L"NUL.txt")), "device name with extension");
     EXPECT_EQ(List(Raw(L"v1")).names, (std::vector<std::wstring>{L"in"}));
     EXPECT_EQ(List(Raw(L"v1.")).names, (std::vector<std::wstring>{L"in", L"more"}));
     EXPECT_EQ(ReadRaw(Raw(L"v1.\\in")), "in v1.");
@@ -135,7 +138,7 @@ TEST_F(ListDirectoryTest, InjectedFailureEndsTheListingPartWay) {
     for (const wchar_t* name : {L"1", L"2", L"3", L"4"}) WriteRaw(Raw(name), "");
     FaultGuard guard;
     std::vector<size_t> asked;
-    DWORD failAt = 2;
+    size_t failAt = 2;
     SetListingFaultForTest([&](const std::wstring& directory, size_t delivered) -> DWORD {
         if (directory != base_) return ERROR_SUCCESS;
         asked.push_back(delivered);
