@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "engine/messages.h"
 #include "util/codecs.h"
 
 namespace ksr {
@@ -238,16 +239,29 @@ void MainWindow::StartRun() {
     EnableInputs(false);
     RunBridge* bridge = bridge_.get();
     HWND window = hwnd_;
-    worker_ = std::thread([this, bridge, window] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        {
-            Importer importer(state_, *bridge);
-            importer.SetRegistration(registration_);
-            importer.importfile();
-        }
-        CoUninitialize();
-        PostMessageW(window, kMsgRunDone, 0, 0);
-    });
+    try {
+        worker_ = std::thread([this, bridge, window] {
+            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            // The run reports its own failures; this catches what would otherwise end the
+            // program with no message and no log.
+            try {
+                Importer importer(state_, *bridge);
+                importer.SetRegistration(registration_);
+                importer.importfile();
+            } catch (...) {
+                state_.DeleteAfterImport = false;
+                bridge->ShowMessage(msg::kRunFailed, msg::kImportCaption, MB_OK | MB_ICONERROR);
+            }
+            CoUninitialize();
+            PostMessageW(window, kMsgRunDone, 0, 0);
+        });
+    } catch (...) {
+        // No thread could be started: nothing ran.
+        bridge_.reset();
+        state_.DeleteAfterImport = false;
+        EnableInputs(true);
+        dialogs_.Ask(hwnd_, msg::kRunFailed, msg::kImportCaption, MB_OK | MB_ICONERROR);
+    }
 }
 
 void MainWindow::ApplyRunUpdates() {

@@ -10,6 +10,11 @@
 #include "util/paths.h"
 #include "util/sync.h"
 
+// A store copy that reads back otherwise than it was written; older SDK headers lack it.
+#ifndef ERROR_DATA_CHECKSUM_ERROR
+#define ERROR_DATA_CHECKSUM_ERROR 323L
+#endif
+
 namespace ksr {
 namespace {
 
@@ -22,28 +27,15 @@ std::wstring ToLower(std::wstring text) {
 
 // Replaces `target` by `temp`; a read-only target is made writable first.
 DWORD ReplaceTarget(const std::wstring& temp, const std::wstring& target) {
-    if (MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return 0;
+    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (MoveFileExW(temp.c_str(), target.c_str(), kFlags)) return 0;
     DWORD error = GetLastError();
     if (error == ERROR_ACCESS_DENIED && SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL) &&
-        MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        MoveFileExW(temp.c_str(), target.c_str(), kFlags)) {
         return 0;
     }
     return error;
 }
-
-}  // namespace
-
-void CreateDirectoryChain(const std::wstring& path) {
-    // Below an existing parent one call does it; the whole chain is walked only when needed.
-    const std::wstring directory = ReplaceAll(path, L'/', L'\\');
-    if (CreateDirectoryW(ToExtendedPath(directory).c_str(), nullptr) ||
-        GetLastError() == ERROR_ALREADY_EXISTS) {
-        return;
-    }
-    EnsureDirectoryPath(directory);
-}
-
-namespace {
 
 // Hashes the chunks of one large file on a thread of its own while the copying thread reads
 // and writes the next ones, so the digest costs no time of its own on a machine with two cores.
@@ -166,17 +158,71 @@ DWORD CopyAndHash(HANDLE in, HANDLE out, CopyResult& result) {
     return error;
 }
 
-unique_hfile CreateTarget(const std::wstring& path, DWORD disposition) {
-    return unique_hfile(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+unique_hfile CreateTarget(const std::wstring& path, DWORD disposition, CopyPurpose purpose) {
+    // A copy that is read back before its source is deleted keeps readers out of nothing but
+    // lets nobody else write while it is held.
+    const bool readBack = purpose == CopyPurpose::ImportThenDelete;
+    return unique_hfile(CreateFileW(path.c_str(), GENERIC_WRITE | (readBack ? GENERIC_READ : 0),
+                                    readBack ? FILE_SHARE_READ : 0, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+// Removes a store file whose copy did not complete, also when an exception leaves the copy;
+// the file's handle is closed first, since an open file can't be deleted.
+class PartialFile {
+  public:
+    PartialFile(std::wstring path, unique_hfile& handle) : path_(std::move(path)), handle_(handle) {}
+    PartialFile(const PartialFile&) = delete;
+    PartialFile& operator=(const PartialFile&) = delete;
+    ~PartialFile() {
+        if (path_.empty()) return;
+        handle_.reset();
+        DeleteFileW(path_.c_str());
+    }
+    void Keep() { path_.clear(); }
+
+  private:
+    std::wstring path_;
+    unique_hfile& handle_;
+};
+
+// Reads `file` from its start and compares length and digest with what was copied.
+DWORD ReadBack(HANDLE file, const CopyResult& copy) {
+    LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return GetLastError();
+    static thread_local std::vector<uint8_t> buffer(kChunk);
+    Md5Hasher hasher;
+    uint64_t total = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, buffer.data(), kChunk, &got, nullptr)) return GetLastError();
+        if (got == 0) break;
+        hasher.Update(std::span(buffer.data(), got));
+        total += got;
+    }
+    const std::wstring md5 = total > 0 ? ToLower(BytesToHex(hasher.Final())) : std::wstring();
+    return total == copy.bytes && md5 == copy.md5 ? ERROR_SUCCESS : ERROR_DATA_CHECKSUM_ERROR;
+}
+
+unique_hfile OpenSource(const std::wstring& path, DWORD access) {
+    return unique_hfile(CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 }  // namespace
 
-CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target) {
+CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
+                          CopyPurpose purpose) {
     CopyResult result;
-    unique_hfile in(CreateFileW(ToExtendedPath(source).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const bool forDeletion = purpose == CopyPurpose::ImportThenDelete;
+    const std::wstring from = ToExtendedPath(source);
+    unique_hfile in;
+    if (forDeletion) {
+        // Others may go on reading; nobody may write, rename or delete it while it is held.
+        in = OpenSource(from, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
+        if (!in) result.holdError = GetLastError();
+    }
+    if (!in) in = OpenSource(from, GENERIC_READ);
     if (!in) {
         result.error = GetLastError();
         return result;
@@ -185,68 +231,124 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     // one is replaced only once its successor is complete, so it is never lost half-way.
     const std::wstring finalPath = ToExtendedPath(target);
     std::wstring writePath = finalPath;
-    unique_hfile out = CreateTarget(writePath, CREATE_NEW);
+    unique_hfile out = CreateTarget(writePath, CREATE_NEW, purpose);
     if (!out && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        CreateDirectoryChain(DirectoryPart(ReplaceAll(target, L'/', L'\\')));
-        out = CreateTarget(writePath, CREATE_NEW);
+        std::wstring directory = DirectoryPart(finalPath);
+        if (directory.size() > 1) directory.pop_back();
+        if (const DWORD error = CreateDirectoryLevels(directory)) {
+            result.error = error;
+            return result;
+        }
+        out = CreateTarget(writePath, CREATE_NEW, purpose);
     }
     const bool replacing =
         !out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
     if (replacing) {
         writePath = finalPath + L".ksrimport-part";
-        out = CreateTarget(writePath, CREATE_ALWAYS);
+        out = CreateTarget(writePath, CREATE_ALWAYS, purpose);
     }
     if (!out) {
         result.error = GetLastError();
         return result;
     }
+    PartialFile partial(writePath, out);
 
     result.error = CopyAndHash(in.get(), out.get(), result);
-    out.reset();
-    if (result.ok() && replacing) result.error = ReplaceTarget(writePath, finalPath);
+    if (result.ok() && forDeletion && !FlushFileBuffers(out.get())) {
+        result.verifyError = GetLastError();
+    }
+    if (result.ok() && replacing) {
+        out.reset();
+        result.error = ReplaceTarget(writePath, finalPath);
+        if (result.ok()) {
+            partial.Keep();
+            if (forDeletion) out = unique_hfile(CreateFileW(finalPath.c_str(), GENERIC_READ,
+                                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            if (forDeletion && !out && result.verifyError == ERROR_SUCCESS) {
+                result.verifyError = GetLastError();
+            }
+        }
+    }
+    if (result.ok() && forDeletion && out && result.verifyError == ERROR_SUCCESS) {
+        const DWORD readBack = ReadBack(out.get(), result);
+        // Rows must name exactly these bytes: a store copy that reads back otherwise is no copy.
+        if (readBack == ERROR_DATA_CHECKSUM_ERROR) {
+            result.error = readBack;
+        } else {
+            result.verifyError = readBack;
+        }
+    }
     if (!result.ok()) {
-        DeleteFileW(writePath.c_str());
         result.bytes = 0;
         result.md5.clear();
+        return result;
+    }
+    partial.Keep();
+    if (forDeletion) {
+        if (result.verifyError == ERROR_SUCCESS) result.stored = std::move(out);
+        result.source = std::move(in);
     }
     return result;
 }
 
-void CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent) {
+DWORD DeleteHeldFile(unique_hfile& source) {
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    if (SetFileInformationByHandle(source.get(), FileDispositionInfo, &dispose, sizeof dispose)) {
+        source.reset();
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = GetLastError();
+    FILE_BASIC_INFO basic{};
+    if (error != ERROR_ACCESS_DENIED ||
+        !GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        return error;
+    }
+    // A read-only file refuses deletion until the attribute is gone; it comes back should the
+    // deletion still fail. Zero times leave the file's times as they are.
+    const DWORD original = basic.FileAttributes;
+    FILE_BASIC_INFO writable{};
+    writable.FileAttributes = original & ~FILE_ATTRIBUTE_READONLY;
+    if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!SetFileInformationByHandle(source.get(), FileBasicInfo, &writable, sizeof writable)) {
+        return GetLastError();
+    }
+    if (SetFileInformationByHandle(source.get(), FileDispositionInfo, &dispose, sizeof dispose)) {
+        source.reset();
+        return ERROR_SUCCESS;
+    }
+    const DWORD refused = GetLastError();
+    FILE_BASIC_INFO restore{};
+    restore.FileAttributes = original;
+    SetFileInformationByHandle(source.get(), FileBasicInfo, &restore, sizeof restore);
+    return refused;
+}
+
+ListingResult CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent) {
     std::wstring trimmed = folder;
     while (trimmed.size() > 1 && trimmed.ends_with(L'\\')) trimmed.pop_back();
     const std::wstring name = LastPathSegment(trimmed).value_or(L"");
-    CreateDirectoryChain(destinationParent);
-    const std::wstring destination = WithSeparator(destinationParent) + name;
-    CreateDirectoryW(ToExtendedPath(destination).c_str(), nullptr);
+    std::wstring parent = ExtendedFromAbsolute(destinationParent);
+    while (parent.ends_with(L'\\')) parent.pop_back();
+    (void)CreateDirectoryLevels(parent);  // what can't be created shows in the copies below
+    const std::wstring destination = parent + L"\\" + name;
+    CreateDirectoryW(destination.c_str(), nullptr);
 
-    WIN32_FIND_DATAW entry;
-    unique_hfind find(FindFirstFileExW(ToExtendedPath(WithSeparator(trimmed) + L"*").c_str(),
-                                       FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr,
-                                       FIND_FIRST_EX_LARGE_FETCH));
-    if (!find) return;
-    do {
-        if (IsDotEntry(entry.cFileName)) continue;
-        const std::wstring from = WithSeparator(trimmed) + entry.cFileName;
+    ListingResult broken;
+    const std::wstring from = WithSeparator(ExtendedFromAbsolute(trimmed));
+    ListingResult listing = ListDirectory(from, [&](const WIN32_FIND_DATAW& entry) {
+        const std::wstring path = from + entry.cFileName;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!IsDirectoryLink(entry.dwFileAttributes)) CopyFolderInto(from, destination);
-            continue;
+            if (IsDirectoryLink(entry.dwFileAttributes)) return true;
+            const ListingResult inner = CopyFolderInto(path, destination);
+            if (broken.complete() && inner.started && !inner.complete()) broken = inner;
+            return true;
         }
-        CopyFileW(ToExtendedPath(from).c_str(),
-                  ToExtendedPath(WithSeparator(destination) + entry.cFileName).c_str(), FALSE);
-    } while (FindNextFileW(find.get(), &entry));
-}
-
-bool DeleteSourceFile(const std::wstring& path) {
-    const std::wstring extended = ToExtendedPath(path);
-    if (DeleteFileW(extended.c_str())) return true;
-    if (GetLastError() != ERROR_ACCESS_DENIED) return false;
-    const DWORD attributes = GetFileAttributesW(extended.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY)) {
-        return false;
-    }
-    SetFileAttributesW(extended.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    return DeleteFileW(extended.c_str());
+        CopyFileW(path.c_str(), (destination + L"\\" + entry.cFileName).c_str(), FALSE);
+        return true;
+    });
+    return listing.complete() ? broken : listing;
 }
 
 }  // namespace ksr

@@ -7,28 +7,46 @@
 #include <string>
 #include <vector>
 
+#include "util/dir_listing.h"
+#include "util/handles.h"
+
 namespace ksr {
 
 struct CopyResult {
     DWORD error = ERROR_SUCCESS;  // the first Win32 error met; ERROR_SUCCESS when copied
     uint64_t bytes = 0;           // bytes read from the source and written to the target
     std::wstring md5;             // lower-case hex digest of those bytes; empty for 0 bytes
+
+    // Only for a copy made to be followed by deleting its source:
+    // the source, held open from before its first byte was read so that nobody can write,
+    // rename or delete it, and opened with delete access so that it can be deleted through
+    // this very handle. Empty when it could not be opened that way (`holdError` says why).
+    unique_hfile source;
+    DWORD holdError = ERROR_SUCCESS;
+    // The store copy, flushed to disk and read back whole, held so nobody can write to it.
+    // Empty when flushing or reading back failed (`verifyError` says why).
+    unique_hfile stored;
+    DWORD verifyError = ERROR_SUCCESS;
+
     bool ok() const { return error == ERROR_SUCCESS; }
 };
 
+enum class CopyPurpose { Import, ImportThenDelete };
+
 // Copies `source` to `target` in one pass, hashing the bytes as they go. Missing target
 // directories are created and an existing target is replaced only once the new copy is
-// complete, so a failed copy never leaves a half-written or lost store file.
-CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target);
+// complete, so a failed copy never leaves a half-written or lost store file. Paths in the
+// "\\?\" form are used exactly as given.
+CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
+                          CopyPurpose purpose = CopyPurpose::Import);
+
+// Deletes the file held by `source` (see CopyResult::source) through that handle, read-only
+// files included, and closes it. ERROR_SUCCESS, or why it is still there.
+[[nodiscard]] DWORD DeleteHeldFile(unique_hfile& source);
 
 // Copies the folder with all its content into `destinationParent` (which is created when
-// missing), under the folder's own name; failures are passed over.
-void CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent);
-
-// Deletes a source file, read-only ones included.
-bool DeleteSourceFile(const std::wstring& path);
-
-// Creates every missing level of a directory whose path mixes "\" and "/".
-void CreateDirectoryChain(const std::wstring& path);
+// missing), under the folder's own name. Single files that fail are passed over; the result
+// tells whether every listing inside the folder ran to its end.
+ListingResult CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent);
 
 }  // namespace ksr

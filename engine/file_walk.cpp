@@ -4,26 +4,21 @@
 
 #include <cmath>
 #include <cwchar>
-#include <set>
 
 #include "engine/activity_log.h"
+#include "engine/failure_reason.h"
 #include "engine/file_transfer.h"
 #include "engine/messages.h"
 #include "engine/names.h"
 #include "util/guid.h"
 #include "util/handles.h"
 #include "util/md5.h"
+#include "util/dir_listing.h"
 #include "util/paths.h"
 #include "util/pattern.h"
 
 namespace ksr {
 namespace {
-
-// File names compare without regard to letter case, as the file system does.
-std::wstring ToUpperText(std::wstring text) {
-    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
-    return text;
-}
 
 constexpr wchar_t kInsertFolder[] =
     L"insert into PtpFolder(MyID,UsName,ParentID,To_Type,CreatorID,CreatorName) "
@@ -39,19 +34,63 @@ constexpr wchar_t kInsertDigest[] =
     L"insert into MD5File(MyID,FormFileType,TypePath,PcSize,FilPath,MD5Hash) "
     L"values('1',1,?,?,?,?)";
 
+// The newest folder of the owner is the one just inserted only when nobody else inserted one in
+// between; its own name and parent tell.
+constexpr wchar_t kFolderRow[] = L"Select UsName,ParentID from PtpFolder where PtpFolderID=?";
+constexpr wchar_t kOwnFolderIdMySql[] =
+    L"Select max(CAST(PtpFolderID AS SIGNED)) as c from PtpFolder where MyID=? and UsName=? and "
+    L"ParentID=?";
+constexpr wchar_t kOwnFolderIdSqlServer[] =
+    L"Select max(CONVERT(int,PtpFolderID)) as c from PtpFolder where MyID=? and UsName=? and "
+    L"ParentID=?";
+
 }  // namespace
 
 std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
                                                      const std::wstring& ParentID,
-                                                     const std::wstring& MyID) {
+                                                     const std::wstring& MyID,
+                                                     std::wstring& reason) {
+    if (databaseLost_) {
+        reason = reason::kDatabaseLost;
+        return std::nullopt;
+    }
+    const auto fail = [&](const DbError& error) -> std::optional<std::wstring> {
+        db_->Rollback();
+        if (error.IsConnectionLevel() && !DatabaseBack()) {
+            reason = reason::kDatabaseLost;
+        } else {
+            reason = DatabaseReason(error);
+        }
+        return std::nullopt;
+    };
+    // The row and the reading of its id form one transaction, so a row the server altered (or
+    // whose id could not be told) does not stay behind.
+    if (auto error = db_->Begin()) return fail(*error);
     const std::wstring_view insert[] = {MyID, name, ParentID};
-    // After a failed insert the newest row of this owner belongs to another folder.
-    if (db_->Execute(kInsertFolder, insert)) return std::nullopt;
-    // The newest row of this owner is taken as the one just inserted.
+    if (auto error = db_->Execute(kInsertFolder, insert)) return fail(*error);
+    const bool mysql = state_.DB_TYPE == L"mysql";
     const std::wstring_view owner[] = {MyID};
-    const DbValue id = db_->QueryValue(
-        state_.DB_TYPE == L"mysql" ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
-    if (!id.value || id.value->empty()) return std::nullopt;
+    DbValue id = db_->QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
+    if (id.error) return fail(*id.error);
+    bool own = false;
+    if (id.value && !id.value->empty()) {
+        const std::wstring_view key[] = {*id.value};
+        const DbRow row = db_->QueryRow(kFolderRow, key);
+        if (row.error) return fail(*row.error);
+        own = row.values.size() == 2 && row.values[0] == name && row.values[1] == ParentID;
+    }
+    if (!own) {
+        // Another writer's folder came in between: take the newest row that is ours.
+        const std::wstring_view ours[] = {MyID, name, ParentID};
+        id = db_->QueryValue(mysql ? kOwnFolderIdMySql : kOwnFolderIdSqlServer, L"c", ours);
+        if (id.error) return fail(*id.error);
+    }
+    if (!id.value || id.value->empty()) {
+        db_->Rollback();
+        reason = reason::kFolderRowMissing;
+        return std::nullopt;
+    }
+    if (auto error = db_->Commit()) return fail(*error);
     return id.value;
 }
 
@@ -82,7 +121,22 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
     const std::wstring holding =
         ReplaceAll(L"d:/KSRtemp/" + rootName + DirectoryPart(relative), L'/', L'\\');
     // Without drive D: every step fails quietly; the folder is still reported.
-    CopyFolderInto(MyPath, holding);
+    const ListingResult copied = CopyFolderInto(MyPath, holding);
+    if (copied.started && !copied.complete()) {
+        SubmitFailure(WithSeparator(MyPath), msg::kFolderFailed,
+                      reason::kListingBroken + Win32Reason(copied.error));
+    }
+}
+
+void Importer::ReportBrokenListing(const std::wstring& folder, DWORD error) {
+    // The survey and the walk may both meet the same broken folder; it is one item.
+    if (!brokenReported_.insert(WithSeparator(folder)).second) return;
+    const std::wstring reason = reason::kListingBroken + Win32Reason(error);
+    if (pipeline_) {
+        SubmitFailure(WithSeparator(folder), msg::kFolderFailed, reason);
+    } else {
+        ReportFailure(WithSeparator(folder), msg::kFolderFailed, reason);
+    }
 }
 
 void Importer::Submit(std::function<void()> work, std::function<void()> commit) {
@@ -97,54 +151,112 @@ void Importer::Submit(std::function<void()> work, std::function<void()> commit) 
 void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
                              const std::wstring& name, uint64_t size, const std::wstring& ParentID,
                              const std::wstring& MyID) {
-    const std::wstring cleaned = CleanFileName(name);
-    const std::wstring source = MyPath + name;
-    const std::wstring FilPath = fil_dir + cleaned;
-    const std::wstring target = state_.KSR_CONSOLE + L"\\" + ReplaceAll(FilPath, L'/', L'\\');
-
+    auto unit = std::make_shared<FileUnit>();
+    unit->source = MyPath + name;
+    unit->cleaned = CleanFileName(name);
+    unit->FilPath = fil_dir + unit->cleaned;
+    unit->ParentID = ParentID;
+    unit->MyID = MyID;
+    unit->claim = plan_.ClaimPath(unit->FilPath);
+    ++filesReached_;
     state_.CopiedBytes += size;
     ShowProgress();
 
+    const bool deleting = state_.DeleteAfterImport;
+    if (unit->claim != StorePlan::Claim::Sole) {
+        // Every earlier copy to the same store file is done and committed before this one
+        // starts, so the later file is what the store keeps, as its rows say.
+        if (pipeline_) pipeline_->Drain();
+        // The earlier file's source may already be gone: its only copy is that store file.
+        if (unit->claim == StorePlan::Claim::Taken && deleting) {
+            SubmitFailure(unit->source, msg::kFileFailed, reason::kTakenStorePath);
+            return;
+        }
+    }
+
     // The copy may run beside other copies; its rows are written in listing order.
     auto copy = std::make_shared<CopyResult>();
-    Submit([copy, source, target] { *copy = CopyFileHashed(source, target); },
-           [this, copy, source, target, cleaned, FilPath, ParentID, MyID] {
-               CommitFile(*copy, source, target, cleaned, FilPath, ParentID, MyID);
-           });
+    copy->error = ERROR_OPERATION_ABORTED;  // until the copy says otherwise
+    const std::wstring target = StorePath(unit->FilPath);
+    const CopyPurpose purpose =
+        deleting && unit->claim == StorePlan::Claim::Sole ? CopyPurpose::ImportThenDelete
+                                                          : CopyPurpose::Import;
+    Submit(
+        [copy, unit, target, purpose] {
+            try {
+                *copy = CopyFileHashed(ExtendedFromAbsolute(unit->source), target, purpose);
+            } catch (...) {
+                // The copy removed its partial store file on the way out.
+                copy->error = ERROR_NOT_ENOUGH_MEMORY;
+            }
+        },
+        [this, copy, unit] {
+            try {
+                CommitFile(*copy, *unit);
+            } catch (...) {
+                copy->source.reset();
+                ReportFailure(unit->source, msg::kFileFailed, reason::kUnexpected);
+            }
+        });
 }
 
-void Importer::CommitFile(const CopyResult& copy, const std::wstring& source,
-                          const std::wstring& target, const std::wstring& cleaned,
-                          const std::wstring& FilPath, const std::wstring& ParentID,
-                          const std::wstring& MyID) {
-    if (!copy.ok()) {
-        ReportFailure(source, msg::kFileFailed);
-        return;
-    }
+Importer::RowsOutcome Importer::WriteFileRows(const CopyResult& copy, const FileUnit& unit) {
     const std::wstring sizeText = std::to_wstring(copy.bytes);
     const std::wstring guid = NewGuidText();
-    const std::wstring_view fileRow[] = {guid, MyID, cleaned, sizeText, ParentID, FilPath};
-    const std::wstring_view digestRow[] = {cleaned, sizeText, FilPath, copy.md5};
-    auto fileError = db_->Execute(kInsertFile, fileRow);
-    auto digestError = db_->Execute(kInsertDigest, digestRow);
-    if (fileError || digestError) {
-        ReportFailure(source, msg::kFileFailed);
+    const std::wstring_view fileRow[] = {guid, unit.MyID, unit.cleaned, sizeText, unit.ParentID,
+                                         unit.FilPath};
+    const std::wstring_view digestRow[] = {unit.cleaned, sizeText, unit.FilPath, copy.md5};
+    // Both rows or neither: a file with one row is half registered.
+    RowsOutcome outcome;
+    outcome.error = db_->Begin();
+    if (!outcome.error) outcome.error = db_->Execute(kInsertFile, fileRow);
+    if (!outcome.error) outcome.error = db_->Execute(kInsertDigest, digestRow);
+    if (!outcome.error) {
+        outcome.committing = true;
+        outcome.error = db_->Commit();
+    }
+    if (outcome.error) db_->Rollback();
+    return outcome;
+}
+
+void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
+    if (databaseLost_) {
+        ReportFailure(unit.source, msg::kFileFailed, reason::kDatabaseLost);
+        return;
+    }
+    if (!copy.ok()) {
+        ReportFailure(unit.source, msg::kFileFailed, Win32Reason(copy.error));
+        return;
+    }
+    RowsOutcome rows = WriteFileRows(copy, unit);
+    // A connection that dropped before the commit left no rows; once it is back, the file's
+    // rows go in on the new one. A lost commit is not repeated: it may have landed.
+    if (rows.error && rows.error->IsConnectionLevel() && DatabaseBack() && !rows.committing) {
+        rows = WriteFileRows(copy, unit);
+    }
+    if (rows.error) {
+        ReportFailure(unit.source, msg::kFileFailed,
+                      databaseLost_ ? std::wstring(reason::kDatabaseLost)
+                                    : DatabaseReason(*rows.error));
         return;
     }
     if (!state_.DeleteAfterImport) return;
 
-    // The operator's only copy goes only once the store holds the very same bytes.
-    // A source that changed since it was copied (it grew, say) is not the file in the store.
-    const auto stored = FileMd5Hex(target);
-    WIN32_FILE_ATTRIBUTE_DATA now{};
-    const bool unchanged =
-        GetFileAttributesExW(ToExtendedPath(source).c_str(), GetFileExInfoStandard, &now) &&
-        ((static_cast<uint64_t>(now.nFileSizeHigh) << 32) | now.nFileSizeLow) == copy.bytes;
-    if (!stored || _wcsicmp(stored->c_str(), copy.md5.c_str()) != 0 || !unchanged) {
-        ReportFailure(source, msg::kFileFailed);
-        return;
+    // The operator's only copy goes only once its committed rows name a store file that holds
+    // exactly its bytes on disk, which no later file of this run writes.
+    std::wstring kept;
+    if (unit.claim != StorePlan::Claim::Sole) {
+        kept = reason::kSharedStorePath;
+    } else if (!copy.source) {
+        kept = reason::kNotHeld + Win32Reason(copy.holdError);
+    } else if (!copy.stored) {
+        kept = reason::kNotVerified + Win32Reason(copy.verifyError);
+    } else if (const DWORD error = DeleteHeldFile(copy.source)) {
+        kept = reason::kNotDeleted + Win32Reason(error);
     }
-    DeleteSourceFile(source);
+    copy.source.reset();
+    copy.stored.reset();
+    if (!kept.empty()) ReportFailure(unit.source, msg::kSourceKept, kept);
 }
 
 void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
@@ -154,69 +266,69 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
     MyPath = WithSeparator(MyPath);
     if (!fil_dir.ends_with(L'/')) fil_dir += L'/';
 
-    WIN32_FIND_DATAW entry;
-    unique_hfind find(FindFirstFileExW(ToExtendedPath(MyPath + L"*").c_str(), FindExInfoBasic,
-                                       &entry, FindExSearchNameMatch, nullptr,
-                                       FIND_FIRST_EX_LARGE_FETCH));
-    if (!find) {
-        const DWORD error = GetLastError();
-        const DWORD attributes = GetFileAttributesW(ToExtendedPath(MyPath).c_str());
-        // A drive root lists no "." entry: when empty it yields nothing at all.
-        const bool emptyDirectory = error == ERROR_FILE_NOT_FOUND &&
-                                    attributes != INVALID_FILE_ATTRIBUTES &&
-                                    (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        if (emptyDirectory) return;
+    std::vector<SubFolder> folders;
+    const ListingResult listing =
+        ListDirectory(ExtendedFromAbsolute(MyPath), [&](const WIN32_FIND_DATAW& entry) {
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) return true;
+            if (StopRequested()) return false;
+            const std::wstring name = entry.cFileName;
+            const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+            const std::wstring path = MyPath + name;
+            // Copied under the name Windows would make of it, it would be another file.
+            if (IsAlteredByPathParsing(name)) {
+                if (isFolder) {
+                    SubmitFailure(path + L"\\", msg::kFolderFailed, reason::kNameNotServable);
+                } else {
+                    SubmitFailure(path, msg::kFileFailed, reason::kNameNotServable);
+                }
+                return true;
+            }
+            if (!isFolder) {
+                const uint64_t size =
+                    (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+                ImportOneFile(MyPath, fil_dir, name, size, ParentID, MyID);
+                return true;
+            }
+            if (IsDirectoryLink(entry.dwFileAttributes)) {
+                SubmitFailure(path + L"\\", msg::kFolderFailed, reason::kDirectoryLink);
+                return true;
+            }
+            const bool special = MatchesPattern(name, L"7");
+            const std::wstring cleaned = special ? CleanFolderName(name) : name;
+            auto id = std::make_shared<std::promise<std::optional<std::wstring>>>();
+            folders.push_back({name, id->get_future()});
+            Submit({}, [this, id, special, path, cleaned, ParentID, MyID] {
+                std::optional<std::wstring> got;
+                try {
+                    if (special)
+                        AddLine(ActivityLine(ActivityType::NameCleaned, path, msg::kFolderCleaned));
+                    std::wstring reason;
+                    got = RegisterFolder(cleaned, ParentID, MyID, reason);
+                    // Without its own id the sub-tree would land under an empty parent or
+                    // another folder; it waits for the next run instead.
+                    if (!got) ReportFailure(path + L"\\", msg::kFolderFailed, reason);
+                } catch (...) {
+                    got.reset();
+                    ReportFailure(path + L"\\", msg::kFolderFailed, reason::kUnexpected);
+                }
+                id->set_value(got);
+            });
+            return true;
+        });
+    if (!listing.started) {
         HoldUnlistableFolder(MyPath.substr(0, MyPath.size() - 1));
-        Submit({}, [this, MyPath] { ReportFailure(MyPath, msg::kFolderFailed); });
+        SubmitFailure(MyPath, msg::kFolderFailed, reason::kUnlistable + Win32Reason(listing.error));
         return;
     }
-
-    std::vector<SubFolder> folders;
-    // Names that clean to the same store file are copied one after the other, in listing
-    // order, so the later one is what the store keeps.
-    std::set<std::wstring> storeNames;
-    do {
-        if (IsDotEntry(entry.cFileName) || (entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)) {
-            continue;
-        }
-        if (StopRequested()) break;
-        const std::wstring name = entry.cFileName;
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            const uint64_t size =
-                (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-            if (!storeNames.insert(ToUpperText(CleanFileName(name))).second && pipeline_) {
-                pipeline_->Drain();
-            }
-            ImportOneFile(MyPath, fil_dir, name, size, ParentID, MyID);
-            continue;
-        }
-        const std::wstring path = MyPath + name;
-        if (IsDirectoryLink(entry.dwFileAttributes)) {
-            Submit({}, [this, path] { ReportFailure(path + L"\\", msg::kFolderFailed); });
-            continue;
-        }
-        const bool special = MatchesPattern(name, L"7");
-        const std::wstring cleaned = special ? CleanFolderName(name) : name;
-        auto id = std::make_shared<std::promise<std::optional<std::wstring>>>();
-        folders.push_back({name, id->get_future()});
-        Submit({}, [this, id, special, path, cleaned, ParentID, MyID] {
-            if (special)
-                AddLine(ActivityLine(ActivityType::NameCleaned, path, msg::kFolderCleaned));
-            const auto got = RegisterFolder(cleaned, ParentID, MyID);
-            // Without its own id the sub-tree would land under an empty parent; it waits for
-            // the next run instead.
-            if (!got) ReportFailure(path + L"\\", msg::kFolderFailed);
-            id->set_value(got);
-        });
-    } while (FindNextFileW(find.get(), &entry));
-    find.reset();
+    // What was listed is imported; the rest of the folder is reported.
+    if (!listing.complete()) ReportBrokenListing(MyPath, listing.error);
 
     for (SubFolder& folder : folders) {
         const std::optional<std::wstring> id = folder.id.get();
         if (!id || StopRequested()) continue;
         const std::wstring childDir =
             ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
-        CreateDirectoryChain(state_.KSR_CONSOLE + L"\\" + childDir);
+        (void)CreateDirectoryLevels(StorePath(childDir));  // a copy into it reports the failure
         sosuofile(MyPath + folder.name, childDir, *id, MyID);
     }
 }

@@ -4,7 +4,8 @@
 
 #include "engine/activity_log.h"
 #include "engine/file_transfer.h"
-#include "engine/folder_size.h"
+#include "engine/failure_reason.h"
+#include "engine/source_survey.h"
 #include "engine/messages.h"
 #include "engine/names.h"
 #include "server/connection_string.h"
@@ -18,6 +19,7 @@ namespace {
 
 constexpr wchar_t kPublicDir[] = L"DownLoad/Public";
 constexpr wchar_t kPublicOwner[] = L"Public";
+constexpr wchar_t kHoldingRoot[] = L"d:\\KSRtemp";
 // Two copies at a time keep both cores busy (a large file's digest runs beside its copy).
 constexpr unsigned kCopyThreads = 2;
 constexpr size_t kUnitsInFlight = 32;
@@ -39,6 +41,14 @@ std::wstring DriverMessage(const DbError& error, const std::wstring& password) {
     return text;
 }
 
+std::wstring Widen(const char* text) {
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 1) return {};
+    std::wstring out(static_cast<size_t>(n - 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, out.data(), n);
+    return out;
+}
+
 }  // namespace
 
 Importer::Importer(ImportState& state, ImportWindow& window) : state_(state), window_(window) {}
@@ -48,9 +58,18 @@ void Importer::AddLine(const std::wstring& line) {
     window_.AddList1(line);
 }
 
-void Importer::ReportFailure(const std::wstring& subject, const wchar_t* message) {
+void Importer::ReportFailure(const std::wstring& subject, const wchar_t* message,
+                             const std::wstring& reason) {
     AddLine(ActivityLine(ActivityType::FolderFailed, subject, message));
+    failures_.push_back({subject, message, reason});
     ++failedItems_;
+}
+
+void Importer::SubmitFailure(const std::wstring& subject, const wchar_t* message,
+                             std::wstring reason) {
+    Submit({}, [this, subject, message, reason = std::move(reason)] {
+        ReportFailure(subject, message, reason);
+    });
 }
 
 void Importer::EndRun() {
@@ -61,28 +80,101 @@ void Importer::EndRun() {
     state_.DeleteAfterImport = false;
 }
 
+void Importer::Refuse(const std::wstring& text) {
+    window_.ShowMessage(text, L"", MB_OK);
+    state_.DeleteAfterImport = false;
+}
+
 bool Importer::StopRequested() {
     if (!stopped_ && window_.StopRequested()) stopped_ = true;
-    return stopped_;
+    return stopped_ || databaseLost_;
+}
+
+bool Importer::DatabaseBack() {
+    if (databaseLost_) return false;
+    if (!db_->Open()) return true;
+    databaseLost_ = true;
+    return false;
+}
+
+std::wstring Importer::StorePath(const std::wstring& filPath) const {
+    return storeRoot_ + L"\\" + ReplaceAll(filPath, L'/', L'\\');
 }
 
 void Importer::serverlog() {
     ksr::serverlog(lines_, state_.KSR_CONSOLE);
 }
 
+void Importer::ShowEndMessage(bool logWritten) {
+    std::wstring text;
+    unsigned icon = MB_ICONWARNING;
+    if (databaseLost_) {
+        // Files the walk never reached are not imported either.
+        const size_t missed = filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
+        text = msg::kDatabaseLostBefore + std::to_wstring(failedItems_ + missed) +
+               msg::kDatabaseLostAfter;
+    } else if (stopped_) {
+        // The operator stopped the run: what was left is not imported, so no success.
+        text = msg::kStopped;
+    } else if (failedItems_ > 0) {
+        text = msg::kPartlyFailedBefore + std::to_wstring(failedItems_) + msg::kPartlyFailedAfter;
+    } else if (logWritten && versionsBumped_) {
+        text = msg::kSucceeded;
+        icon = MB_ICONINFORMATION;
+    } else {
+        text = msg::kAllImported;
+    }
+    // The end message sends the operator to the log, and the clients learn of new files from
+    // the version counters: either failing is said.
+    if (!logWritten) text += std::wstring(L"\n\n") + msg::kLogNotWritten;
+    if (!versionsBumped_) text += std::wstring(L"\n\n") + msg::kVersionsNotBumped;
+    window_.ShowMessage(text, msg::kImportCaption, MB_OK | icon);
+}
+
+void Importer::Walk(const std::wstring& source, const std::wstring& text2,
+                    const std::wstring& target, const std::wstring& rootName, bool rootMode) {
+    if (std::optional<SourceSurvey> survey = SurveyFolder(source, target + L"/")) {
+        uint64_t total = survey->bytes;
+        if (!text2.empty()) total += FolderSize(text2).value_or(0);
+        state_.SourceBytesTotal = std::to_wstring(total);
+        filesExpected_ = survey->files;
+        plan_ = StorePlan(std::move(survey->storeKeys));
+        for (const auto& [folder, error] : survey->brokenFolders) ReportBrokenListing(folder, error);
+    }
+
+    std::wstring rootId = L"0";
+    if (rootMode) {
+        rootId = genfolder(source, kPublicDir, L"0", kPublicOwner);
+        if (rootId.empty()) {
+            ReportFailure(WithSeparator(source), msg::kFolderFailed, rootFolderReason_);
+        }
+    } else {
+        state_.RootFolderName = rootName;
+    }
+    if (rootId.empty()) return;
+    pipeline_.emplace(kCopyThreads, kUnitsInFlight);
+    sosuofile(source, target, rootId, kPublicOwner);
+    pipeline_->Drain();  // waits for the last rows
+    if (pipeline_->Faults() > 0) {
+        ReportFailure(WithSeparator(source), msg::kFolderFailed, reason::kUnexpected);
+    }
+    pipeline_.reset();
+}
+
 void Importer::importfile() {
     const std::wstring text1 = window_.Text1();
     const std::wstring text2 = window_.Text2();
     // Only Text1 is ever walked: with it empty there is nothing the operator chose to import.
-    if (text1.empty()) {
-        window_.ShowMessage(msg::kChoosePath, L"", MB_OK);
-        state_.DeleteAfterImport = false;
+    // A typed path must name a folder on this machine by itself: a relative one would resolve
+    // against whatever the current directory happens to be.
+    const std::wstring typed = ReplaceAll(PercentDecode(text1), L'/', L'\\');
+    if (text1.empty() || !IsAbsoluteLocalPath(typed)) {
+        Refuse(msg::kChoosePath);
         return;
     }
     std::wstring exe;
     if (!ReadRegistryString(registration_.root, registration_.subkey, registration_.value, exe)) {
-        window_.ShowMessage(msg::kNotOnServer, L"", MB_OK);
-        state_.DeleteAfterImport = false;
+        Refuse(msg::kNotOnServer);
         return;
     }
 
@@ -113,58 +205,73 @@ void Importer::importfile() {
     }
     const DbValue root = db_->QueryValue(kStoreRootQuery, L"Col_Data");
     if (root.value) state_.KSR_CONSOLE = ReplaceAll(*root.value, L'/', L'\\');
-    db_->Execute(kBumpVersions);
     if (state_.KSR_CONSOLE.empty()) {
         window_.ShowMessage(msg::kNoStoreRoot, msg::kImportCaption, MB_OK | MB_ICONWARNING);
         EndRun();
         return;
     }
 
+    // The folder to import, as typed or picked; every path below it is built from raw names.
+    std::wstring source = typed;
+    if (source.size() > 3 && source.ends_with(L'\\')) source.pop_back();
+    // Importing the store into itself, or the holding directory into the store, would move and
+    // (with deletion) destroy the server's own files.
+    const std::wstring resolved = ResolveFolder(source).value_or(source);
+    const std::wstring storeRoot = ResolveFolder(state_.KSR_CONSOLE).value_or(state_.KSR_CONSOLE);
+    const std::wstring holding = ResolveFolder(kHoldingRoot).value_or(kHoldingRoot);
+    const std::wstring* overlap = nullptr;
+    if (PathContains(resolved, storeRoot) || PathContains(storeRoot, resolved)) {
+        overlap = &state_.KSR_CONSOLE;
+    } else if (PathContains(resolved, holding)) {
+        overlap = &holding;
+    }
+    if (overlap) {
+        db_.reset();
+        Refuse(msg::kOverlapBefore + *overlap + msg::kOverlapAfter);
+        return;
+    }
+    versionsBumped_ = !db_->Execute(kBumpVersions);
+
     window_.ClearList1();
     lines_.clear();
+    failures_.clear();
+    brokenReported_.clear();
     failedItems_ = 0;
     stopped_ = false;
+    databaseLost_ = false;
     label2_.clear();
     window_.EnableCommand3(false);
     state_.CopiedBytes = 0;
-
-    const std::wstring source = PercentDecode(text1);
-    state_.SourceBytesTotal.clear();
-    if (const auto size = FolderSize(source)) {
-        uint64_t total = *size;
-        if (!text2.empty()) total += FolderSize(text2).value_or(0);
-        state_.SourceBytesTotal = std::to_wstring(total);
-    }
+    storeRoot_ = ToExtendedPath(state_.KSR_CONSOLE);
+    while (storeRoot_.ends_with(L'\\')) storeRoot_.pop_back();
 
     const std::wstring rootName = LastPathSegment(source).value_or(L"");
-    std::wstring rootId = L"0";
-    std::wstring target = kPublicDir;
-    if (window_.Check2()) {
-        rootId = genfolder(source, kPublicDir, L"0", kPublicOwner);
-        target = std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName);
-        if (rootId.empty()) {
-            ReportFailure(WithSeparator(source), msg::kFolderFailed);
-        }
-    } else {
-        state_.RootFolderName = rootName;
+    const bool rootMode = window_.Check2();
+    const std::wstring target =
+        rootMode ? std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName) : kPublicDir;
+
+    state_.SourceBytesTotal.clear();
+    filesExpected_ = filesReached_ = 0;
+    plan_ = StorePlan();
+    try {
+        Walk(source, text2, target, rootName, rootMode);
+    } catch (const std::exception& error) {
+        pipeline_.reset();
+        ReportFailure(WithSeparator(source), msg::kFolderFailed,
+                      reason::kUnexpected + Widen(error.what()));
+    } catch (...) {
+        pipeline_.reset();
+        ReportFailure(WithSeparator(source), msg::kFolderFailed, reason::kUnexpected);
     }
-    if (!rootId.empty()) {
-        pipeline_.emplace(kCopyThreads, kUnitsInFlight);
-        sosuofile(source, target, rootId, kPublicOwner);
-        pipeline_.reset();  // waits for the last rows
+    if (databaseLost_) {
+        // One line stands for everything below the chosen folder that the run did not reach.
+        AddLine(ActivityLine(ActivityType::FolderFailed, WithSeparator(source), msg::kFolderFailed));
+        failures_.push_back({WithSeparator(source), msg::kFolderFailed, reason::kDatabaseLost});
     }
 
-    if (stopped_) {
-        // The operator stopped the run: what was left is not imported, so no success.
-        window_.ShowMessage(msg::kStopped, msg::kImportCaption, MB_OK | MB_ICONWARNING);
-    } else if (failedItems_ == 0) {
-        window_.ShowMessage(msg::kSucceeded, msg::kImportCaption, MB_OK | MB_ICONINFORMATION);
-    } else {
-        window_.ShowMessage(std::wstring(msg::kPartlyFailedBefore) + std::to_wstring(failedItems_) +
-                                msg::kPartlyFailedAfter,
-                            msg::kImportCaption, MB_OK | MB_ICONWARNING);
-    }
-    serverlog();
+    // The log is written first, so the end message can say whether it was.
+    const bool logWritten = ksr::serverlog(lines_, state_.KSR_CONSOLE);
+    ShowEndMessage(logWritten);
     EndRun();
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <future>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "engine/file_transfer.h"
 #include "engine/import_window.h"
 #include "engine/ordered_pipeline.h"
+#include "engine/source_survey.h"
 #include "server/database.h"
 
 namespace ksr {
@@ -49,29 +52,65 @@ class Importer {
 
     const std::vector<std::wstring>& List1() const { return lines_; }
 
+    // One item the run did not import (or, for a source kept, did not delete), with why.
+    struct Failure {
+        std::wstring path;
+        std::wstring message;  // the fixed text of its activity line
+        std::wstring reason;
+    };
+    const std::vector<Failure>& Failures() const { return failures_; }
+
   private:
     struct SubFolder {
         std::wstring name;                            // as listed, before cleaning
         std::future<std::optional<std::wstring>> id;  // no value when it could not be read
     };
 
+    // What CommitFile needs of one file besides its copy.
+    struct FileUnit {
+        std::wstring source;  // absolute path, as the activity lines show it
+        std::wstring cleaned;
+        std::wstring FilPath;
+        std::wstring ParentID;
+        std::wstring MyID;
+        StorePlan::Claim claim;
+    };
+
     void AddLine(const std::wstring& line);
-    void ReportFailure(const std::wstring& subject, const wchar_t* message);
+    void ReportFailure(const std::wstring& subject, const wchar_t* message,
+                       const std::wstring& reason);
+    // Reports from the walk go through the committer, so lines keep the walk's order.
+    void SubmitFailure(const std::wstring& subject, const wchar_t* message, std::wstring reason);
     void EndRun();
+    // The survey of the chosen folder, its registration in root mode, and the walk.
+    void Walk(const std::wstring& source, const std::wstring& text2, const std::wstring& target,
+              const std::wstring& rootName, bool rootMode);
     bool StopRequested();
+    // A run turned away before anything is written, in the style of the first two refusals.
+    void Refuse(const std::wstring& text);
+    void ShowEndMessage(bool logWritten);
+    // After a connection-level failure: true when the database answers again; otherwise the run
+    // stops after the file in hand.
+    bool DatabaseBack();
     std::optional<std::wstring> RegisterFolder(const std::wstring& name,
                                                const std::wstring& ParentID,
-                                               const std::wstring& MyID);
+                                               const std::wstring& MyID, std::wstring& reason);
+    struct RowsOutcome {
+        std::optional<DbError> error;
+        bool committing = false;  // the error came from the commit, which may have landed
+    };
+    RowsOutcome WriteFileRows(const CopyResult& copy, const FileUnit& unit);
     // Runs `work` and then `commit`; during a walk on the pipeline's threads, commits in order.
     void Submit(std::function<void()> work, std::function<void()> commit);
-    void CommitFile(const CopyResult& copy, const std::wstring& source, const std::wstring& target,
-                    const std::wstring& cleaned, const std::wstring& FilPath,
-                    const std::wstring& ParentID, const std::wstring& MyID);
+    void CommitFile(CopyResult& copy, const FileUnit& unit);
     void ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
                        const std::wstring& name, uint64_t size, const std::wstring& ParentID,
                        const std::wstring& MyID);
     void HoldUnlistableFolder(const std::wstring& MyPath);
+    void ReportBrokenListing(const std::wstring& folder, DWORD error);
     void ShowProgress();
+    // The "\\?\" form of a file or directory below the store root.
+    std::wstring StorePath(const std::wstring& filPath) const;
 
     ImportState& state_;
     ImportWindow& window_;
@@ -80,9 +119,18 @@ class Importer {
     // During the walk: file copies on two threads, rows and lines on one, in listing order.
     std::optional<OrderedPipeline> pipeline_;
     std::vector<std::wstring> lines_;
+    std::vector<Failure> failures_;
     int failedItems_ = 0;
     bool stopped_ = false;
+    std::atomic<bool> databaseLost_{false};
+    bool versionsBumped_ = true;
     std::wstring label2_;
+    std::wstring storeRoot_;  // "\\?\" form of KSR_CONSOLE, resolved once per run
+    StorePlan plan_;
+    size_t filesExpected_ = 0;  // by the survey
+    size_t filesReached_ = 0;   // by the walk
+    std::set<std::wstring> brokenReported_;
+    std::wstring rootFolderReason_;  // why genfolder returned no id
 };
 
 }  // namespace ksr

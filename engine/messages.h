@@ -6,10 +6,14 @@ inline constexpr wchar_t kChoosePath[] = L"请选择公共文档或网络硬盘�
 inline constexpr wchar_t kNotOnServer[] = L"请在TavrinKSR服务端所在服务器导入!";
 inline constexpr wchar_t kImportCaption[] = L"导入文件";
 inline constexpr wchar_t kSucceeded[] = L"导入成功。";
+// Every file went in, but the log or the version counters failed (said after a blank line).
+inline constexpr wchar_t kAllImported[] = L"文件已全部导入。";
 inline constexpr wchar_t kPartlyFailedBefore[] = L"导入完成，但有 ";
 inline constexpr wchar_t kPartlyFailedAfter[] = L" 项未能导入，详情请查看服务器日志。";
 inline constexpr wchar_t kStopped[] = L"导入已停止，尚有文件未导入。";
 inline constexpr wchar_t kNoDatabase[] = L"无法连接服务器数据库，未导入任何文件。";
+// The run ended on an unexpected error; what it did is in the server log when it got that far.
+inline constexpr wchar_t kRunFailed[] = L"导入因内部错误而中止，部分文件可能未导入，请查看服务器日志。";
 inline constexpr wchar_t kNoStoreRoot[] = L"未能读取服务器的文件存储目录，未导入任何文件。";
 // The chosen folder holds, or lies inside, a directory the import writes to; the directory
 // goes between the two parts.
@@ -24,7 +28,32 @@ inline constexpr wchar_t kVersionsNotBumped[] = L"服务器的文件版本号未
 
 inline constexpr wchar_t kFolderFailed[] = L"文件夹上传失败，请拖动到浏览器上传";
 inline constexpr wchar_t kFileFailed[] = L"文件上传失败，请拖动到浏览器上传";
+// A file that was imported but whose source the operator asked to delete is still there.
+inline constexpr wchar_t kSourceKept[] = L"文件已导入，但源文件未删除";
 inline constexpr wchar_t kFolderCleaned[] = L"文件夹名称含有特殊字符串,现已去掉了特殊字符";
 inline constexpr wchar_t kRootCleaned[] = L"根文件夹名称含有特殊字符,现已去掉了特殊字符";
 
 }  // namespace ksr::msg
+
+// Why an item was not imported, or its source not deleted: the tool's own rules.
+namespace ksr::reason {
+
+inline constexpr wchar_t kNameNotServable[] =
+    L"名称以点或空格结尾，或是设备名（如 CON、NUL），服务器无法存取，未导入";
+inline constexpr wchar_t kSharedStorePath[] =
+    L"本次导入中另有文件写入同一个存储文件（名称清理后相同），源文件已保留";
+inline constexpr wchar_t kTakenStorePath[] =
+    L"存储文件已由本次导入中另一个文件写入（该文件在统计后才出现），未导入，源文件已保留";
+inline constexpr wchar_t kNotHeld[] = L"源文件无法独占打开以便删除，源文件已保留：";
+inline constexpr wchar_t kNotVerified[] = L"存储副本未能写入磁盘或读回核对，源文件已保留：";
+inline constexpr wchar_t kNotDeleted[] = L"源文件未能删除：";
+inline constexpr wchar_t kDatabaseLost[] = L"与服务器数据库的连接已中断";
+inline constexpr wchar_t kListingBroken[] = L"文件夹列表中途中断，其余内容未导入：";
+inline constexpr wchar_t kUnlistable[] = L"文件夹无法列出，已复制到暂存目录：";
+inline constexpr wchar_t kDirectoryLink[] = L"文件夹是链接（重分析点），不导入";
+inline constexpr wchar_t kFolderRowMissing[] =
+    L"未能在数据库中找到该文件夹自己的记录，其下内容留待下次导入";
+inline constexpr wchar_t kRootNotRegistered[] = L"所选文件夹未能登记为根文件夹：";
+inline constexpr wchar_t kUnexpected[] = L"内部错误，导入已中止：";
+
+}  // namespace ksr::reason

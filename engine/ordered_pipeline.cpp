@@ -60,6 +60,15 @@ void OrderedPipeline::WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, s
     submitterWaitsFor_.reset();
 }
 
+void OrderedPipeline::RunGuarded(const std::function<void()>& step) {
+    // An exception leaving a thread would end the process with nothing reported.
+    try {
+        step();
+    } catch (...) {
+        ++faults_;
+    }
+}
+
 void OrderedPipeline::Work() {
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -73,7 +82,7 @@ void OrderedPipeline::Work() {
         toWork_.pop_front();
         ++working_;
         lock.unlock();
-        unit->work();
+        RunGuarded(unit->work);
         lock.lock();
         --working_;
         unit->worked = true;
@@ -104,7 +113,7 @@ void OrderedPipeline::CommitInOrder() {
         while (!pending_.empty() && pending_.front()->worked) {
             std::shared_ptr<Unit> unit = pending_.front();
             lock.unlock();
-            if (unit->commit) unit->commit();
+            if (unit->commit) RunGuarded(unit->commit);
             lock.lock();
             pending_.pop_front();
             if (submitterWaitsFor_ && pending_.size() <= *submitterWaitsFor_)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -26,6 +27,8 @@ class OrderedPipeline {
     void Submit(std::function<void()> work, std::function<void()> commit);
     // Returns once every unit submitted so far has committed.
     void Drain();
+    // Units whose work or commit ended in an exception, which the pipeline's threads stop.
+    size_t Faults() const { return faults_; }
 
   private:
     struct Unit {
@@ -38,6 +41,7 @@ class OrderedPipeline {
     void WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, size_t count);
     // A run of done units waits at the head, or the head is done and no other work is under way.
     bool CommitterMayStart() const;
+    void RunGuarded(const std::function<void()>& step);
     void Work();
     void CommitInOrder();
 
@@ -53,6 +57,7 @@ class OrderedPipeline {
     std::deque<std::shared_ptr<Unit>> pending_;  // submitted, not yet committed, in order
     std::deque<std::shared_ptr<Unit>> toWork_;   // waiting for a worker
     bool closing_ = false;
+    std::atomic<size_t> faults_{0};
     std::vector<std::thread> workers_;
     std::thread committer_;
 };

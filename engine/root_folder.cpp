@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "engine/activity_log.h"
+#include "engine/failure_reason.h"
 #include "engine/file_transfer.h"
 #include "engine/messages.h"
 #include "engine/names.h"
@@ -18,11 +19,20 @@ std::wstring Importer::genfolder(std::wstring MyPath, std::wstring fil_dir,
 
     std::wstring name = LastPathSegment(MyPath).value_or(L"");
     state_.RootFolderName = name;
+    rootFolderReason_.clear();
     if (name == L"." || name == L"..") return {};
+    // A store directory of that name could not be served.
+    if (IsAlteredByPathParsing(name)) {
+        rootFolderReason_ = reason::kNameNotServable;
+        return {};
+    }
     // A folder that is not there (or is a file) is not registered: its row would stand for
     // nothing in the store.
-    const DWORD attributes = GetFileAttributesW(ToExtendedPath(MyPath).c_str());
+    const DWORD attributes = GetFileAttributesW(ExtendedFromAbsolute(MyPath).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        rootFolderReason_ = reason::kRootNotRegistered +
+                            Win32Reason(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError()
+                                                                              : ERROR_DIRECTORY);
         return {};
     }
 
@@ -30,8 +40,11 @@ std::wstring Importer::genfolder(std::wstring MyPath, std::wstring fil_dir,
         AddLine(ActivityLine(ActivityType::NameCleaned, MyPath, msg::kRootCleaned));
         name = CleanFolderName(name);
     }
-    CreateDirectoryChain(state_.KSR_CONSOLE + L"\\" + ReplaceAll(fil_dir + name, L'\\', L'/'));
-    return RegisterFolder(name, ParentID, MyID).value_or(L"");
+    (void)CreateDirectoryLevels(StorePath(fil_dir + name));
+    std::wstring reason;
+    const std::optional<std::wstring> id = RegisterFolder(name, ParentID, MyID, reason);
+    if (!id) rootFolderReason_ = reason::kRootNotRegistered + reason;
+    return id.value_or(L"");
 }
 
 }  // namespace ksr

@@ -213,4 +213,50 @@ DbValue DbSession::QueryValue(std::wstring_view sql, std::wstring_view column, D
     return result;
 }
 
+DbRow DbSession::QueryRow(std::wstring_view sql, DbParams params) {
+    SQLHSTMT stmt = nullptr;
+    DbRow row;
+    if (auto error = Run(sql, params, stmt)) {
+        row.error = error;
+        return row;
+    }
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt, &columns);
+    if (SQLFetch(stmt) == SQL_NO_DATA) {
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        return row;
+    }
+    for (SQLUSMALLINT i = 1; i <= columns; ++i) {
+        DbError error;
+        bool failed = false;
+        row.values.push_back(ReadColumn(stmt, i, error, failed));
+    }
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    return row;
+}
+
+std::optional<DbError> DbSession::Begin() {
+    if (auto error = Open()) return error;
+    if (!SQL_SUCCEEDED(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
+        return Fail(SQL_HANDLE_DBC, dbc_.get());
+    return std::nullopt;
+}
+
+std::optional<DbError> DbSession::Commit() {
+    if (!dbc_) return DbError{L"08003", L"not connected", 0};
+    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT)))
+        return Fail(SQL_HANDLE_DBC, dbc_.get());
+    SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    return std::nullopt;
+}
+
+void DbSession::Rollback() {
+    if (!dbc_) return;
+    SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+    SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
+                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+}
+
 }  // namespace ksr

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "util/handles.h"
 
@@ -28,6 +29,11 @@ struct DbValue {
     std::optional<DbError> error;
 };
 
+struct DbRow {
+    std::vector<std::optional<std::wstring>> values;
+    std::optional<DbError> error;
+};
+
 using DbParams = std::span<const std::wstring_view>;
 
 // One database connection kept for a whole run. It opens on first use and is reused by every
@@ -46,6 +52,10 @@ class DbSession {
 
     std::optional<DbError> Execute(std::wstring_view sql, DbParams params = {});
     DbValue QueryValue(std::wstring_view sql, std::wstring_view column, DbParams params = {});
+    DbRow QueryRow(std::wstring_view sql, DbParams params = {});
+    [[nodiscard]] std::optional<DbError> Begin();
+    [[nodiscard]] std::optional<DbError> Commit();
+    void Rollback();
 
   private:
     std::optional<DbError> Run(std::wstring_view sql, DbParams params, SQLHSTMT& stmt);

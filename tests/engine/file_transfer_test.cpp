@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "engine/file_transfer.h"
-#include "engine/folder_size.h"
+#include "engine/source_survey.h"
 #include "support/temp_dir.h"
 #include "support/digest.h"
 #include "util/handles.h"
@@ -98,13 +98,77 @@ TEST(FolderSize, WideAndDeepTreesSumExactly) {
     for (int run = 0; run < 3; ++run) EXPECT_EQ(FolderSize(dir / L"t"), want);
 }
 
-TEST(DeleteSourceFile, DeletesReadOnlyFilesToo) {
+TEST(DeleteHeldFile, DeletesThroughTheHandleReadOnlyFilesToo) {
     test::TempDir dir;
     test::WriteBytes(dir / L"ro.txt", "x");
     SetFileAttributesW((dir / L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    EXPECT_TRUE(DeleteSourceFile(dir / L"ro.txt"));
+    CopyResult copy =
+        CopyFileHashed(dir / L"ro.txt", dir / L"store.txt", CopyPurpose::ImportThenDelete);
+    ASSERT_TRUE(copy.ok()) << copy.error;
+    ASSERT_TRUE(copy.source) << copy.holdError;
+    EXPECT_EQ(DeleteHeldFile(copy.source), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(copy.source);
     EXPECT_FALSE(test::Exists(dir / L"ro.txt"));
-    EXPECT_FALSE(DeleteSourceFile(dir / L"ro.txt"));
+
+    // A handle without delete access refuses, and the file stays.
+    test::WriteBytes(dir / L"plain.txt", "y");
+    unique_hfile reader(CreateFileW((dir / L"plain.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(reader);
+    EXPECT_NE(DeleteHeldFile(reader), static_cast<DWORD>(ERROR_SUCCESS));
+    reader.reset();
+    EXPECT_TRUE(test::Exists(dir / L"plain.txt"));
+}
+
+// A copy whose source is to be deleted keeps both files from changing until then.
+TEST(CopyFileHashed, ForDeletionHoldsTheSourceAndAFlushedVerifiedStoreCopy) {
+    test::TempDir dir;
+    const std::string bytes = Pattern((size_t{3} << 20) + 5);
+    test::WriteBytes(dir / L"src.bin", bytes);
+    test::WriteBytes(dir / L"old.bin", "an older store file");
+    for (const wchar_t* target : {L"new.bin", L"old.bin"}) {
+        CopyResult copy =
+            CopyFileHashed(dir / L"src.bin", dir / target, CopyPurpose::ImportThenDelete);
+        ASSERT_TRUE(copy.ok()) << copy.error;
+        EXPECT_EQ(copy.md5, Md5Lower(bytes));
+        ASSERT_TRUE(copy.source) << copy.holdError;
+        ASSERT_TRUE(copy.stored) << copy.verifyError;
+        // Nobody may write to the source or the store copy while they are held...
+        for (const std::wstring& path : {dir / L"src.bin", dir / target}) {
+            unique_hfile writer(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+            EXPECT_FALSE(writer) << test::Utf8(path);
+        }
+        // ...nor move the source away.
+        EXPECT_FALSE(MoveFileW((dir / L"src.bin").c_str(), (dir / L"moved.bin").c_str()));
+        EXPECT_EQ(test::ReadBytes(dir / target), bytes);
+    }
+    EXPECT_TRUE(test::Exists(dir / L"src.bin"));
+    EXPECT_EQ(test::ListNames(dir.path()),
+              (std::vector<std::wstring>{L"new.bin", L"old.bin", L"src.bin"}));
+}
+
+// A source that another program keeps open without sharing deletion is still copied; only
+// its deletion is ruled out (Windows refuses to hold it, Wine to delete it).
+TEST(CopyFileHashed, ASourceOthersKeepOpenIsCopiedButNotDeleted) {
+    test::TempDir dir;
+    test::WriteBytes(dir / L"src.txt", "busy");
+    unique_hfile other(CreateFileW((dir / L"src.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(other);
+    CopyResult copy =
+        CopyFileHashed(dir / L"src.txt", dir / L"dst.txt", CopyPurpose::ImportThenDelete);
+    ASSERT_TRUE(copy.ok()) << copy.error;
+    EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "busy");
+    if (copy.source) {
+        EXPECT_NE(DeleteHeldFile(copy.source), static_cast<DWORD>(ERROR_SUCCESS));
+    } else {
+        EXPECT_EQ(copy.holdError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    }
+    copy.source.reset();
+    other.reset();
+    EXPECT_EQ(test::ReadBytes(dir / L"src.txt"), "busy");
 }
 
 }  // namespace

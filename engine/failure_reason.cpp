@@ -1,0 +1,26 @@
+#include "engine/failure_reason.h"
+
+namespace ksr {
+
+std::wstring Win32Reason(DWORD error) {
+    wchar_t* text = nullptr;
+    const DWORD n = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring words = n > 0 && text ? std::wstring(text, n) : std::wstring();
+    if (text) LocalFree(text);
+    while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' ||
+                              words.back() == L' ' || words.back() == L'.')) {
+        words.pop_back();
+    }
+    if (words.empty()) words = L"Windows error";
+    return words + L" (错误 " + std::to_wstring(error) + L")";
+}
+
+std::wstring DatabaseReason(const DbError& error) {
+    std::wstring text = L"SQLSTATE " + error.sqlstate;
+    if (!error.message.empty()) text += L": " + error.message;
+    return text;
+}
+
+}  // namespace ksr

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "server/database.h"
+
+namespace ksr {
+
+// "<the system's text> (错误 <code>)" for a Win32 error.
+std::wstring Win32Reason(DWORD error);
+
+// "SQLSTATE <state>: <the driver's message>".
+std::wstring DatabaseReason(const DbError& error);
+
+}  // namespace ksr

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+namespace ksr {
+
+// The store path a file is written to, as a number: store-relative paths that the file system
+// takes for one file (they differ only in letter case) give the same key.
+uint64_t StoreKey(std::wstring_view filPath);
+
+// What the pass over the chosen folder learns before anything is copied.
+struct SourceSurvey {
+    uint64_t bytes = 0;  // every file below the folder
+    size_t files = 0;    // the files the import will copy
+    // Folders whose listing broke off part-way, with the error.
+    std::vector<std::pair<std::wstring, DWORD>> brokenFolders;
+    // The store key of every file the import will copy, one entry per file.
+    std::vector<uint64_t> storeKeys;
+};
+
+// Lists `folder` (an absolute path) and everything below it, several folders at once. Files
+// are keyed by the store path the import gives them below `filDir` ("/"-separated, ending in
+// "/"), with the walk's rules: system entries, directory links and names the server can't
+// serve are left out, folder names are cleaned. No value when `folder` itself can't be listed.
+std::optional<SourceSurvey> SurveyFolder(const std::wstring& folder, const std::wstring& filDir);
+
+// The byte total of every file below `folder`; sub-folders that can't be listed and directory
+// links add nothing. No value when `folder` itself can't be listed.
+std::optional<uint64_t> FolderSize(const std::wstring& folder);
+
+// Which store paths of a run more than one source is written to, and which of them the walk has
+// claimed so far. A source whose store file another source of the run also writes is not
+// deleted, since one of the two copies is overwritten.
+class StorePlan {
+  public:
+    enum class Claim {
+        Sole,    // the only source of this run written there
+        Shared,  // the survey found other sources for the same store file
+        Taken,   // the store file was written earlier in this run by a source the survey missed
+    };
+
+    StorePlan() = default;
+    explicit StorePlan(std::vector<uint64_t> storeKeys);
+
+    // Called by the walk once per file, in walk order.
+    Claim ClaimPath(std::wstring_view filPath);
+
+  private:
+    static constexpr uint8_t kShared = 1, kClaimed = 2;
+    std::vector<uint64_t> keys_;  // sorted, unique
+    std::vector<uint8_t> marks_;  // per key
+    std::unordered_set<uint64_t> unsurveyed_;  // claimed keys the survey did not see
+};
+
+}  // namespace ksr

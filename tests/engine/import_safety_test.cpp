@@ -1,0 +1,404 @@
+// What the import must never do to an operator's documents, whatever the tree, the server or
+// the disk does: delete a source whose exact bytes the store does not hold under its own rows,
+// write rows that name other bytes, or end in success after a failure.
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+#include "engine/messages.h"
+#include "import_test_support.h"
+#include "support/digest.h"
+#include "util/dir_listing.h"
+#include "util/handles.h"
+
+namespace ksr {
+namespace {
+
+using test::Md5Lower;
+using test::Row;
+
+// Names below `dir` in the order the file system lists them.
+std::vector<std::wstring> ListingOrder(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    unique_hfind find(FindFirstFileW(ToExtendedPath(dir + L"\\*").c_str(), &entry));
+    if (!find) return names;
+    do {
+        if (!IsDotEntry(entry.cFileName)) names.push_back(entry.cFileName);
+    } while (FindNextFileW(find.get(), &entry));
+    return names;
+}
+
+// Writes a file under its raw name, which ordinary path parsing might alter.
+bool WriteRaw(const std::wstring& path, const std::string& bytes) {
+    unique_hfile file(CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                     nullptr) &&
+           written == bytes.size();
+}
+
+std::string ReadRaw(const std::wstring& path) {
+    return test::ReadBytes(L"\\\\?\\" + path);
+}
+
+// Clears the listing fault however the test ends.
+struct ListingFault {
+    explicit ListingFault(std::function<DWORD(const std::wstring&, size_t)> fault) {
+        SetListingFaultForTest(std::move(fault));
+    }
+    ~ListingFault() { SetListingFaultForTest(nullptr); }
+};
+
+class ImportSafetyTest : public test::ImportTest {
+  protected:
+    std::wstring Count(const std::wstring& sql) { return Rows(sql)[0][0].value_or(L"null"); }
+    std::wstring EndText() const {
+        return window_.boxes.empty() ? std::wstring() : window_.boxes.back().text;
+    }
+    static std::wstring PartlyFailed(int items) {
+        return msg::kPartlyFailedBefore + std::to_wstring(items) + msg::kPartlyFailedAfter;
+    }
+    // The reasons the run gave for `path`.
+    std::vector<std::wstring> ReasonsFor(const std::wstring& path) const {
+        std::vector<std::wstring> reasons;
+        for (const auto& failure : importer_.Failures()) {
+            if (failure.path == path) reasons.push_back(failure.reason);
+        }
+        return reasons;
+    }
+    // The digest the newest MD5File row gives the store file `filPath`.
+    std::wstring NewestDigest(const std::wstring& filPath) {
+        const auto rows = Rows(L"select MD5Hash from MD5File where FilPath='" + filPath +
+                               L"' order by MD5FileID desc limit 1");
+        return rows.empty() ? L"(no row)" : rows[0][0].value_or(L"");
+    }
+    // Every source is either still there or its bytes are in the store file named.
+    void ExpectKeptOrStored(const std::wstring& source, const std::string& bytes,
+                            const std::wstring& filPath) {
+        if (test::Exists(source)) return;
+        EXPECT_EQ(test::ReadBytes(StoreFile(filPath)), bytes)
+            << test::Utf8(source) << " is gone and the store does not hold its bytes";
+    }
+};
+
+// ---- Names that clean to one store file ----
+
+TEST_F(ImportSafetyTest, FileNamesThatCleanAlikeKeepBothSources) {
+    const std::wstring root = Src(L"docs");
+    test::WriteBytes(root + L"\\a b.txt", "with a space");
+    test::WriteBytes(root + L"\\a\u00A0b.txt", "with a no-break space");
+    test::WriteBytes(root + L"\\other.txt", "other");
+    const std::vector<std::wstring> order = ListingOrder(root);
+    Run(root, false, true);
+
+    const std::wstring later = std::find(order.begin(), order.end(), L"a b.txt") >
+                                       std::find(order.begin(), order.end(), L"a\u00A0b.txt")
+                                   ? L"a b.txt"
+                                   : L"a\u00A0b.txt";
+    const std::string laterBytes = test::ReadBytes(root + L"\\" + later);
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/a b.txt")), laterBytes)
+        << "the later file is what the store keeps";
+    EXPECT_EQ(NewestDigest(L"DownLoad/Public/a b.txt"), Md5Lower(laterBytes));
+    EXPECT_EQ(Count(L"select count(*) from PtpFile where FilPath='DownLoad/Public/a b.txt'"), L"2");
+    EXPECT_TRUE(test::Exists(root + L"\\a b.txt"));
+    EXPECT_TRUE(test::Exists(root + L"\\a\u00A0b.txt"));
+    EXPECT_FALSE(test::Exists(root + L"\\other.txt"));
+    EXPECT_EQ(ReasonsFor(root + L"\\a b.txt"),
+              std::vector<std::wstring>{reason::kSharedStorePath});
+    EXPECT_EQ(EndText(), PartlyFailed(2));
+}
+
+TEST_F(ImportSafetyTest, FoldersThatCleanAlikeAcrossTheTreeKeepEverySource) {
+    const std::wstring root = Src(L"dept");
+    for (const wchar_t* folder : {L"R&D", L"R D", L"R'D"}) {
+        test::WriteBytes(root + L"\\" + folder + L"\\x.txt", "x of " + test::Utf8(folder));
+    }
+    test::WriteBytes(root + L"\\R&D\\only.txt", "only here");
+    std::vector<std::wstring> order = ListingOrder(root);
+    Run(root, false, true);
+
+    for (const wchar_t* folder : {L"R&D", L"R D", L"R'D"}) {
+        EXPECT_TRUE(test::Exists(root + L"\\" + folder + L"\\x.txt")) << test::Utf8(folder);
+    }
+    EXPECT_FALSE(test::Exists(root + L"\\R&D\\only.txt"));
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/R D/only.txt")), "only here");
+    const std::string last = "x of " + test::Utf8(order.back());
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/R D/x.txt")), last);
+    EXPECT_EQ(NewestDigest(L"DownLoad/Public/R D/x.txt"), Md5Lower(last));
+    EXPECT_EQ(Count(L"select count(*) from MD5File where FilPath='DownLoad/Public/R D/x.txt'"),
+              L"3");
+}
+
+// Without deletion nothing is at stake but the rows: the newest rows of every store file must
+// still name the bytes the store ended with, however the copies overlapped.
+TEST_F(ImportSafetyTest, TheNewestRowsNameTheBytesTheStoreKeeps) {
+    const std::wstring root = Src(L"many");
+    for (const wchar_t* folder : {L"A&B", L"A B", L"A%B", L"A'B"}) {
+        for (int i = 0; i < 24; ++i) {
+            test::WriteBytes(root + L"\\" + folder + L"\\f" + std::to_wstring(i) + L".txt",
+                             std::string(1 + i * 977 % 5000, static_cast<char>('a' + i % 26)) +
+                                 test::Utf8(folder));
+        }
+    }
+    Run(root);
+    for (int i = 0; i < 24; ++i) {
+        const std::wstring filPath = L"DownLoad/Public/A B/f" + std::to_wstring(i) + L".txt";
+        EXPECT_EQ(NewestDigest(filPath), Md5Lower(test::ReadBytes(StoreFile(filPath))))
+            << test::Utf8(filPath);
+    }
+    EXPECT_EQ(EndText(), msg::kSucceeded);
+}
+
+TEST_F(ImportSafetyTest, AFileThatAppearsAfterTheSurveyOverwritesNothing) {
+    const std::wstring root = Src(L"late");
+    test::WriteBytes(root + L"\\R&D\\x.txt", "surveyed");
+    test::MakeDirs(root + L"\\R D");
+    int rootListings = 0;
+    const std::wstring rootListing = L"\\late\\";
+    ListingFault fault([&](const std::wstring& directory, size_t delivered) -> DWORD {
+        // The second listing of the chosen folder is the walk's: the survey is over.
+        if (delivered == 0 && directory.ends_with(rootListing) && ++rootListings == 2) {
+            test::WriteBytes(root + L"\\R D\\x.txt", "appeared later");
+        }
+        return ERROR_SUCCESS;
+    });
+    Run(root, false, true);
+
+    ExpectKeptOrStored(root + L"\\R&D\\x.txt", "surveyed", L"DownLoad/Public/R D/x.txt");
+    ExpectKeptOrStored(root + L"\\R D\\x.txt", "appeared later", L"DownLoad/Public/R D/x.txt");
+    EXPECT_TRUE(test::Exists(root + L"\\R&D\\x.txt") || test::Exists(root + L"\\R D\\x.txt"))
+        << "one of the two was kept";
+    EXPECT_EQ(NewestDigest(L"DownLoad/Public/R D/x.txt"),
+              Md5Lower(test::ReadBytes(StoreFile(L"DownLoad/Public/R D/x.txt"))));
+    EXPECT_EQ(EndText(), PartlyFailed(1));
+}
+
+// ---- The chosen folder and the store ----
+
+TEST_F(ImportSafetyTest, FoldersThatOverlapTheStoreAreRefusedBeforeAnythingIsWritten) {
+    test::WriteBytes(server_.store + L"\\DownLoad\\Public\\kept.txt", "the server's own file");
+    test::WriteBytes(Src(L"docs\\a.txt"), "a");
+    std::wstring upper = server_.dir.path();
+    CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    struct Case {
+        std::wstring chosen, named;
+    };
+    const Case cases[] = {
+        {server_.dir.path(), server_.store},                 // holds the store
+        {upper + L"\\", server_.store},                      // the same, in other letters
+        {server_.store + L"\\DownLoad", server_.store},      // inside the store
+        {server_.store, server_.store},                      // the store itself
+        {L"D:\\", L"KSRtemp"},                               // holds the holding directory
+    };
+    for (const Case& c : cases) {
+        window_.boxes.clear();
+        Run(c.chosen, false, true);
+        ASSERT_EQ(window_.boxes.size(), 1u) << test::Utf8(c.chosen);
+        const std::wstring& text = window_.boxes[0].text;
+        EXPECT_TRUE(text.starts_with(msg::kOverlapBefore)) << test::Utf8(text);
+        EXPECT_TRUE(text.ends_with(msg::kOverlapAfter)) << test::Utf8(text);
+        EXPECT_NE(text.find(c.named), std::wstring::npos) << test::Utf8(text);
+        EXPECT_EQ(window_.boxes[0].type, static_cast<unsigned>(MB_OK));
+        EXPECT_FALSE(state_.DeleteAfterImport);
+    }
+    EXPECT_EQ(Rows(L"select PtpFile_Vesr, PtpFolder_Vesr from UpDateForm")[0],
+              (Row{L"0", L"0"}))
+        << "no counters bumped";
+    EXPECT_EQ(Count(L"select count(*) from PtpFolder"), L"0");
+    EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"0");
+    EXPECT_TRUE(window_.command3Changes.empty());
+    EXPECT_EQ(test::ListNames(server_.store + L"\\DownLoad\\Public"),
+              std::vector<std::wstring>{L"kept.txt"});
+    EXPECT_TRUE(test::Exists(Src(L"docs\\a.txt")));
+}
+
+TEST_F(ImportSafetyTest, TypedPathsMustBeAbsoluteAndLocal) {
+    test::WriteBytes(Src(L"docs\\a.txt"), "a");
+    for (const std::wstring& typed :
+         {std::wstring(L"docs"), std::wstring(L"..\\docs"), std::wstring(L"C:docs"),
+          Src(L"x\\..\\docs"), Src(L".\\docs"), std::wstring(L"\\\\server\\share\\docs"),
+          std::wstring(L"\\docs")}) {
+        window_.boxes.clear();
+        Run(typed, false, true);
+        ASSERT_EQ(window_.boxes.size(), 1u) << test::Utf8(typed);
+        EXPECT_EQ(window_.boxes[0].text, msg::kChoosePath) << test::Utf8(typed);
+        EXPECT_FALSE(state_.DeleteAfterImport);
+    }
+    EXPECT_EQ(Count(L"select PtpFile_Vesr from UpDateForm"), L"0");
+    EXPECT_TRUE(test::Exists(Src(L"docs\\a.txt")));
+}
+
+// ---- Names that path parsing alters ----
+
+TEST_F(ImportSafetyTest, NamesThatPathParsingAltersAreReportedAndKept) {
+    const std::wstring root = Src(L"odd");
+    test::WriteBytes(root + L"\\a.txt", "plain");
+    ASSERT_TRUE(WriteRaw(root + L"\\a.txt.", "with a dot"));
+    test::MakeDirs(root + L"\\v1");
+    test::WriteBytes(root + L"\\v1\\in.txt", "in v1");
+    ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + root + L"\\v1.").c_str(), nullptr));
+    ASSERT_TRUE(WriteRaw(root + L"\\v1.\\in.txt", "in v1 with a dot"));
+    Run(root, false, true);
+
+    EXPECT_EQ(ReadRaw(root + L"\\a.txt."), "with a dot") << "kept, never copied as a.txt";
+    EXPECT_EQ(ReadRaw(root + L"\\v1.\\in.txt"), "in v1 with a dot");
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/a.txt")), "plain");
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/v1/in.txt")), "in v1");
+    EXPECT_EQ(Count(L"select count(*) from PtpFile where TypePath like 'a.txt%'"), L"1");
+    EXPECT_EQ(Count(L"select count(*) from PtpFolder where UsName like 'v1%'"), L"1");
+    EXPECT_EQ(ReasonsFor(root + L"\\a.txt."),
+              std::vector<std::wstring>{reason::kNameNotServable});
+    EXPECT_EQ(ReasonsFor(root + L"\\v1.\\"),
+              std::vector<std::wstring>{reason::kNameNotServable});
+    EXPECT_FALSE(test::Exists(root + L"\\a.txt"));
+    EXPECT_EQ(EndText(), PartlyFailed(2));
+}
+
+// ---- Both rows or none ----
+
+TEST_F(ImportSafetyTest, AFileWhoseSecondRowIsRefusedKeepsNoRowAndItsSource) {
+    ASSERT_EQ(server_.db.Exec(L"alter table MD5File add constraint no_bad check "
+                              L"(TypePath <> 'bad.txt')"),
+              L"");
+    const std::wstring root = Src(L"rows");
+    test::WriteBytes(root + L"\\bad.txt", "refused");
+    test::WriteBytes(root + L"\\good.txt", "accepted");
+    Run(root, false, true);
+
+    EXPECT_EQ(Count(L"select count(*) from PtpFile where TypePath='bad.txt'"), L"0");
+    EXPECT_EQ(Count(L"select count(*) from MD5File where TypePath='bad.txt'"), L"0");
+    EXPECT_EQ(Count(L"select count(*) from PtpFile where TypePath='good.txt'"), L"1");
+    EXPECT_TRUE(test::Exists(root + L"\\bad.txt"));
+    EXPECT_FALSE(test::Exists(root + L"\\good.txt"));
+    const auto reasons = ReasonsFor(root + L"\\bad.txt");
+    ASSERT_EQ(reasons.size(), 1u);
+    EXPECT_TRUE(reasons[0].starts_with(L"SQLSTATE ")) << test::Utf8(reasons[0]);
+    EXPECT_EQ(EndText(), PartlyFailed(1));
+}
+
+// ---- The source stays what was copied until it is deleted ----
+
+TEST_F(ImportSafetyTest, ASourceThatCannotBeHeldIsImportedButKept) {
+    const std::wstring root = Src(L"held");
+    test::WriteBytes(root + L"\\open.txt", "someone has me open");
+    test::WriteBytes(root + L"\\free.txt", "free");
+    unique_hfile other(CreateFileW((root + L"\\open.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(other);
+    Run(root, false, true);
+    other.reset();
+
+    EXPECT_TRUE(test::Exists(root + L"\\open.txt"));
+    EXPECT_FALSE(test::Exists(root + L"\\free.txt"));
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/open.txt")), "someone has me open");
+    EXPECT_EQ(Count(L"select count(*) from PtpFile where TypePath='open.txt'"), L"1");
+    const auto reasons = ReasonsFor(root + L"\\open.txt");
+    ASSERT_EQ(reasons.size(), 1u);
+    // Windows refuses to hold it for deletion; Wine holds it and then refuses the deletion.
+    EXPECT_TRUE(reasons[0].starts_with(reason::kNotHeld) ||
+                reasons[0].starts_with(reason::kNotDeleted))
+        << test::Utf8(reasons[0]);
+    ASSERT_EQ(window_.list1.size(), 1u);
+    EXPECT_NE(window_.list1[0].find(std::wstring(L"[type:18]: ") + root + L"\\open.txt " +
+                                    msg::kSourceKept),
+              std::wstring::npos);
+    EXPECT_EQ(EndText(), PartlyFailed(1));
+}
+
+// ---- Gaps that must not pass for success ----
+
+TEST_F(ImportSafetyTest, AListingThatBreaksOffPartWayIsReportedOnce) {
+    const std::wstring root = Src(L"gap");
+    for (int i = 0; i < 4; ++i) {
+        test::WriteBytes(root + L"\\sub\\f" + std::to_wstring(i) + L".txt", "x");
+    }
+    test::WriteBytes(root + L"\\top.txt", "top");
+    ListingFault fault([](const std::wstring& directory, size_t delivered) -> DWORD {
+        return directory.ends_with(L"\\sub\\") && delivered == 1 ? ERROR_NETNAME_DELETED
+                                                                 : ERROR_SUCCESS;
+    });
+    Run(root);
+
+    const auto reasons = ReasonsFor(root + L"\\sub\\");
+    ASSERT_EQ(reasons.size(), 1u) << "the survey and the walk meet it; it is one item";
+    EXPECT_TRUE(reasons[0].starts_with(reason::kListingBroken)) << test::Utf8(reasons[0]);
+    EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"2") << "top.txt and the one listed";
+    EXPECT_EQ(EndText(), PartlyFailed(1));
+}
+
+TEST_F(ImportSafetyTest, ALogOrVersionCounterThatFailsIsSaid) {
+    const std::wstring root = Src(L"fine");
+    test::WriteBytes(root + L"\\a.txt", "a");
+    // A file where the log's folder belongs: the log can't be written.
+    test::WriteBytes(server_.store + L"\\log", "not a folder");
+    ASSERT_EQ(server_.db.Exec(L"drop table UpDateForm"), L"");
+    Run(root);
+
+    EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"1");
+    const std::wstring text = EndText();
+    EXPECT_TRUE(text.starts_with(msg::kAllImported)) << test::Utf8(text);
+    EXPECT_NE(text.find(msg::kLogNotWritten), std::wstring::npos);
+    EXPECT_NE(text.find(msg::kVersionsNotBumped), std::wstring::npos);
+    EXPECT_EQ(window_.boxes.back().type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
+}
+
+// ---- Unexpected errors end the run as failed, with its log ----
+
+TEST_F(ImportSafetyTest, AnExceptionEndsTheRunAsFailedWithItsLog) {
+    const std::wstring root = Src(L"boom");
+    test::WriteBytes(root + L"\\a.txt", "a");
+    test::WriteBytes(root + L"\\deep\\b.txt", "b");
+    ListingFault fault([](const std::wstring& directory, size_t) -> DWORD {
+        // Thrown in the survey's threads and in the walk alike.
+        if (directory.ends_with(L"\\deep\\")) throw std::bad_alloc();
+        return ERROR_SUCCESS;
+    });
+    Run(root, false, true);
+
+    EXPECT_TRUE(test::Exists(root + L"\\deep\\b.txt"));
+    EXPECT_NE(EndText(), msg::kSucceeded);
+    EXPECT_TRUE(EndText().starts_with(msg::kPartlyFailedBefore)) << test::Utf8(EndText());
+    EXPECT_FALSE(state_.DeleteAfterImport);
+    EXPECT_TRUE(window_.command3);
+    EXPECT_FALSE(importer_.Failures().empty());
+    EXPECT_TRUE(std::any_of(importer_.Failures().begin(), importer_.Failures().end(),
+                            [](const auto& f) { return f.reason.starts_with(reason::kUnexpected); }));
+}
+
+// ---- Another writer's folders ----
+
+TEST_F(ImportSafetyTest, FoldersOthersCreateDuringTheRunDoNotAdoptOurFiles) {
+    const std::wstring root = Src(L"ours");
+    for (int i = 0; i < 40; ++i) {
+        test::WriteBytes(root + L"\\folder" + std::to_wstring(i) + L"\\f.txt",
+                         "in folder" + std::to_string(i));
+    }
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        // A client creating public folders while the import runs.
+        test::TestDatabase* db = &server_.db;
+        while (!done) {
+            db->Exec(L"insert into PtpFolder(MyID,UsName,ParentID,To_Type,CreatorID,CreatorName) "
+                     L"values('Public','theirs','77',1,'1','admin')");
+        }
+    });
+    Run(root);
+    done = true;
+    other.join();
+
+    const auto files = Rows(
+        L"select f.TypePath, d.UsName, d.ParentID, f.FilPath from PtpFile f join PtpFolder d on "
+        L"d.PtpFolderID = f.PtpFolderID");
+    ASSERT_EQ(files.size(), 40u);
+    for (const Row& file : files) {
+        EXPECT_EQ(L"DownLoad/Public/" + *file[1] + L"/f.txt", file[3]);
+        EXPECT_EQ(file[2], L"0");
+    }
+}
+
+}  // namespace
+}  // namespace ksr
