@@ -171,7 +171,8 @@ unique_hfile CreateTarget(const std::wstring& path, DWORD disposition, CopyPurpo
 // the file's handle is closed first, since an open file can't be deleted.
 class PartialFile {
   public:
-    PartialFile(std::wstring path, unique_hfile& handle) : path_(std::move(path)), handle_(handle) {}
+    PartialFile(std::wstring path, unique_hfile& handle)
+        : path_(std::move(path)), handle_(handle) {}
     PartialFile(const PartialFile&) = delete;
     PartialFile& operator=(const PartialFile&) = delete;
     ~PartialFile() {
@@ -262,9 +263,10 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
         result.error = ReplaceTarget(writePath, finalPath);
         if (result.ok()) {
             partial.Keep();
-            if (forDeletion) out = unique_hfile(CreateFileW(finalPath.c_str(), GENERIC_READ,
-                                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            if (forDeletion)
+                out = unique_hfile(CreateFileW(finalPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                               nullptr));
             if (forDeletion && !out && result.verifyError == ERROR_SUCCESS) {
                 result.verifyError = GetLastError();
             }

@@ -178,9 +178,9 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
     auto copy = std::make_shared<CopyResult>();
     copy->error = ERROR_OPERATION_ABORTED;  // until the copy says otherwise
     const std::wstring target = StorePath(unit->FilPath);
-    const CopyPurpose purpose =
-        deleting && unit->claim == StorePlan::Claim::Sole ? CopyPurpose::ImportThenDelete
-                                                          : CopyPurpose::Import;
+    const CopyPurpose purpose = deleting && unit->claim == StorePlan::Claim::Sole
+                                    ? CopyPurpose::ImportThenDelete
+                                    : CopyPurpose::Import;
     Submit(
         [copy, unit, target, purpose] {
             try {
@@ -203,8 +203,8 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
 Importer::RowsOutcome Importer::WriteFileRows(const CopyResult& copy, const FileUnit& unit) {
     const std::wstring sizeText = std::to_wstring(copy.bytes);
     const std::wstring guid = NewGuidText();
-    const std::wstring_view fileRow[] = {guid, unit.MyID, unit.cleaned, sizeText, unit.ParentID,
-                                         unit.FilPath};
+    const std::wstring_view fileRow[] = {guid,     unit.MyID,     unit.cleaned,
+                                         sizeText, unit.ParentID, unit.FilPath};
     const std::wstring_view digestRow[] = {unit.cleaned, sizeText, unit.FilPath, copy.md5};
     // Both rows or neither: a file with one row is half registered.
     RowsOutcome outcome;
@@ -235,9 +235,9 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
         rows = WriteFileRows(copy, unit);
     }
     if (rows.error) {
-        ReportFailure(unit.source, msg::kFileFailed,
-                      databaseLost_ ? std::wstring(reason::kDatabaseLost)
-                                    : DatabaseReason(*rows.error));
+        ReportFailure(
+            unit.source, msg::kFileFailed,
+            databaseLost_ ? std::wstring(reason::kDatabaseLost) : DatabaseReason(*rows.error));
         return;
     }
     if (!state_.DeleteAfterImport) return;

@@ -139,7 +139,8 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
         state_.SourceBytesTotal = std::to_wstring(total);
         filesExpected_ = survey->files;
         plan_ = StorePlan(std::move(survey->storeKeys));
-        for (const auto& [folder, error] : survey->brokenFolders) ReportBrokenListing(folder, error);
+        for (const auto& [folder, error] : survey->brokenFolders)
+            ReportBrokenListing(folder, error);
     }
 
     std::wstring rootId = L"0";
@@ -265,7 +266,8 @@ void Importer::importfile() {
     }
     if (databaseLost_) {
         // One line stands for everything below the chosen folder that the run did not reach.
-        AddLine(ActivityLine(ActivityType::FolderFailed, WithSeparator(source), msg::kFolderFailed));
+        AddLine(
+            ActivityLine(ActivityType::FolderFailed, WithSeparator(source), msg::kFolderFailed));
         failures_.push_back({WithSeparator(source), msg::kFolderFailed, reason::kDatabaseLost});
     }
 

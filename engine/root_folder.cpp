@@ -30,9 +30,9 @@ std::wstring Importer::genfolder(std::wstring MyPath, std::wstring fil_dir,
     // nothing in the store.
     const DWORD attributes = GetFileAttributesW(ExtendedFromAbsolute(MyPath).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        rootFolderReason_ = reason::kRootNotRegistered +
-                            Win32Reason(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError()
-                                                                              : ERROR_DIRECTORY);
+        rootFolderReason_ =
+            reason::kRootNotRegistered +
+            Win32Reason(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY);
         return {};
     }
 

@@ -35,7 +35,8 @@ ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
                       std::vector<Folder>& found) {
     return ListDirectory(ExtendedFromAbsolute(folder.path), [&](const WIN32_FIND_DATAW& entry) {
         const std::wstring_view name = entry.cFileName;
-        const bool imported = folder.imported && !(entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) &&
+        const bool imported = folder.imported &&
+                              !(entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) &&
                               !IsAlteredByPathParsing(name);
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (IsDirectoryLink(entry.dwFileAttributes)) return true;
@@ -46,7 +47,8 @@ ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
         tally.bytes += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
         if (!imported) return true;
         ++tally.files;
-        if (withKeys) tally.keys.push_back(StoreKey(folder.filDir + CleanFileName(entry.cFileName)));
+        if (withKeys)
+            tally.keys.push_back(StoreKey(folder.filDir + CleanFileName(entry.cFileName)));
         return true;
     });
 }
@@ -83,7 +85,8 @@ std::optional<SourceSurvey> Survey(const std::wstring& folder, const std::wstrin
                 result = {ERROR_NOT_ENOUGH_MEMORY, true};
             }
             // A folder that can't be listed at all is the walk's to report, with its holding copy.
-            if (result.started && !result.complete()) mine.broken.push_back({next.path, result.error});
+            if (result.started && !result.complete())
+                mine.broken.push_back({next.path, result.error});
             lock.lock();
             --listing;
             for (Folder& subfolder : found) waiting.push_back(std::move(subfolder));

@@ -55,8 +55,8 @@ class StorePlan {
 
   private:
     static constexpr uint8_t kShared = 1, kClaimed = 2;
-    std::vector<uint64_t> keys_;  // sorted, unique
-    std::vector<uint8_t> marks_;  // per key
+    std::vector<uint64_t> keys_;               // sorted, unique
+    std::vector<uint8_t> marks_;               // per key
     std::unordered_set<uint64_t> unsurveyed_;  // claimed keys the survey did not see
 };
 

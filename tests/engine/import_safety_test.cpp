@@ -107,8 +107,7 @@ TEST_F(ImportSafetyTest, FileNamesThatCleanAlikeKeepBothSources) {
     EXPECT_TRUE(test::Exists(root + L"\\a b.txt"));
     EXPECT_TRUE(test::Exists(root + L"\\a\u00A0b.txt"));
     EXPECT_FALSE(test::Exists(root + L"\\other.txt"));
-    EXPECT_EQ(ReasonsFor(root + L"\\a b.txt"),
-              std::vector<std::wstring>{reason::kSharedStorePath});
+    EXPECT_EQ(ReasonsFor(root + L"\\a b.txt"), std::vector<std::wstring>{reason::kSharedStorePath});
     EXPECT_EQ(EndText(), PartlyFailed(2));
 }
 
@@ -188,11 +187,11 @@ TEST_F(ImportSafetyTest, FoldersThatOverlapTheStoreAreRefusedBeforeAnythingIsWri
         std::wstring chosen, named;
     };
     const Case cases[] = {
-        {server_.dir.path(), server_.store},                 // holds the store
-        {upper + L"\\", server_.store},                      // the same, in other letters
-        {server_.store + L"\\DownLoad", server_.store},      // inside the store
-        {server_.store, server_.store},                      // the store itself
-        {L"D:\\", L"KSRtemp"},                               // holds the holding directory
+        {server_.dir.path(), server_.store},             // holds the store
+        {upper + L"\\", server_.store},                  // the same, in other letters
+        {server_.store + L"\\DownLoad", server_.store},  // inside the store
+        {server_.store, server_.store},                  // the store itself
+        {L"D:\\", L"KSRtemp"},                           // holds the holding directory
     };
     for (const Case& c : cases) {
         window_.boxes.clear();
@@ -205,8 +204,7 @@ TEST_F(ImportSafetyTest, FoldersThatOverlapTheStoreAreRefusedBeforeAnythingIsWri
         EXPECT_EQ(window_.boxes[0].type, static_cast<unsigned>(MB_OK));
         EXPECT_FALSE(state_.DeleteAfterImport);
     }
-    EXPECT_EQ(Rows(L"select PtpFile_Vesr, PtpFolder_Vesr from UpDateForm")[0],
-              (Row{L"0", L"0"}))
+    EXPECT_EQ(Rows(L"select PtpFile_Vesr, PtpFolder_Vesr from UpDateForm")[0], (Row{L"0", L"0"}))
         << "no counters bumped";
     EXPECT_EQ(Count(L"select count(*) from PtpFolder"), L"0");
     EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"0");
@@ -250,10 +248,8 @@ TEST_F(ImportSafetyTest, NamesThatPathParsingAltersAreReportedAndKept) {
     EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/v1/in.txt")), "in v1");
     EXPECT_EQ(Count(L"select count(*) from PtpFile where TypePath like 'a.txt%'"), L"1");
     EXPECT_EQ(Count(L"select count(*) from PtpFolder where UsName like 'v1%'"), L"1");
-    EXPECT_EQ(ReasonsFor(root + L"\\a.txt."),
-              std::vector<std::wstring>{reason::kNameNotServable});
-    EXPECT_EQ(ReasonsFor(root + L"\\v1.\\"),
-              std::vector<std::wstring>{reason::kNameNotServable});
+    EXPECT_EQ(ReasonsFor(root + L"\\a.txt."), std::vector<std::wstring>{reason::kNameNotServable});
+    EXPECT_EQ(ReasonsFor(root + L"\\v1.\\"), std::vector<std::wstring>{reason::kNameNotServable});
     EXPECT_FALSE(test::Exists(root + L"\\a.txt"));
     EXPECT_EQ(EndText(), PartlyFailed(2));
 }
@@ -365,8 +361,9 @@ TEST_F(ImportSafetyTest, AnExceptionEndsTheRunAsFailedWithItsLog) {
     EXPECT_FALSE(state_.DeleteAfterImport);
     EXPECT_TRUE(window_.command3);
     EXPECT_FALSE(importer_.Failures().empty());
-    EXPECT_TRUE(std::any_of(importer_.Failures().begin(), importer_.Failures().end(),
-                            [](const auto& f) { return f.reason.starts_with(reason::kUnexpected); }));
+    EXPECT_TRUE(
+        std::any_of(importer_.Failures().begin(), importer_.Failures().end(),
+                    [](const auto& f) { return f.reason.starts_with(reason::kUnexpected); }));
 }
 
 // ---- Another writer's folders ----
@@ -382,8 +379,9 @@ TEST_F(ImportSafetyTest, FoldersOthersCreateDuringTheRunDoNotAdoptOurFiles) {
         // A client creating public folders while the import runs.
         test::TestDatabase* db = &server_.db;
         while (!done) {
-            db->Exec(L"insert into PtpFolder(MyID,UsName,ParentID,To_Type,CreatorID,CreatorName) "
-                     L"values('Public','theirs','77',1,'1','admin')");
+            db->Exec(
+                L"insert into PtpFolder(MyID,UsName,ParentID,To_Type,CreatorID,CreatorName) "
+                L"values('Public','theirs','77',1,'1','admin')");
         }
     });
     Run(root);

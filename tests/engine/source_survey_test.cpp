@@ -9,8 +9,8 @@ namespace ksr {
 namespace {
 
 TEST(StorePlan, TellsSharedAndLateStorePaths) {
-    StorePlan plan({StoreKey(L"D/a.txt"), StoreKey(L"D/B.TXT"), StoreKey(L"d/b.txt"),
-                    StoreKey(L"D/c.txt")});
+    StorePlan plan(
+        {StoreKey(L"D/a.txt"), StoreKey(L"D/B.TXT"), StoreKey(L"d/b.txt"), StoreKey(L"D/c.txt")});
     EXPECT_EQ(plan.ClaimPath(L"D/b.txt"), StorePlan::Claim::Shared) << "letter case is one file";
     EXPECT_EQ(plan.ClaimPath(L"D/B.txt"), StorePlan::Claim::Shared);
     EXPECT_EQ(plan.ClaimPath(L"D/a.txt"), StorePlan::Claim::Sole);
