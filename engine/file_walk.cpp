@@ -91,6 +91,7 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
         return std::nullopt;
     }
     if (auto error = db_->Commit()) return fail(*error);
+    ++foldersImported_;
     return id.value;
 }
 
@@ -240,6 +241,8 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
             databaseLost_ ? std::wstring(reason::kDatabaseLost) : DatabaseReason(*rows.error));
         return;
     }
+    ++filesImported_;
+    bytesImported_ += copy.bytes;
     if (!state_.DeleteAfterImport) return;
 
     // The operator's only copy goes only once its committed rows name a store file that holds

@@ -5,6 +5,7 @@
 #include "engine/activity_log.h"
 #include "engine/file_transfer.h"
 #include "engine/failure_reason.h"
+#include "engine/run_report.h"
 #include "engine/source_survey.h"
 #include "engine/messages.h"
 #include "engine/names.h"
@@ -124,6 +125,9 @@ void Importer::ShowEndMessage(bool logWritten) {
     } else {
         text = msg::kAllImported;
     }
+    if (!failures_.empty() && !reportPath_.empty()) {
+        text += std::wstring(L"\n\n") + msg::kReasonsIn + reportPath_;
+    }
     // The end message sends the operator to the log, and the clients learn of new files from
     // the version counters: either failing is said.
     if (!logWritten) text += std::wstring(L"\n\n") + msg::kLogNotWritten;
@@ -160,6 +164,31 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
         ReportFailure(WithSeparator(source), msg::kFolderFailed, reason::kUnexpected);
     }
     pipeline_.reset();
+}
+
+void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
+    RunSummary summary;
+    summary.started = started;
+    summary.seconds = static_cast<double>(GetTickCount64() - startTick) / 1000.0;
+    summary.filesImported = filesImported_;
+    summary.foldersImported = foldersImported_;
+    summary.bytesImported = bytesImported_;
+    const size_t missed =
+        databaseLost_ && filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
+    summary.itemsNotImported = static_cast<uint64_t>(failedItems_) + missed;
+    std::vector<ReportItem> items;
+    items.reserve(failures_.size());
+    for (const Failure& failure : failures_) {
+        const wchar_t* kind = failure.message == msg::kFileFailed   ? msg::kKindFile
+                              : failure.message == msg::kSourceKept ? msg::kKindSourceKept
+                                                                    : msg::kKindFolder;
+        items.push_back({failure.path, kind, failure.reason});
+    }
+    reportPath_.clear();
+    const std::optional<std::wstring> directory =
+        reportDirectory_ ? reportDirectory_ : DefaultReportDirectory();
+    if (!directory) return;
+    reportPath_ = WriteRunReport(*directory, summary, items).value_or(L"");
 }
 
 void Importer::importfile() {
@@ -233,9 +262,13 @@ void Importer::importfile() {
     }
     versionsBumped_ = !db_->Execute(kBumpVersions);
 
+    SYSTEMTIME started;
+    GetLocalTime(&started);
+    const ULONGLONG startTick = GetTickCount64();
     window_.ClearList1();
     lines_.clear();
     failures_.clear();
+    filesImported_ = foldersImported_ = bytesImported_ = 0;
     brokenReported_.clear();
     failedItems_ = 0;
     stopped_ = false;
@@ -273,6 +306,7 @@ void Importer::importfile() {
 
     // The log is written first, so the end message can say whether it was.
     const bool logWritten = ksr::serverlog(lines_, state_.KSR_CONSOLE);
+    WriteReport(started, startTick);
     ShowEndMessage(logWritten);
     EndRun();
 }

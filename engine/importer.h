@@ -60,6 +60,11 @@ class Importer {
     };
     const std::vector<Failure>& Failures() const { return failures_; }
 
+    // Where run reports go; tests choose a folder of their own.
+    void SetReportDirectory(std::wstring directory) { reportDirectory_ = std::move(directory); }
+    // The last run's report, empty when none was written.
+    const std::wstring& ReportPath() const { return reportPath_; }
+
   private:
     struct SubFolder {
         std::wstring name;                            // as listed, before cleaning
@@ -89,6 +94,7 @@ class Importer {
     // A run turned away before anything is written, in the style of the first two refusals.
     void Refuse(const std::wstring& text);
     void ShowEndMessage(bool logWritten);
+    void WriteReport(const SYSTEMTIME& started, ULONGLONG startTick);
     // After a connection-level failure: true when the database answers again; otherwise the run
     // stops after the file in hand.
     bool DatabaseBack();
@@ -131,6 +137,9 @@ class Importer {
     size_t filesReached_ = 0;   // by the walk
     std::set<std::wstring> brokenReported_;
     std::wstring rootFolderReason_;  // why genfolder returned no id
+    uint64_t filesImported_ = 0, foldersImported_ = 0, bytesImported_ = 0;
+    std::optional<std::wstring> reportDirectory_;
+    std::wstring reportPath_;
 };
 
 }  // namespace ksr

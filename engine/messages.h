@@ -24,6 +24,12 @@ inline constexpr wchar_t kOverlapAfter[] =
 // The database went away during the run and could not be reached again.
 inline constexpr wchar_t kDatabaseLostBefore[] = L"与服务器数据库的连接已中断，导入已停止，有 ";
 inline constexpr wchar_t kDatabaseLostAfter[] = L" 项未能导入，详情请查看服务器日志。";
+// Added to the end message after a blank line, before the run report's path.
+inline constexpr wchar_t kReasonsIn[] = L"失败原因见：";
+// The kinds of item in the run report.
+inline constexpr wchar_t kKindFile[] = L"文件未导入";
+inline constexpr wchar_t kKindFolder[] = L"文件夹未导入";
+inline constexpr wchar_t kKindSourceKept[] = L"文件已导入，源文件未删除";
 // Added to the end message after a blank line.
 inline constexpr wchar_t kLogNotWritten[] = L"服务器日志未能写入，本次导入的报告行未能记录。";
 inline constexpr wchar_t kVersionsNotBumped[] =

@@ -56,9 +56,7 @@ struct ListingFault {
 class ImportSafetyTest : public test::ImportTest {
   protected:
     std::wstring Count(const std::wstring& sql) { return Rows(sql)[0][0].value_or(L"null"); }
-    std::wstring EndText() const {
-        return window_.boxes.empty() ? std::wstring() : window_.boxes.back().text;
-    }
+    std::wstring EndText() const { return EndMessage(); }
     static std::wstring PartlyFailed(int items) {
         return msg::kPartlyFailedBefore + std::to_wstring(items) + msg::kPartlyFailedAfter;
     }
@@ -335,7 +333,7 @@ TEST_F(ImportSafetyTest, ALogOrVersionCounterThatFailsIsSaid) {
     Run(root);
 
     EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"1");
-    const std::wstring text = EndText();
+    const std::wstring text = window_.boxes.back().text;
     EXPECT_TRUE(text.starts_with(msg::kAllImported)) << test::Utf8(text);
     EXPECT_NE(text.find(msg::kLogNotWritten), std::wstring::npos);
     EXPECT_NE(text.find(msg::kVersionsNotBumped), std::wstring::npos);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/importer.h"
+#include "engine/messages.h"
 #include "support/fake_window.h"
 #include "support/server_install.h"
 #include "util/codecs.h"
@@ -20,6 +21,7 @@ class ImportTest : public testing::Test {
     void SetUp() override {
         ASSERT_TRUE(server_.ok()) << Utf8(server_.db.error());
         importer_.SetRegistration(server_.Registration());
+        importer_.SetReportDirectory(server_.dir / L"reports");
     }
 
     // Picks `folder` the way Command1 does and runs the import.
@@ -28,6 +30,13 @@ class ImportTest : public testing::Test {
         window_.check2 = rootMode;
         state_.DeleteAfterImport = deleteAfter;
         importer_.importfile();
+    }
+
+    // The last message's own words, without the report's path that follows a failure.
+    std::wstring EndMessage() const {
+        if (window_.boxes.empty()) return {};
+        const std::wstring& text = window_.boxes.back().text;
+        return text.substr(0, text.find(std::wstring(L"\n\n") + msg::kReasonsIn));
     }
 
     std::vector<Row> Rows(const std::wstring& sql) { return server_.db.Query(sql); }

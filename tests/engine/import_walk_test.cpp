@@ -195,7 +195,7 @@ TEST_F(ImportWalkTest, RootModeOnAMissingFolderRegistersNothing) {
     EXPECT_EQ(Rows(L"select count(*) from PtpFolder")[0][0], L"0");
     EXPECT_EQ(LineTexts(), (std::vector<std::wstring>{L"[type:18]: " + Src(L"gone") + L"\\ " +
                                                       msg::kFolderFailed}));
-    EXPECT_EQ(window_.boxes.back().text,
+    EXPECT_EQ(EndMessage(),
               std::wstring(msg::kPartlyFailedBefore) + L"1" + msg::kPartlyFailedAfter);
     EXPECT_EQ(window_.boxes.back().type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
 }
@@ -234,7 +234,7 @@ TEST_F(ImportWalkTest, DeleteAfterImportRemovesOnlyWhatIsSafelyStored) {
 
     EXPECT_EQ(LineTexts(), (std::vector<std::wstring>{L"[type:18]: " + root +
                                                       L"\\keep-locked.txt " + msg::kFileFailed}));
-    EXPECT_EQ(window_.boxes.back().text,
+    EXPECT_EQ(EndMessage(),
               std::wstring(msg::kPartlyFailedBefore) + L"1" + msg::kPartlyFailedAfter);
     EXPECT_FALSE(state_.DeleteAfterImport);
 }
@@ -248,7 +248,7 @@ TEST_F(ImportWalkTest, FilesWhoseRowsFailAreKept) {
     EXPECT_EQ(test::ReadBytes(root + L"\\a.txt"), "a");
     EXPECT_EQ(test::ReadBytes(root + L"\\b.txt"), "b");
     EXPECT_EQ(window_.list1.size(), 2u);
-    EXPECT_EQ(window_.boxes.back().text,
+    EXPECT_EQ(EndMessage(),
               std::wstring(msg::kPartlyFailedBefore) + L"2" + msg::kPartlyFailedAfter);
 }
 

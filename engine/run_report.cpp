@@ -1,0 +1,118 @@
+#include "engine/run_report.h"
+
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cwchar>
+
+#include "util/dir_listing.h"
+#include "util/handles.h"
+#include "util/paths.h"
+
+namespace ksr {
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring Stamp(const wchar_t* pattern, const SYSTEMTIME& t) {
+    wchar_t text[32];
+    swprintf(text, 32, pattern, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+// Removes the oldest reports until `keep` are left; their names sort by start time.
+void Prune(const std::wstring& directory, size_t keep) {
+    std::vector<std::wstring> reports;
+    const std::wstring listed = WithSeparator(ExtendedFromAbsolute(directory));
+    (void)ListDirectory(listed, [&](const WIN32_FIND_DATAW& entry) {
+        const std::wstring name = entry.cFileName;
+        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name.ends_with(L".csv")) {
+            reports.push_back(name);
+        }
+        return true;
+    });
+    if (reports.size() <= keep) return;
+    std::sort(reports.begin(), reports.end());
+    for (size_t i = 0; i + keep < reports.size(); ++i) DeleteFileW((listed + reports[i]).c_str());
+}
+
+}  // namespace
+
+std::wstring CsvField(const std::wstring& text) {
+    if (text.find_first_of(L",\"\r\n") == std::wstring::npos) return text;
+    std::wstring quoted = L"\"";
+    for (const wchar_t c : text) {
+        if (c == L'"') quoted += L'"';
+        quoted += c;
+    }
+    return quoted + L"\"";
+}
+
+std::optional<std::wstring> DefaultReportDirectory() {
+    wchar_t* local = nullptr;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) {
+        CoTaskMemFree(local);
+        return std::nullopt;
+    }
+    const std::wstring directory = std::wstring(local) + L"\\ksrimport\\reports";
+    CoTaskMemFree(local);
+    return directory;
+}
+
+std::optional<std::wstring> WriteRunReport(const std::wstring& directory, const RunSummary& summary,
+                                           const std::vector<ReportItem>& items, size_t keep) {
+    if (CreateDirectoryLevels(ExtendedFromAbsolute(directory)) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::wstring text = L"开始时间,";
+    text += Stamp(L"%04u-%02u-%02u %02u:%02u:%02u", summary.started) + L"\r\n";
+    wchar_t seconds[32];
+    swprintf(seconds, 32, L"%.1f", summary.seconds);
+    text += std::wstring(L"用时（秒）,") + seconds + L"\r\n";
+    text += L"导入的文件," + std::to_wstring(summary.filesImported) + L"\r\n";
+    text += L"导入的文件夹," + std::to_wstring(summary.foldersImported) + L"\r\n";
+    text += L"导入的字节," + std::to_wstring(summary.bytesImported) + L"\r\n";
+    text += L"未导入的项目," + std::to_wstring(summary.itemsNotImported) + L"\r\n";
+    text += L"\r\n路径,类别,原因\r\n";
+    for (const ReportItem& item : items) {
+        text += CsvField(item.path) + L"," + CsvField(item.kind) + L"," + CsvField(item.reason) +
+                L"\r\n";
+    }
+    const std::string bytes = "\xEF\xBB\xBF" + Utf8(text);
+
+    // Two runs started within one second get a report each.
+    const std::wstring stem =
+        WithSeparator(directory) + Stamp(L"%04u%02u%02u-%02u%02u%02u", summary.started);
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        const std::wstring path =
+            stem + (attempt == 1 ? L"" : L"-" + std::to_wstring(attempt)) + L".csv";
+        unique_hfile file(CreateFileW(ExtendedFromAbsolute(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            if (GetLastError() == ERROR_FILE_EXISTS) continue;
+            return std::nullopt;
+        }
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
+                       nullptr) ||
+            written != bytes.size()) {
+            file.reset();
+            DeleteFileW(ExtendedFromAbsolute(path).c_str());
+            return std::nullopt;
+        }
+        file.reset();
+        Prune(directory, keep);
+        return path;
+    }
+    return std::nullopt;
+}
+
+}  // namespace ksr

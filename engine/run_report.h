@@ -1,0 +1,40 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ksr {
+
+// What one run did, for the report the operator opens after it.
+struct RunSummary {
+    SYSTEMTIME started{};  // local time
+    double seconds = 0;
+    uint64_t filesImported = 0;
+    uint64_t foldersImported = 0;
+    uint64_t bytesImported = 0;
+    uint64_t itemsNotImported = 0;
+};
+
+struct ReportItem {
+    std::wstring path;
+    std::wstring kind;
+    std::wstring reason;
+};
+
+// Writes `<directory>\<start time>.csv`: UTF-8 with a byte-order mark so that Excel opens it,
+// the summary first, then one row per item. Keeps the newest `keep` reports of the folder.
+// Returns the report's path, or no value when it could not be written.
+std::optional<std::wstring> WriteRunReport(const std::wstring& directory, const RunSummary& summary,
+                                           const std::vector<ReportItem>& items, size_t keep = 50);
+
+// %LOCALAPPDATA%\ksrimport\reports, or no value when the folder is unknown.
+std::optional<std::wstring> DefaultReportDirectory();
+
+// One CSV field, quoted when it holds a comma, a quote or a line break.
+std::wstring CsvField(const std::wstring& text);
+
+}  // namespace ksr
