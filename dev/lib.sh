@@ -150,6 +150,8 @@ ksr_run_mariadb() {
         "$(printf '%q ' "${server[@]}")" >"$dir/restart"
     "${server[@]}" </dev/null >/dev/null 2>&1 &
     KSR_PIDS+=($!)
+    # Fault tests kill the server on purpose; the shell need not report it.
+    disown "$!"
     local up=
     for _ in $(seq 150); do
         mariadb-admin --socket="$dir/sock" -uroot ping >/dev/null 2>&1 && up=1 && break
