@@ -1,6 +1,7 @@
 #include "server/database.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <vector>
 
 #include "server/connection_string.h"
