@@ -39,12 +39,19 @@ ksr_register_odbc_drivers() {
 }
 
 KSR_PIDS=()
+KSR_PID_FILES=()
 
 ksr_stop_all() {
     if [ -n "${WINEPREFIX:-}" ] && command -v wineserver >/dev/null; then
         wineserver -k >/dev/null 2>&1 || true
     fi
-    local pid
+    local pid file
+    for file in "${KSR_PID_FILES[@]}"; do
+        # A stopped server must run again to end.
+        [ -s "$file" ] && pid=$(cat "$file") && kill -CONT "$pid" >/dev/null 2>&1 &&
+            KSR_PIDS+=("$pid")
+    done
+    KSR_PID_FILES=()
     for pid in "${KSR_PIDS[@]}"; do
         kill "$pid" >/dev/null 2>&1 || true
     done
@@ -119,9 +126,11 @@ ksr_free_port() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
 }
 
-# A private MariaDB in $1 on a free loopback port; exports KSRIMPORT_TEST_DB.
-ksr_start_mariadb() {
+# A private MariaDB in $1 on a free loopback port, with the test user; further arguments go to
+# the server. Sets KSR_MARIADB_PORT, and writes $1/restart, which starts the server again.
+ksr_run_mariadb() {
     local dir=$1 port
+    shift
     port=$(ksr_free_port)
     mkdir -p "$dir"
     if [ ! -d "$dir/data/mysql" ]; then
@@ -132,12 +141,17 @@ ksr_start_mariadb() {
             return 1
         }
     fi
-    mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --port="$port" \
-        --bind-address=127.0.0.1 --user="$(id -un)" --pid-file="$dir/pid" \
-        --log-error="$dir/error.log" --innodb-flush-log-at-trx-commit=2 \
-        --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci \
-        --max-connections=500 </dev/null >/dev/null 2>&1 &
+    local server=(mariadbd --no-defaults --datadir="$dir/data" --socket="$dir/sock" --port="$port"
+        --bind-address=127.0.0.1 --user="$(id -un)" --pid-file="$dir/pid"
+        --log-error="$dir/error.log" --innodb-flush-log-at-trx-commit=2
+        --character-set-server=utf8mb4 --collation-server=utf8mb4_unicode_ci
+        --max-connections=500 "$@")
+    printf '#!/bin/sh\nPATH=%q\nrm -f %q\nsetsid %s </dev/null >/dev/null 2>&1 &\n' "$PATH" "$dir/pid" \
+        "$(printf '%q ' "${server[@]}")" >"$dir/restart"
+    "${server[@]}" </dev/null >/dev/null 2>&1 &
     KSR_PIDS+=($!)
+    # Fault tests kill the server on purpose; the shell need not report it.
+    disown "$!"
     local up=
     for _ in $(seq 150); do
         mariadb-admin --socket="$dir/sock" -uroot ping >/dev/null 2>&1 && up=1 && break
@@ -154,6 +168,23 @@ CREATE USER IF NOT EXISTS 'ksrtest'@'localhost' IDENTIFIED BY 'Ksr-test-pw1';
 GRANT ALL PRIVILEGES ON *.* TO 'ksrtest'@'127.0.0.1' WITH GRANT OPTION;
 GRANT ALL PRIVILEGES ON *.* TO 'ksrtest'@'localhost' WITH GRANT OPTION;
 SQL
-    export KSRIMPORT_DB_SOCKET="$dir/sock"
-    export KSRIMPORT_TEST_DB="host=127.0.0.1;port=$port;user=ksrtest;password=Ksr-test-pw1"
+    KSR_MARIADB_PORT=$port
+}
+
+# A private MariaDB in $1 on a free loopback port; exports KSRIMPORT_TEST_DB.
+ksr_start_mariadb() {
+    ksr_run_mariadb "$1" || return 1
+    export KSRIMPORT_DB_SOCKET="$1/sock"
+    export KSRIMPORT_TEST_DB="host=127.0.0.1;port=$KSR_MARIADB_PORT;user=ksrtest;password=Ksr-test-pw1"
+}
+
+# A second private MariaDB in $1 that fault tests stop, resume, kill and restart from under
+# Wine (through /bin/kill and $1/restart), so the shared one stays up. It runs with a non-strict
+# sql_mode, as some servers in the field do. Exports KSRIMPORT_FAULT_DB, which adds the
+# server's pid file and restart script to the usual fields.
+ksr_start_fault_mariadb() {
+    ksr_run_mariadb "$1" --sql-mode=NO_ENGINE_SUBSTITUTION || return 1
+    # A server the tests restarted is no child of ours; its pid file names it.
+    KSR_PID_FILES+=("$1/pid")
+    export KSRIMPORT_FAULT_DB="host=127.0.0.1;port=$KSR_MARIADB_PORT;user=ksrtest;password=Ksr-test-pw1;pidfile=$1/pid;restart=$1/restart"
 }

@@ -26,6 +26,22 @@ std::optional<std::array<std::wstring, N + 1>> SplitAtMarkers(
     return pieces;
 }
 
+// MariaDB Connector/ODBC: CONN_TIMEOUT bounds the connect and the wait for the server's
+// greeting (the login timeout attribute alone does not: a server that accepts but never
+// answers holds the connect forever); READ_TIMEOUT and WRITE_TIMEOUT bound every exchange of
+// an open connection, which then fails with 2013 "Lost connection".
+std::wstring MySqlTimeoutOptions(const DriverTimeouts& timeouts) {
+    std::wstring options;
+    if (timeouts.connectSeconds) {
+        options += L";CONN_TIMEOUT=" + std::to_wstring(timeouts.connectSeconds);
+    }
+    if (timeouts.readWriteSeconds) {
+        const std::wstring seconds = std::to_wstring(timeouts.readWriteSeconds);
+        options += L";READ_TIMEOUT=" + seconds + L";WRITE_TIMEOUT=" + seconds;
+    }
+    return options;
+}
+
 }  // namespace
 
 std::wstring BuildConnectionString(const ServerSettings& s) {
@@ -72,13 +88,17 @@ std::wstring QuoteOdbcValue(std::wstring_view value) {
 }
 
 std::wstring ToOdbcConnectionString(std::wstring_view text) {
+    return ToOdbcConnectionString(text, DriverTimeouts{});
+}
+
+std::wstring ToOdbcConnectionString(std::wstring_view text, const DriverTimeouts& timeouts) {
     const auto s = ParseConnectionString(text);
     if (!s) return std::wstring(text);
     if (s->type == L"mysql") {
         return std::wstring(kMySqlPrefix) + QuoteOdbcValue(s->server) + L";Port=" +
                QuoteOdbcValue(s->port) + L";DATABASE=" + QuoteOdbcValue(s->name) + L";UID=" +
                QuoteOdbcValue(s->user) + L";PWD=" + QuoteOdbcValue(s->password) +
-               std::wstring(kMySqlSuffix);
+               std::wstring(kMySqlSuffix) + MySqlTimeoutOptions(timeouts);
     }
     std::wstring server = s->server;
     if (!s->port.empty()) server += L"," + s->port;

@@ -27,6 +27,17 @@ std::optional<ServerSettings> ParseConnectionString(std::wstring_view text);
 // the OLE DB form translated for the "SQL Server" ODBC driver; any other text passes as is.
 std::wstring ToOdbcConnectionString(std::wstring_view text);
 
+// How long the MySQL driver waits for the server: to connect and read its greeting, and for
+// each read or write on an open connection. Zero leaves the driver's default (no limit).
+struct DriverTimeouts {
+    unsigned connectSeconds = 0;
+    unsigned readWriteSeconds = 0;
+};
+
+// As above, with the MySQL form carrying the timeouts as driver options after the server's
+// own text. The SQL Server form has no such options and is unchanged.
+std::wstring ToOdbcConnectionString(std::wstring_view text, const DriverTimeouts& timeouts);
+
 // An attribute value as ODBC wants it: in braces, "}" doubled, when it holds ";", "{" or "}".
 std::wstring QuoteOdbcValue(std::wstring_view value);
 

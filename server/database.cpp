@@ -1,5 +1,7 @@
 #include "server/database.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <vector>
 
 #include "server/connection_string.h"
@@ -66,16 +68,69 @@ std::optional<std::wstring> ReadColumn(SQLHSTMT stmt, SQLUSMALLINT index, DbErro
     return text;
 }
 
+// A SQLSTATE the driver attaches to a statement that stored a value cut short.
+bool IsTruncationState(std::wstring_view state) {
+    return state == L"01004" || state == L"22001";
+}
+
+// The truncation among the diagnostics of a statement that succeeded with information.
+std::optional<DbError> TruncationInfo(SQLHSTMT stmt) {
+    SQLWCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLWCHAR message[1024] = {};
+    SQLSMALLINT length = 0;
+    for (SQLSMALLINT record = 1;; ++record) {
+        const SQLRETURN rc = SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, record, state, &native, message,
+                                            static_cast<SQLSMALLINT>(std::size(message)), &length);
+        if (!SQL_SUCCEEDED(rc)) return std::nullopt;
+        const std::wstring_view text = reinterpret_cast<const wchar_t*>(state);
+        if (IsTruncationState(text)) {
+            return DbError{std::wstring(text), reinterpret_cast<const wchar_t*>(message), native};
+        }
+    }
+}
+
+// MySQL warnings for a value stored altered, with the SQLSTATE MySQL documents for each:
+// 1265 data truncated, 1366 incorrect value (a character the column's set cannot hold),
+// 1406 data too long.
+const wchar_t* TruncationWarningState(long code) {
+    switch (code) {
+        case 1265:
+            return L"01000";
+        case 1366:
+            return L"HY000";
+        case 1406:
+            return L"22001";
+        default:
+            return nullptr;
+    }
+}
+
+DbError Refused(const wchar_t* sqlstate, const wchar_t* message) {
+    return DbError{sqlstate, message, 0};
+}
+
 }  // namespace
 
 bool DbError::IsConnectionLevel() const {
     if (sqlstate.starts_with(L"08")) return true;
+    // Timeout expired: the server did not answer in time.
+    if (sqlstate == L"HYT00" || sqlstate == L"HYT01") return true;
     // MySQL client: 2006 server has gone away, 2013 lost connection during query.
     return nativeError == 2006 || nativeError == 2013 || nativeError == 2055;
 }
 
-DbSession::DbSession(std::wstring connectionString, unsigned loginTimeoutSeconds)
-    : connectionString_(std::move(connectionString)), loginTimeout_(loginTimeoutSeconds) {}
+bool DbError::IsTruncation() const {
+    if (TruncationWarningState(nativeError)) return true;
+    // SQL Server: 8152 and 2628 "String or binary data would be truncated".
+    return IsTruncationState(sqlstate) || nativeError == 8152 || nativeError == 2628;
+}
+
+DbSession::DbSession(std::wstring connectionString, unsigned loginTimeoutSeconds,
+                     unsigned statementTimeoutSeconds)
+    : connectionString_(std::move(connectionString)),
+      loginTimeout_(loginTimeoutSeconds),
+      statementTimeout_(statementTimeoutSeconds) {}
 
 DbSession::~DbSession() {
     Close();
@@ -83,6 +138,13 @@ DbSession::~DbSession() {
 
 void DbSession::Close() {
     statements_.clear();
+    if (dbc_ && inTransaction_) {
+        // Best effort: a connection that already failed answers at once, and a driver may
+        // refuse to disconnect while a transaction is open.
+        SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+    }
+    if (inTransaction_) transactionLost_ = true;
+    manualCommit_ = false;
     dbc_.reset();
 }
 
@@ -110,7 +172,8 @@ std::optional<DbError> DbSession::Open() {
     // Without a login timeout an unreachable server holds the run for minutes.
     SQLSetConnectAttrW(dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(loginTimeout_)), 0);
-    const std::wstring odbc = ToOdbcConnectionString(connectionString_);
+    const std::wstring odbc =
+        ToOdbcConnectionString(connectionString_, DriverTimeouts{loginTimeout_, statementTimeout_});
     const SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, Sql(odbc), SQL_NTS, nullptr, 0,
                                            nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
@@ -120,11 +183,77 @@ std::optional<DbError> DbSession::Open() {
         return error;
     }
     dbc_ = std::move(dbc);
+    manualCommit_ = false;
+    SQLWCHAR dbms[64] = {};
+    SQLSMALLINT dbmsLength = 0;
+    SQLGetInfoW(dbc_.get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbmsLength);
+    const std::wstring_view name = reinterpret_cast<const wchar_t*>(dbms);
+    serverWarns_ = name.find(L"MySQL") != name.npos || name.find(L"MariaDB") != name.npos;
     return std::nullopt;
 }
 
-std::optional<DbError> DbSession::Run(std::wstring_view sql, DbParams params, SQLHSTMT& stmt) {
+std::optional<DbError> DbSession::SetAutocommit(bool on) {
+    const SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
+    const SQLRETURN rc =
+        SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0);
+    if (!SQL_SUCCEEDED(rc)) return Fail(SQL_HANDLE_DBC, dbc_.get());
+    manualCommit_ = !on;
+    return std::nullopt;
+}
+
+std::optional<DbError> DbSession::Begin() {
+    if (inTransaction_ && !transactionLost_) {
+        return Refused(L"25000", L"A transaction is already open.");
+    }
+    // A transaction lost with its connection was rolled back by the server; start afresh.
+    inTransaction_ = false;
+    transactionLost_ = false;
     if (auto error = Open()) return error;
+    if (!manualCommit_) {
+        if (auto error = SetAutocommit(false)) return error;
+    }
+    inTransaction_ = true;
+    return std::nullopt;
+}
+
+std::optional<DbError> DbSession::Commit() {
+    if (!inTransaction_) return std::nullopt;
+    if (transactionLost_ || !dbc_) {
+        inTransaction_ = false;
+        transactionLost_ = false;
+        return Refused(L"08003",
+                       L"The connection was lost inside the transaction; nothing was committed.");
+    }
+    inTransaction_ = false;
+    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT))) {
+        DbError error = Diagnostics(SQL_HANDLE_DBC, dbc_.get());
+        // Whatever the server kept, this connection is not reused half-way through.
+        SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
+        Close();
+        return error;
+    }
+    // Autocommit comes back on before the next statement outside a transaction (see Run), so
+    // that a run of transactions pays no round trips for switching it off and on again.
+    return std::nullopt;
+}
+
+void DbSession::Rollback() {
+    if (!inTransaction_) return;
+    inTransaction_ = false;
+    transactionLost_ = false;
+    if (!dbc_) return;
+    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK))) Close();
+}
+
+std::optional<DbError> DbSession::Run(std::wstring_view sql, DbParams params, SQLHSTMT& stmt) {
+    if (transactionLost_) {
+        return Refused(L"08003",
+                       L"The connection was lost inside the transaction; it must be rolled back.");
+    }
+    if (auto error = Open()) return error;
+    if (!inTransaction_ && manualCommit_) {
+        if (auto error = SetAutocommit(true)) return error;
+    }
 
     auto found = statements_.find(sql);
     if (found == statements_.end()) {
@@ -133,6 +262,10 @@ std::optional<DbError> DbSession::Run(std::wstring_view sql, DbParams params, SQ
             fresh.reset();
             return Fail(SQL_HANDLE_DBC, dbc_.get());
         }
+        // Honoured by drivers that time statements themselves; the MySQL driver refuses it
+        // and relies on its read timeout instead.
+        SQLSetStmtAttrW(fresh.get(), SQL_ATTR_QUERY_TIMEOUT,
+                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(statementTimeout_)), 0);
         const std::wstring text(sql);
         if (!SQL_SUCCEEDED(SQLPrepareW(fresh.get(), Sql(text), SQL_NTS))) {
             DbError error = Diagnostics(SQL_HANDLE_STMT, fresh.get());
@@ -161,14 +294,50 @@ std::optional<DbError> DbSession::Run(std::wstring_view sql, DbParams params, SQ
     }
     const SQLRETURN rc = SQLExecute(stmt);
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) return Fail(SQL_HANDLE_STMT, stmt);
+    if (rc == SQL_SUCCESS_WITH_INFO) {
+        if (auto truncated = TruncationInfo(stmt)) {
+            SQLFreeStmt(stmt, SQL_CLOSE);
+            return truncated;
+        }
+    }
     return std::nullopt;
+}
+
+std::optional<DbError> DbSession::TruncationWarning() {
+    SQLHSTMT stmt = nullptr;
+    if (auto error = Run(L"SHOW WARNINGS", {}, stmt)) return error;
+    std::optional<DbError> found;
+    while (!found) {
+        const SQLRETURN fetched = SQLFetch(stmt);
+        if (fetched == SQL_NO_DATA) break;
+        if (!SQL_SUCCEEDED(fetched)) return Fail(SQL_HANDLE_STMT, stmt);
+        DbError error;
+        bool failed = false;
+        const auto code = ReadColumn(stmt, 2, error, failed);
+        const auto message = failed ? std::nullopt : ReadColumn(stmt, 3, error, failed);
+        if (failed) {
+            if (error.IsConnectionLevel()) Close();
+            return error;
+        }
+        const long native = code ? std::wcstol(code->c_str(), nullptr, 10) : 0;
+        if (const wchar_t* state = TruncationWarningState(native)) {
+            found = DbError{state, message.value_or(L""), native};
+        }
+    }
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    return found;
 }
 
 std::optional<DbError> DbSession::Execute(std::wstring_view sql, DbParams params) {
     SQLHSTMT stmt = nullptr;
     auto error = Run(sql, params, stmt);
-    if (!error && stmt) SQLFreeStmt(stmt, SQL_CLOSE);
-    return error;
+    if (error) return error;
+    if (stmt) SQLFreeStmt(stmt, SQL_CLOSE);
+    // MySQL outside strict mode stores an over-long value cut short, and a character its
+    // column's set cannot hold as "?", with only a warning; ask for the warnings of statements
+    // that carried values. Only they can have been altered.
+    if (serverWarns_ && !params.empty()) return TruncationWarning();
+    return std::nullopt;
 }
 
 DbValue DbSession::QueryValue(std::wstring_view sql, std::wstring_view column, DbParams params) {
@@ -215,48 +384,37 @@ DbValue DbSession::QueryValue(std::wstring_view sql, std::wstring_view column, D
 
 DbRow DbSession::QueryRow(std::wstring_view sql, DbParams params) {
     SQLHSTMT stmt = nullptr;
-    DbRow row;
-    if (auto error = Run(sql, params, stmt)) {
-        row.error = error;
-        return row;
-    }
+    if (auto error = Run(sql, params, stmt)) return {{}, std::move(error)};
+
+    DbRow result;
     SQLSMALLINT columns = 0;
     SQLNumResultCols(stmt, &columns);
-    if (SQLFetch(stmt) == SQL_NO_DATA) {
+    const SQLRETURN fetched = SQLFetch(stmt);
+    if (fetched == SQL_NO_DATA) {
         SQLFreeStmt(stmt, SQL_CLOSE);
-        return row;
+        return result;
     }
-    for (SQLUSMALLINT i = 1; i <= columns; ++i) {
+    if (!SQL_SUCCEEDED(fetched)) {
+        result.error = Fail(SQL_HANDLE_STMT, stmt);
+        return result;
+    }
+    for (SQLSMALLINT i = 1; i <= columns; ++i) {
         DbError error;
         bool failed = false;
-        row.values.push_back(ReadColumn(stmt, i, error, failed));
+        auto value = ReadColumn(stmt, static_cast<SQLUSMALLINT>(i), error, failed);
+        if (failed) {
+            result.values.clear();
+            result.error = error;
+            if (error.IsConnectionLevel()) {
+                Close();
+                return result;
+            }
+            break;
+        }
+        result.values.push_back(std::move(value));
     }
     SQLFreeStmt(stmt, SQL_CLOSE);
-    return row;
-}
-
-std::optional<DbError> DbSession::Begin() {
-    if (auto error = Open()) return error;
-    if (!SQL_SUCCEEDED(SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
-                                          reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0)))
-        return Fail(SQL_HANDLE_DBC, dbc_.get());
-    return std::nullopt;
-}
-
-std::optional<DbError> DbSession::Commit() {
-    if (!dbc_) return DbError{L"08003", L"not connected", 0};
-    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT)))
-        return Fail(SQL_HANDLE_DBC, dbc_.get());
-    SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
-                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
-    return std::nullopt;
-}
-
-void DbSession::Rollback() {
-    if (!dbc_) return;
-    SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
-    SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT,
-                       reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    return result;
 }
 
 }  // namespace ksr

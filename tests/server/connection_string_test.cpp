@@ -46,6 +46,20 @@ TEST(ToOdbcConnectionString, QuotesValuesThatWouldBreakTheString) {
               L"DRIVER={SQL Server};SERVER=127.0.0.1,3306;DATABASE=ksr;UID=root;PWD={a;b}}c{}");
 }
 
+TEST(ToOdbcConnectionString, AddsTheDriverTimeoutsToTheMySqlFormOnly) {
+    EXPECT_EQ(ToOdbcConnectionString(BuildConnectionString(kMySql), DriverTimeouts{15, 30}),
+              L"DRIVER={MySQL ODBC 8.0 Unicode Driver};SERVER=127.0.0.1;Port=3306;DATABASE=ksr;"
+              L"UID=root;PWD=secret;OPTION=3;stmt=;CONN_TIMEOUT=15;READ_TIMEOUT=30;"
+              L"WRITE_TIMEOUT=30");
+    EXPECT_EQ(ToOdbcConnectionString(BuildConnectionString(kMySql), DriverTimeouts{}),
+              BuildConnectionString(kMySql));
+    ServerSettings mssql = kMySql;
+    mssql.type = L"mssql";
+    EXPECT_EQ(ToOdbcConnectionString(BuildConnectionString(mssql), DriverTimeouts{15, 30}),
+              ToOdbcConnectionString(BuildConnectionString(mssql)));
+    EXPECT_EQ(ToOdbcConnectionString(L"DSN=x", DriverTimeouts{15, 30}), L"DSN=x");
+}
+
 TEST(ParseConnectionString, GivesBackTheSettings) {
     ServerSettings s{L"mysql", L"h", L"1", L"d;b", L"u=x", L"p;PWD=q"};
     const auto back = ParseConnectionString(BuildConnectionString(s));

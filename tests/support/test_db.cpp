@@ -28,7 +28,9 @@ std::wstring EnvValue(const wchar_t* name) {
     return n > 0 && n < 1024 ? std::wstring(buffer, n) : std::wstring();
 }
 
-std::wstring Field(const std::wstring& config, const std::wstring& key) {
+}  // namespace
+
+std::wstring ConfigField(const std::wstring& config, const std::wstring& key) {
     const std::wstring marker = key + L"=";
     size_t at = 0;
     while (at < config.size()) {
@@ -41,6 +43,8 @@ std::wstring Field(const std::wstring& config, const std::wstring& key) {
     }
     return {};
 }
+
+namespace {
 
 std::wstring Diag(SQLSMALLINT type, SQLHANDLE handle) {
     SQLWCHAR state[6] = {}, message[1024] = {};
@@ -124,11 +128,13 @@ std::vector<std::wstring> SplitStatements(const std::wstring& script) {
 
 }  // namespace
 
+std::wstring UnixToWindowsPath(const std::wstring& path) {
+    return ReplaceAll(path.starts_with(L"/") ? L"Z:" + path : path, L'/', L'\\');
+}
+
 // Under Wine the build's Unix paths are reached through drive Z:.
 std::wstring WindowsPath(const char* dir, const std::wstring& name) {
-    std::wstring path = Widen(dir);
-    if (path.starts_with(L"/")) path = L"Z:" + path;
-    return ReplaceAll(path + L"/" + name, L'/', L'\\');
+    return UnixToWindowsPath(Widen(dir) + L"/" + name);
 }
 
 std::wstring FixturePath(const std::wstring& name) {
@@ -138,16 +144,16 @@ std::wstring BuildOutput(const std::wstring& name) {
     return WindowsPath(KSR_BUILD_DIR, name);
 }
 
-TestDatabase::TestDatabase() {
-    const std::wstring config = EnvValue(L"KSRIMPORT_TEST_DB");
-    if (config.empty()) {
-        error_ = L"KSRIMPORT_TEST_DB is not set: run the tests through dev/test";
+TestDatabase::TestDatabase(const wchar_t* serverVariable) {
+    config_ = EnvValue(serverVariable);
+    if (config_.empty()) {
+        error_ = std::wstring(serverVariable) + L" is not set: run the tests through dev/test";
         return;
     }
-    host_ = Field(config, L"host");
-    port_ = Field(config, L"port");
-    user_ = Field(config, L"user");
-    password_ = Field(config, L"password");
+    host_ = ConfigField(config_, L"host");
+    port_ = ConfigField(config_, L"port");
+    user_ = ConfigField(config_, L"user");
+    password_ = ConfigField(config_, L"password");
     static int counter = 0;
     name_ = L"ksrt_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
             std::to_wstring(GetTickCount64() % 100000) + L"_" + std::to_wstring(++counter);
@@ -173,6 +179,15 @@ TestDatabase::~TestDatabase() {
 
 ServerSettings TestDatabase::Settings() const {
     return ServerSettings{L"mysql", host_, port_, name_, user_, password_};
+}
+
+std::wstring ServerAnswers(const wchar_t* serverVariable) {
+    const std::wstring config = EnvValue(serverVariable);
+    return RunScript(L"DRIVER={MySQL ODBC 8.0 Unicode Driver};SERVER=" +
+                         ConfigField(config, L"host") + L";Port=" + ConfigField(config, L"port") +
+                         L";UID=" + ConfigField(config, L"user") + L";PWD=" +
+                         ConfigField(config, L"password") + L";OPTION=3;stmt=",
+                     {L"select 1"}, nullptr);
 }
 
 std::wstring TestDatabase::AdminConnString() const {
