@@ -19,6 +19,7 @@ std::wstring Win32Reason(DWORD error) {
 
 std::wstring DatabaseReason(const DbError& error) {
     std::wstring text = L"SQLSTATE " + error.sqlstate;
+    if (error.nativeError != 0) text += L" (" + std::to_wstring(error.nativeError) + L")";
     if (!error.message.empty()) text += L": " + error.message;
     return text;
 }

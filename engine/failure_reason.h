@@ -11,7 +11,7 @@ namespace ksr {
 // "<the system's text> (错误 <code>)" for a Win32 error.
 std::wstring Win32Reason(DWORD error);
 
-// "SQLSTATE <state>: <the driver's message>".
+// "SQLSTATE <state> (<the server's own code>): <the driver's message>".
 std::wstring DatabaseReason(const DbError& error);
 
 }  // namespace ksr

@@ -225,7 +225,7 @@ void Importer::importfile() {
     state_.ConnString = BuildConnectionString(settings);
 
     // One session serves the settings and the whole walk.
-    db_.emplace(state_.ConnString);
+    db_.emplace(state_.ConnString, loginTimeout_, statementTimeout_);
     if (auto error = db_->Open()) {
         window_.ShowMessage(
             std::wstring(msg::kNoDatabase) + L"\n\n" + DriverMessage(*error, settings.password),

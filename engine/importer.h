@@ -60,6 +60,13 @@ class Importer {
     };
     const std::vector<Failure>& Failures() const { return failures_; }
 
+    // How long to wait for the database to connect and to answer one statement; tests that
+    // stall the server wait less.
+    void SetDatabaseTimeouts(unsigned loginSeconds, unsigned statementSeconds) {
+        loginTimeout_ = loginSeconds;
+        statementTimeout_ = statementSeconds;
+    }
+
     // Where run reports go; tests choose a folder of their own.
     void SetReportDirectory(std::wstring directory) { reportDirectory_ = std::move(directory); }
     // The last run's report, empty when none was written.
@@ -139,6 +146,7 @@ class Importer {
     std::wstring rootFolderReason_;  // why genfolder returned no id
     uint64_t filesImported_ = 0, foldersImported_ = 0, bytesImported_ = 0;
     std::optional<std::wstring> reportDirectory_;
+    unsigned loginTimeout_ = 15, statementTimeout_ = 30;
     std::wstring reportPath_;
 };
 

@@ -1,0 +1,145 @@
+// Runs against a server that alters values or stops answering: nothing it does may delete a
+// source whose rows are not committed, or leave a file with rows that name other bytes.
+#include <windows.h>
+
+#include "engine/messages.h"
+#include "import_test_support.h"
+#include "support/fault_db.h"
+#include "util/dir_listing.h"
+
+namespace ksr {
+namespace {
+
+class ImportFaultTest : public test::ImportTest {
+  protected:
+    // Points the installation's INI file and store root at `db` instead of its own database.
+    void UseDatabase(test::TestDatabase& db) {
+        ASSERT_TRUE(db.ok()) << test::Utf8(db.error());
+        server_.WriteIni(db.Settings());
+        ASSERT_EQ(db.Exec(L"insert into Tab_Config(Col_Name,Col_Data,Col_Genre,Col_Disabled) "
+                          L"values ('KSR_CONSOLE','" +
+                          ReplaceAll(server_.store, L'\\', L'/') + L"','SysConfig',0)"),
+                  L"");
+    }
+};
+
+// A server in non-strict mode with 3-byte text tables stores an emoji as "?" with only a
+// warning; that file's rows would name a store file that does not exist.
+TEST_F(ImportFaultTest, ValuesTheServerWouldAlterFailTheirFileAndLeaveNoRows) {
+    test::LaxDatabase lax;
+    UseDatabase(lax);
+    const std::wstring root = Src(L"lax");
+    test::WriteBytes(root + L"\\plain.txt", "plain");
+    test::WriteBytes(root + L"\\smile \U0001F600.txt", "emoji");
+    Run(root, false, true);
+
+    EXPECT_EQ(lax.Query(L"select TypePath from PtpFile"), (std::vector<test::Row>{{L"plain.txt"}}));
+    EXPECT_EQ(lax.Query(L"select TypePath from MD5File"), (std::vector<test::Row>{{L"plain.txt"}}));
+    EXPECT_FALSE(test::Exists(root + L"\\plain.txt"));
+    EXPECT_EQ(test::ReadBytes(root + L"\\smile \U0001F600.txt"), "emoji");
+    ASSERT_EQ(importer_.Failures().size(), 1u);
+    EXPECT_EQ(importer_.Failures()[0].path, root + L"\\smile \U0001F600.txt");
+    EXPECT_NE(importer_.Failures()[0].reason.find(L"1366"), std::wstring::npos)
+        << test::Utf8(importer_.Failures()[0].reason);
+    EXPECT_EQ(EndMessage(),
+              std::wstring(msg::kPartlyFailedBefore) + L"1" + msg::kPartlyFailedAfter);
+}
+
+// A server that stops answering part-way: the run ends on its own, says the database was
+// lost, and copies no more of the tree into the store.
+TEST_F(ImportFaultTest, ADatabaseThatStopsAnsweringEndsTheRun) {
+    test::StallableDatabase db;
+    UseDatabase(db);
+    importer_.SetDatabaseTimeouts(3, 3);
+    const std::wstring root = Src(L"stall");
+    std::vector<std::pair<std::wstring, std::string>> files;
+    for (int folder = 0; folder < 12; ++folder) {
+        for (int i = 0; i < 20; ++i) {
+            const std::wstring path =
+                root + L"\\d" + std::to_wstring(folder) + L"\\f" + std::to_wstring(i) + L".txt";
+            files.push_back({path, "file " + std::to_string(folder * 100 + i)});
+            test::WriteBytes(path, files.back().second);
+        }
+    }
+    bool stalled = false;
+    SetListingFaultForTest([&](const std::wstring& directory, size_t delivered) -> DWORD {
+        // The walk's listing of the third folder: the survey lists folders only once.
+        if (!stalled && delivered == 0 && directory.ends_with(L"\\d2\\")) {
+            static int seen = 0;
+            if (++seen == 2) {
+                stalled = true;
+                db.Stall();
+            }
+        }
+        return ERROR_SUCCESS;
+    });
+    Run(root, false, true);
+    SetListingFaultForTest(nullptr);
+    ASSERT_TRUE(stalled);
+    db.Resume();
+
+    const std::wstring end = EndMessage();
+    ASSERT_TRUE(end.starts_with(msg::kDatabaseLostBefore)) << test::Utf8(end);
+    EXPECT_TRUE(end.ends_with(msg::kDatabaseLostAfter));
+    const size_t missing = std::stoul(end.substr(std::wcslen(msg::kDatabaseLostBefore)));
+    const size_t registered = std::stoul(*db.Query(L"select count(*) from PtpFile")[0][0]);
+    EXPECT_GE(missing, files.size() - registered) << "every file without rows is counted";
+    EXPECT_LT(registered, files.size() / 2);
+
+    size_t stored = 0;
+    for (const auto& [path, bytes] : files) {
+        const std::wstring rel = path.substr(root.size() + 1);
+        const std::wstring filPath = L"DownLoad/Public/" + ReplaceAll(rel, L'\\', L'/');
+        const bool hasRows = db.Query(L"select count(*) from MD5File where FilPath='" + filPath +
+                                      L"'")[0][0] == L"1";
+        if (test::Exists(StoreFile(filPath))) ++stored;
+        if (test::Exists(path)) continue;
+        EXPECT_TRUE(hasRows) << test::Utf8(path) << " was deleted without rows";
+        EXPECT_EQ(test::ReadBytes(StoreFile(filPath)), bytes) << test::Utf8(path);
+    }
+    EXPECT_LT(stored, files.size() / 2) << "the rest of the tree was not copied without rows";
+    EXPECT_FALSE(state_.DeleteAfterImport);
+    EXPECT_TRUE(window_.command3);
+}
+
+TEST_F(ImportFaultTest, ADatabaseThatVanishesEndsTheRunToo) {
+    test::StallableDatabase db;
+    UseDatabase(db);
+    importer_.SetDatabaseTimeouts(3, 3);
+    const std::wstring root = Src(L"gone");
+    for (int folder = 0; folder < 6; ++folder) {
+        for (int i = 0; i < 10; ++i) {
+            test::WriteBytes(
+                root + L"\\d" + std::to_wstring(folder) + L"\\f" + std::to_wstring(i) + L".txt",
+                "x");
+        }
+    }
+    bool dropped = false;
+    SetListingFaultForTest([&](const std::wstring& directory, size_t delivered) -> DWORD {
+        if (!dropped && delivered == 0 && directory.ends_with(L"\\d1\\")) {
+            static int seen = 0;
+            if (++seen == 2) {
+                dropped = true;
+                db.Drop();
+            }
+        }
+        return ERROR_SUCCESS;
+    });
+    Run(root, false, true);
+    SetListingFaultForTest(nullptr);
+    ASSERT_TRUE(dropped);
+    db.Resume();
+    EXPECT_TRUE(EndMessage().starts_with(msg::kDatabaseLostBefore)) << test::Utf8(EndMessage());
+    const size_t registered = std::stoul(*db.Query(L"select count(*) from PtpFile")[0][0]);
+    size_t kept = 0;
+    for (int folder = 0; folder < 6; ++folder) {
+        for (int i = 0; i < 10; ++i) {
+            kept += test::Exists(root + L"\\d" + std::to_wstring(folder) + L"\\f" +
+                                 std::to_wstring(i) + L".txt");
+        }
+    }
+    EXPECT_EQ(kept + registered, 60u) << "a source goes only with its rows";
+}
+
+}  // namespace
+}  // namespace ksr
