@@ -129,6 +129,11 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         }
+        case WM_NOTIFY:
+            if (reinterpret_cast<NMHDR*>(lParam)->code == NM_CUSTOMDRAW) {
+                return DrawButtonCaption(*reinterpret_cast<NMCUSTOMDRAW*>(lParam));
+            }
+            break;
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED) OnCommand(LOWORD(wParam));
             return 0;
@@ -243,6 +248,41 @@ void MainWindow::FitCaptions(UINT dpi) {
     SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(FontOfHeight(base, base.lfHeight)),
                  FALSE);
     SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, MulDiv(300, static_cast<int>(dpi), 96));
+}
+
+LRESULT MainWindow::DrawButtonCaption(const NMCUSTOMDRAW& draw) const {
+    HWND button = draw.hdr.hwndFrom;
+    if (draw.dwDrawStage != CDDS_PREPAINT || GetParent(button) != hwnd_) return CDRF_DODEFAULT;
+    const LONG_PTR style = GetWindowLongPtrW(button, GWL_STYLE);
+    const LONG_PTR type = style & BS_TYPEMASK;
+    if (!(style & BS_MULTILINE) || (type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON)) {
+        return CDRF_DODEFAULT;
+    }
+    // A push button lays a caption of several lines out one word a line under Wine; its
+    // lines are drawn here, broken where the caption was measured, over the button's own
+    // background.
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(button)) + 1, L'\0');
+    text.resize(GetWindowTextW(button, text.data(), static_cast<int>(text.size())));
+    const RECT area = CaptionArea(ControlKind::Button, draw.rc, WindowDpi(hwnd_));
+    HDC dc = draw.hdc;
+    const HGDIOBJ oldFont =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+    const UINT format = CaptionFormat(ControlKind::Button, true) | DT_CENTER;
+    RECT lines{0, 0, area.right - area.left, 0};
+    DrawTextW(dc, text.c_str(), -1, &lines, format | DT_CALCRECT);
+    RECT where = area;
+    where.top += (area.bottom - area.top - lines.bottom) / 2;
+    where.bottom = where.top + lines.bottom;
+    if (draw.uItemState & CDIS_SELECTED) OffsetRect(&where, 1, 1);
+    const int oldMode = SetBkMode(dc, TRANSPARENT);
+    const COLORREF oldColor =
+        SetTextColor(dc, GetSysColor(IsWindowEnabled(button) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+    DrawTextW(dc, text.c_str(), -1, &where, format);
+    SetTextColor(dc, oldColor);
+    SetBkMode(dc, oldMode);
+    SelectObject(dc, oldFont);
+    if (draw.uItemState & CDIS_FOCUS) DrawFocusRect(dc, &area);
+    return CDRF_SKIPDEFAULT;
 }
 
 HFONT MainWindow::FontOfHeight(const LOGFONTW& base, int height) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shobjidl.h>
 #include <wrl/client.h>
 
@@ -47,6 +48,7 @@ class MainWindow {
     void ApplyLayout(UINT dpi);
     void FitCaptions(UINT dpi);
     HFONT FontOfHeight(const LOGFONTW& base, int height);
+    LRESULT DrawButtonCaption(const NMCUSTOMDRAW& draw) const;
     void OnCommand(int id);
     void OnStartImporting();
     void StartRun();
