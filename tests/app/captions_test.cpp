@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include <utility>
 
 #include "app/main_window.h"
 #include "app/progress_title.h"
@@ -129,6 +130,62 @@ TEST_P(CaptionsTest, FontsAndTipsFollowADpiChange) {
         << "tips survive being recomputed";
     EXPECT_EQ(TipOf(window_.Tooltip(), label1), L"") << "a caption in sight needs no tip";
     EXPECT_EQ(TipOf(window_.Tooltip(), window_.Control(kCommand3)), L"");
+}
+
+// Dark pixels in the upper and the lower half of what the window draws as `button`'s caption.
+std::pair<int, int> InkOfCaption(HWND parent, HWND button, LRESULT* result) {
+    RECT client{};
+    GetClientRect(button, &client);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = client.right;
+    info.bmiHeader.biHeight = -client.bottom;  // top-down rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC dc = CreateCompatibleDC(nullptr);
+    const HGDIOBJ old = SelectObject(dc, bitmap);
+    FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    NMCUSTOMDRAW draw{};
+    draw.hdr = {button, static_cast<UINT_PTR>(GetDlgCtrlID(button)),
+                static_cast<UINT>(NM_CUSTOMDRAW)};
+    draw.dwDrawStage = CDDS_PREPAINT;
+    draw.hdc = dc;
+    draw.rc = client;
+    *result = SendMessageW(parent, WM_NOTIFY, draw.hdr.idFrom, reinterpret_cast<LPARAM>(&draw));
+    GdiFlush();
+    std::pair<int, int> ink{0, 0};
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    for (int y = 0; y < client.bottom; ++y) {
+        for (int x = 0; x < client.right; ++x) {
+            if ((pixels[y * client.right + x] & 0xFF) < 0x80) {
+                ++(y < client.bottom / 2 ? ink.first : ink.second);
+            }
+        }
+    }
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(bitmap);
+    return ink;
+}
+
+TEST_P(CaptionsTest, AButtonOnTwoLinesDrawsBothOfThem) {
+    for (const int id : {kCommand1, kCommand3}) {
+        HWND button = window_.Control(id);
+        LRESULT result = 0;
+        const auto [upper, lower] = InkOfCaption(window_.hwnd(), button, &result);
+        if (!Wraps(button)) {
+            EXPECT_EQ(result, CDRF_DODEFAULT) << id << ": one line is the button's own";
+            continue;
+        }
+        EXPECT_EQ(result, CDRF_SKIPDEFAULT) << id;
+        EXPECT_GT(upper, 0) << id << ": first line";
+        EXPECT_GT(lower, 0) << id << ": second line";
+    }
+    EXPECT_TRUE(Wraps(window_.Control(kCommand1)));
+    EXPECT_FALSE(Wraps(window_.Control(kCommand3)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, CaptionsTest, testing::Values(96u, 120u, 144u));
