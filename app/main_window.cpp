@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "app/caption_fit.h"
@@ -252,10 +253,13 @@ void MainWindow::FitCaptions(UINT dpi) {
 
 LRESULT MainWindow::DrawButtonCaption(const NMCUSTOMDRAW& draw) const {
     HWND button = draw.hdr.hwndFrom;
-    if (draw.dwDrawStage != CDDS_PREPAINT || GetParent(button) != hwnd_) return CDRF_DODEFAULT;
-    const LONG_PTR style = GetWindowLongPtrW(button, GWL_STYLE);
-    const LONG_PTR type = style & BS_TYPEMASK;
-    if (!(style & BS_MULTILINE) || (type != BS_PUSHBUTTON && type != BS_DEFPUSHBUTTON)) {
+    if (draw.dwDrawStage != CDDS_PREPAINT || button != Control(static_cast<int>(draw.hdr.idFrom))) {
+        return CDRF_DODEFAULT;
+    }
+    const bool pushButton = std::any_of(kControls.begin(), kControls.end(), [&](const auto& c) {
+        return c.id == static_cast<int>(draw.hdr.idFrom) && c.kind == ControlKind::Button;
+    });
+    if (!pushButton || !(GetWindowLongPtrW(button, GWL_STYLE) & BS_MULTILINE)) {
         return CDRF_DODEFAULT;
     }
     // A push button lays a caption of several lines out one word a line under Wine; its
