@@ -1,7 +1,5 @@
 // ksrdrive: plays the administrator at ksrimport.exe, for the demo.
-//   ksrdrive <ksrimport.exe> <folder> [--root] [--delete] [--hold <file>] [--pictures <dir>]
-//            [--look]
-// With --hold it waits, once the run is over, until <file> exists before closing the window.
+//   ksrdrive <ksrimport.exe> <folder> [--root] [--delete] [--pictures <dir>] [--look]
 // With --pictures it prints "picture <moment>: <left> <top> <width> <height>" (the window's
 // frame in screen pixels) at each moment worth a picture and waits until <dir>\<moment>.taken
 // exists. With --look it only opens the window for its picture and closes it.
@@ -30,22 +28,19 @@ void Print(const std::wstring& line) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        Print(L"usage: ksrdrive <ksrimport.exe> <folder> [--root] [--delete] [--hold <file>]");
+        Print(
+            L"usage: ksrdrive <ksrimport.exe> <folder> [--root] [--delete] [--pictures <dir>] "
+            L"[--look]");
         return 2;
     }
     ksr::e2e::OperatorScript script;
     script.exe = argv[1];
     script.folder = argv[2];
-    std::wstring hold;
+    std::wstring pictures;
     for (int i = 3; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--root") script.rootMode = true;
         if (arg == L"--delete") script.deleteSources = true;
-        if (arg == L"--hold" && i + 1 < argc) hold = argv[++i];
-    }
-    std::wstring pictures;
-    for (int i = 3; i < argc; ++i) {
-        const std::wstring arg = argv[i];
         if (arg == L"--look") script.lookOnly = true;
         if (arg == L"--pictures" && i + 1 < argc) pictures = argv[++i];
     }
@@ -67,16 +62,9 @@ int wmain(int argc, wchar_t** argv) {
             }
         };
     }
-    script.beforeClose = [&](HWND) {
-        if (hold.empty()) return;
-        Print(L"operator> holding the window open for its picture");
-        for (int i = 0; i < 600 && GetFileAttributesW(hold.c_str()) == INVALID_FILE_ATTRIBUTES;
-             ++i) {
-            Sleep(100);
-        }
-    };
     const ksr::e2e::OperatorResult result = ksr::e2e::PlayOperator(script);
     if (!result.ok) return 1;
+    if (script.lookOnly) return 0;
     const bool succeeded = !result.messages.empty() && result.messages.back() == L"导入成功。";
     return succeeded ? 0 : 3;
 }

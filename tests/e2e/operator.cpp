@@ -211,7 +211,6 @@ OperatorResult PlayOperator(const OperatorScript& script) {
     if (!WaitFor([&] { return IsWindowEnabled(command3) != FALSE; }, deadline)) {
         return fail(L"Start importing was not enabled again");
     }
-    if (script.beforeClose) script.beforeClose(form);
     return Close(form, processHandle.get(), result, fail);
 }
 

@@ -16,9 +16,6 @@ struct OperatorScript {
     bool rootMode = false;       // tick "The selected folder is the root directory ..."
     bool deleteSources = false;  // tick "Delete the original file ..." and answer Yes
     double timeoutSeconds = 120;
-    // Called once the run has ended and its last message is answered, before the window is
-    // closed (the demo takes its screenshot here).
-    std::function<void(HWND)> beforeClose;
     std::function<void(const std::wstring&)> say;  // a line of what the operator sees
     // Called at the moments worth a picture of the window and returns once it is taken:
     // "before" just before Start importing is pressed, "running" when the run first shows a
