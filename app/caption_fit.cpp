@@ -1,7 +1,7 @@
 #include "app/caption_fit.h"
 
 #include <algorithm>
-#include <cwchar>
+#include <cstdlib>
 
 #include "util/handles.h"
 

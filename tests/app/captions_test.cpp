@@ -3,9 +3,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <string>
 #include <utility>
 
+#include "app/caption_fit.h"
 #include "app/main_window.h"
 #include "app/progress_title.h"
 #include "scripted_dialogs.h"
@@ -189,6 +191,38 @@ TEST_P(CaptionsTest, AButtonOnTwoLinesDrawsBothOfThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Dpi, CaptionsTest, testing::Values(96u, 120u, 144u));
+
+TEST(FitCaption, TakesTheLargestSizeThatShowsTheWholeCaption) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, 96);
+    const LOGFONTW& base = metrics.lfMessageFont;
+    HDC dc = GetDC(nullptr);
+    const ControlSpec roomy{1, L"Roomy", ControlKind::Button, L"OK", 0, 0, 2000, 375, true};
+    const CaptionFit ok = FitCaption(dc, base, roomy, 96);
+    EXPECT_EQ(ok.fontHeight, base.lfHeight);
+    EXPECT_TRUE(ok.whole);
+    EXPECT_FALSE(ok.wrap) << "one line where one line fits";
+
+    const ControlSpec tight{
+        2, L"Tight", ControlKind::Button, L"Import public documents", 0, 0, 1300, 375, true};
+    const CaptionFit two = FitCaption(dc, base, tight, 96);
+    EXPECT_LE(std::abs(two.fontHeight), std::abs(base.lfHeight));
+    EXPECT_GE(std::abs(two.fontHeight), std::abs(MinimumFontHeight(96)));
+
+    const wchar_t* longText = L"far too many words for so small a control to hold at all";
+    const ControlSpec button{3, L"B", ControlKind::Button, longText, 0, 0, 600, 375, true};
+    const CaptionFit cut = FitCaption(dc, base, button, 96);
+    EXPECT_EQ(cut.fontHeight, MinimumFontHeight(96)) << "the smallest legible size shows most";
+    EXPECT_FALSE(cut.whole);
+    EXPECT_TRUE(cut.wrap);
+    const ControlSpec label{4, L"L", ControlKind::Label, longText, 0, 0, 600, 375, true};
+    EXPECT_FALSE(FitCaption(dc, base, label, 96).wrap) << "a cut label keeps to one line";
+
+    const ControlSpec empty{5, L"E", ControlKind::Label, L"", 0, 0, 10, 10, true};
+    EXPECT_TRUE(FitCaption(dc, base, empty, 96).whole);
+    ReleaseDC(nullptr, dc);
+}
 
 TEST(ProgressTitle, PutsAPercentageInFrontOfTheTitle) {
     EXPECT_EQ(ProgressTitle(L"37%", L"导入"), L"37% \u2013 导入");
