@@ -2,6 +2,11 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+#include <utility>
+
+#include "app/caption_fit.h"
+#include "app/progress_title.h"
 #include "engine/messages.h"
 #include "util/codecs.h"
 
@@ -36,11 +41,12 @@ DWORD StyleOf(const ControlSpec& control) {
         case ControlKind::Button:
             return style | BS_PUSHBUTTON;
         case ControlKind::CheckBox:
-            return style | BS_AUTOCHECKBOX | BS_MULTILINE;
+            return style | BS_AUTOCHECKBOX;
         case ControlKind::TextBox:
             return style | ES_AUTOHSCROLL;
         case ControlKind::Label:
-            return (style & ~WS_TABSTOP) | SS_LEFT | SS_NOPREFIX;
+            // SS_NOTIFY lets the label see the mouse, so that its tooltip can show.
+            return (style & ~WS_TABSTOP) | SS_LEFT | SS_NOPREFIX | SS_NOTIFY;
         case ControlKind::ListBox:
             return style | LBS_NOINTEGRALHEIGHT | WS_VSCROLL;
     }
@@ -63,10 +69,14 @@ MainWindow::~MainWindow() {
     // questions go unanswered once the window is gone.
     if (bridge_) bridge_->RequestStop();
     if (worker_.joinable()) worker_.join();
-    if (font_) DeleteObject(font_);
 }
 
 bool MainWindow::Create(int showCommand) {
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_BAR_CLASSES;  // the tooltip
+    InitCommonControlsEx(&controls);
+
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = WindowProc;
@@ -121,6 +131,11 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             return 0;
         }
+        case WM_NOTIFY:
+            if (reinterpret_cast<NMHDR*>(lParam)->code == NM_CUSTOMDRAW) {
+                return DrawButtonCaption(*reinterpret_cast<NMCUSTOMDRAW*>(lParam));
+            }
+            break;
         case WM_COMMAND:
             if (HIWORD(wParam) == BN_CLICKED) OnCommand(LOWORD(wParam));
             return 0;
@@ -168,22 +183,19 @@ void MainWindow::CreateControls() {
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)),
                         GetModuleHandleW(nullptr), nullptr);
     }
+    tooltip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                               WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
 }
 
 void MainWindow::ApplyLayout(UINT dpi) {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof metrics;
-    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
-    HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
     for (const ControlSpec& control : kControls) {
         const RECT r = ControlRect(control, dpi);
-        HWND child = Control(control.id);
-        SetWindowPos(child, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-        SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+        SetWindowPos(Control(control.id), nullptr, r.left, r.top, r.right - r.left,
+                     r.bottom - r.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
-    if (font_) DeleteObject(font_);
-    font_ = font;
+    FitCaptions(dpi);
 
     // The frame is measured rather than computed, so the client area comes out exact
     // whatever the caption and border metrics are at this DPI.
@@ -195,6 +207,99 @@ void MainWindow::ApplyLayout(UINT dpi) {
     const int height =
         TwipsToPixels(kClientHeightTwips, dpi) + (frame.bottom - frame.top) - client.bottom;
     SetWindowPos(hwnd_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void MainWindow::FitCaptions(UINT dpi) {
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof metrics;
+    SystemParametersInfoForDpi(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi);
+    const LOGFONTW& base = metrics.lfMessageFont;
+    // The fonts of the previous DPI stay alive until no control uses them.
+    std::vector<unique_hfont> previous = std::exchange(fonts_, {});
+
+    TTTOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    while (SendMessageW(tooltip_, TTM_ENUMTOOLSW, 0, reinterpret_cast<LPARAM>(&tool))) {
+        SendMessageW(tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    }
+
+    HDC dc = GetDC(hwnd_);
+    for (const ControlSpec& control : kControls) {
+        const CaptionFit fit = FitCaption(dc, base, control, dpi);
+        HWND child = Control(control.id);
+        LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
+        if (control.kind == ControlKind::Button || control.kind == ControlKind::CheckBox) {
+            style = fit.wrap ? style | BS_MULTILINE : style & ~BS_MULTILINE;
+        } else if (control.kind == ControlKind::Label) {
+            style &= ~(SS_TYPEMASK | SS_ELLIPSISMASK);
+            style |= fit.whole ? SS_LEFT : SS_LEFTNOWORDWRAP | SS_ENDELLIPSIS;
+        }
+        SetWindowLongPtrW(child, GWL_STYLE, style);
+        SendMessageW(child, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(FontOfHeight(base, fit.fontHeight)), TRUE);
+        if (fit.whole) continue;
+        TTTOOLINFOW add{};
+        add.cbSize = TTTOOLINFOW_V2_SIZE;
+        add.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        add.hwnd = hwnd_;
+        add.uId = reinterpret_cast<UINT_PTR>(child);
+        add.lpszText = const_cast<wchar_t*>(control.text);
+        SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&add));
+    }
+    ReleaseDC(hwnd_, dc);
+    SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(FontOfHeight(base, base.lfHeight)),
+                 FALSE);
+    SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, MulDiv(300, static_cast<int>(dpi), 96));
+}
+
+LRESULT MainWindow::DrawButtonCaption(const NMCUSTOMDRAW& draw) const {
+    HWND button = draw.hdr.hwndFrom;
+    if (draw.dwDrawStage != CDDS_PREPAINT || button != Control(static_cast<int>(draw.hdr.idFrom))) {
+        return CDRF_DODEFAULT;
+    }
+    const bool pushButton = std::any_of(kControls.begin(), kControls.end(), [&](const auto& c) {
+        return c.id == static_cast<int>(draw.hdr.idFrom) && c.kind == ControlKind::Button;
+    });
+    if (!pushButton || !(GetWindowLongPtrW(button, GWL_STYLE) & BS_MULTILINE)) {
+        return CDRF_DODEFAULT;
+    }
+    // A push button lays a caption of several lines out one word a line under Wine; its
+    // lines are drawn here, broken where the caption was measured, over the button's own
+    // background.
+    std::wstring text(static_cast<size_t>(GetWindowTextLengthW(button)) + 1, L'\0');
+    text.resize(GetWindowTextW(button, text.data(), static_cast<int>(text.size())));
+    const RECT area = CaptionArea(ControlKind::Button, draw.rc, WindowDpi(hwnd_));
+    HDC dc = draw.hdc;
+    const HGDIOBJ oldFont =
+        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+    const UINT format = CaptionFormat(ControlKind::Button, true) | DT_CENTER;
+    RECT lines{0, 0, area.right - area.left, 0};
+    DrawTextW(dc, text.c_str(), -1, &lines, format | DT_CALCRECT);
+    RECT where = area;
+    where.top += (area.bottom - area.top - lines.bottom) / 2;
+    where.bottom = where.top + lines.bottom;
+    if (draw.uItemState & CDIS_SELECTED) OffsetRect(&where, 1, 1);
+    const int oldMode = SetBkMode(dc, TRANSPARENT);
+    const COLORREF oldColor =
+        SetTextColor(dc, GetSysColor(IsWindowEnabled(button) ? COLOR_BTNTEXT : COLOR_GRAYTEXT));
+    DrawTextW(dc, text.c_str(), -1, &where, format);
+    SetTextColor(dc, oldColor);
+    SetBkMode(dc, oldMode);
+    SelectObject(dc, oldFont);
+    if (draw.uItemState & CDIS_FOCUS) DrawFocusRect(dc, &area);
+    return CDRF_SKIPDEFAULT;
+}
+
+HFONT MainWindow::FontOfHeight(const LOGFONTW& base, int height) {
+    for (const unique_hfont& font : fonts_) {
+        LOGFONTW face{};
+        GetObjectW(font.get(), sizeof face, &face);
+        if (face.lfHeight == height) return font.get();
+    }
+    LOGFONTW face = base;
+    face.lfHeight = height;
+    fonts_.emplace_back(CreateFontIndirectW(&face));
+    return fonts_.back().get();
 }
 
 std::wstring MainWindow::ControlText(int id) const {
@@ -236,6 +341,8 @@ void MainWindow::StartRun() {
     // The run works on copies of the inputs, taken here on the window's thread.
     bridge_ = std::make_unique<RunBridge>(hwnd_, ControlText(kText1), ControlText(kText2),
                                           IsDlgButtonChecked(hwnd_, kCheck2) == BST_CHECKED);
+    title_.assign(static_cast<size_t>(GetWindowTextLengthW(hwnd_)) + 1, L'\0');
+    title_.resize(GetWindowTextW(hwnd_, title_.data(), static_cast<int>(title_.size())));
     EnableInputs(false);
     RunBridge* bridge = bridge_.get();
     HWND window = hwnd_;
@@ -280,7 +387,7 @@ void MainWindow::ApplyRunUpdates() {
                 break;
             case RunBridge::Update::Kind::Label2:
                 SetWindowTextW(Control(kLabel2), update.text.c_str());
-                ShowTaskbarProgress(update.text);
+                ShowProgress(update.text);
                 break;
             case RunBridge::Update::Kind::Command3:
                 // Between runs the window keeps its inputs; during one it holds them off.
@@ -301,7 +408,7 @@ void MainWindow::OnRunDone() {
     ApplyRunUpdates();
     bridge_.reset();
     EnableInputs(true);
-    ShowTaskbarProgress(L"");
+    ShowProgress(L"");
     if (closeAfterRun_) DestroyWindow(hwnd_);
 }
 
@@ -325,7 +432,9 @@ void MainWindow::EnableInputs(bool enabled) {
     }
 }
 
-void MainWindow::ShowTaskbarProgress(const std::wstring& label2) {
+void MainWindow::ShowProgress(const std::wstring& label2) {
+    // The title carries the percentage too, where Alt-Tab and the taskbar show it.
+    SetWindowTextW(hwnd_, ProgressTitle(label2, title_).c_str());
     if (!taskbar_) return;
     if (label2.empty()) {
         taskbar_->SetProgressState(hwnd_, TBPF_NOPROGRESS);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
 #include <shobjidl.h>
 #include <wrl/client.h>
 
@@ -8,12 +9,14 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/dialogs.h"
 #include "app/layout.h"
 #include "app/run_bridge.h"
 #include "engine/import_state.h"
 #include "engine/importer.h"
+#include "util/handles.h"
 
 namespace ksr {
 
@@ -32,6 +35,8 @@ class MainWindow {
     bool Create(int showCommand);
     HWND hwnd() const { return hwnd_; }
     HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
+    // The tooltip that carries every caption its control cannot show whole.
+    HWND Tooltip() const { return tooltip_; }
     bool IsRunning() const { return static_cast<bool>(bridge_); }
     const ImportState& State() const { return state_; }
 
@@ -41,6 +46,9 @@ class MainWindow {
 
     void CreateControls();
     void ApplyLayout(UINT dpi);
+    void FitCaptions(UINT dpi);
+    HFONT FontOfHeight(const LOGFONTW& base, int height);
+    LRESULT DrawButtonCaption(const NMCUSTOMDRAW& draw) const;
     void OnCommand(int id);
     void OnStartImporting();
     void StartRun();
@@ -49,13 +57,15 @@ class MainWindow {
     void OnRunDone();
     void OnClose();
     void EnableInputs(bool enabled);
-    void ShowTaskbarProgress(const std::wstring& label2);
+    void ShowProgress(const std::wstring& label2);
     std::wstring ControlText(int id) const;
 
     Dialogs& dialogs_;
     ServerRegistration registration_;
     HWND hwnd_ = nullptr;
-    HFONT font_ = nullptr;
+    HWND tooltip_ = nullptr;  // owned by the window, destroyed with it
+    std::vector<unique_hfont> fonts_;
+    std::wstring title_;  // the title before the run put its progress in front
     ImportState state_;
     std::unique_ptr<RunBridge> bridge_;
     std::thread worker_;

@@ -66,6 +66,9 @@ inline void CloseFind(HANDLE h) {
 inline void CloseAny(HANDLE h) {
     ::CloseHandle(h);
 }
+inline void DeleteFont(HFONT font) {
+    ::DeleteObject(font);
+}
 inline void FreeEnv(SQLHENV h) {
     ::SQLFreeHandle(SQL_HANDLE_ENV, h);
 }
@@ -82,6 +85,7 @@ using unique_hkey = unique_any<detail::NullTraits<HKEY, detail::CloseKey>>;
 using unique_hfind = unique_any<detail::InvalidTraits<detail::CloseFind>>;
 using unique_handle = unique_any<detail::NullTraits<HANDLE, detail::CloseAny>>;
 using unique_hfile = unique_any<detail::InvalidTraits<detail::CloseAny>>;
+using unique_hfont = unique_any<detail::NullTraits<HFONT, detail::DeleteFont>>;
 using unique_odbc_env = unique_any<detail::NullTraits<SQLHENV, detail::FreeEnv>>;
 using unique_odbc_dbc = unique_any<detail::NullTraits<SQLHDBC, detail::FreeDbc>>;
 using unique_odbc_stmt = unique_any<detail::NullTraits<SQLHSTMT, detail::FreeStmt>>;

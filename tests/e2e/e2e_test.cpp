@@ -34,6 +34,12 @@ TEST(EndToEnd, OperatorImportsAFolderThroughTheRealProgram) {
     EXPECT_EQ(result.messages[1], msg::kSucceeded);
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_FALSE(result.progress.empty());
+    // The title puts the run's percentage in front while the run goes on.
+    for (const std::wstring& title : result.titles) {
+        const size_t dash = title.find(L"% \u2013 ");
+        EXPECT_NE(dash, std::wstring::npos) << test::Utf8(title);
+        EXPECT_EQ(title.substr(dash + 4), L"Tavrin KSR 文件导入");
+    }
 
     EXPECT_EQ(
         server.db.Query(L"select UsName, ParentID from PtpFolder order by PtpFolderID"),

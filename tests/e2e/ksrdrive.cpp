@@ -1,8 +1,11 @@
 // ksrdrive: plays the administrator at ksrimport.exe, for the demo.
-//   ksrdrive <ksrimport.exe> <folder> [--root] [--delete] [--hold <file>]
-// With --hold it waits, once the run is over, until <file> exists before closing the window.
+//   ksrdrive <ksrimport.exe> <folder> [--root] [--delete] [--pictures <dir>] [--look]
+// With --pictures it prints "picture <moment>: <left> <top> <width> <height>" (the window's
+// frame in screen pixels) at each moment worth a picture and waits until <dir>\<moment>.taken
+// exists. With --look it only opens the window for its picture and closes it.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "tests/e2e/operator.h"
@@ -25,30 +28,43 @@ void Print(const std::wstring& line) {
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 3) {
-        Print(L"usage: ksrdrive <ksrimport.exe> <folder> [--root] [--delete] [--hold <file>]");
+        Print(
+            L"usage: ksrdrive <ksrimport.exe> <folder> [--root] [--delete] [--pictures <dir>] "
+            L"[--look]");
         return 2;
     }
     ksr::e2e::OperatorScript script;
     script.exe = argv[1];
     script.folder = argv[2];
-    std::wstring hold;
+    std::wstring pictures;
     for (int i = 3; i < argc; ++i) {
         const std::wstring arg = argv[i];
         if (arg == L"--root") script.rootMode = true;
         if (arg == L"--delete") script.deleteSources = true;
-        if (arg == L"--hold" && i + 1 < argc) hold = argv[++i];
+        if (arg == L"--look") script.lookOnly = true;
+        if (arg == L"--pictures" && i + 1 < argc) pictures = argv[++i];
     }
+    // The frame is wanted in the screen's own pixels, whatever the DPI.
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     script.say = [](const std::wstring& line) { Print(L"operator> " + line); };
-    script.beforeClose = [&](HWND) {
-        if (hold.empty()) return;
-        Print(L"operator> holding the window open for its picture");
-        for (int i = 0; i < 600 && GetFileAttributesW(hold.c_str()) == INVALID_FILE_ATTRIBUTES;
-             ++i) {
-            Sleep(100);
-        }
-    };
+    if (!pictures.empty()) {
+        script.picture = [&](HWND form, const std::wstring& moment) {
+            RECT r{};
+            GetWindowRect(form, &r);
+            wchar_t where[96] = {};
+            swprintf(where, 96, L": %ld %ld %ld %ld", r.left, r.top, r.right - r.left,
+                     r.bottom - r.top);
+            Print(L"operator> picture " + moment + where);
+            const std::wstring taken = pictures + L"\\" + moment + L".taken";
+            for (int i = 0; i < 600 && GetFileAttributesW(taken.c_str()) == INVALID_FILE_ATTRIBUTES;
+                 ++i) {
+                Sleep(50);
+            }
+        };
+    }
     const ksr::e2e::OperatorResult result = ksr::e2e::PlayOperator(script);
     if (!result.ok) return 1;
+    if (script.lookOnly) return 0;
     const bool succeeded = !result.messages.empty() && result.messages.back() == L"导入成功。";
     return succeeded ? 0 : 3;
 }

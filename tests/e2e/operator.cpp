@@ -78,6 +78,19 @@ bool WaitFor(F&& done, Clock::time_point deadline) {
     return true;
 }
 
+// Closes the window as its close box does and waits for the program to end.
+template <typename Fail>
+OperatorResult Close(HWND form, HANDLE process, OperatorResult& result, Fail&& fail) {
+    PostMessageW(form, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) {
+        TerminateProcess(process, 1);
+        return fail(L"ksrimport.exe did not end when its window was closed");
+    }
+    GetExitCodeProcess(process, &result.exitCode);
+    result.ok = true;
+    return result;
+}
+
 }  // namespace
 
 OperatorResult PlayOperator(const OperatorScript& script) {
@@ -119,6 +132,13 @@ OperatorResult PlayOperator(const OperatorScript& script) {
     if (!command1 || !command3 || !check1 || !check2) return fail(L"a control is missing");
     HWND text1 = GetDlgItem(form, kText1);
     HWND label2 = GetDlgItem(form, kLabel2);
+    const auto picture = [&](const wchar_t* moment) {
+        if (script.picture) script.picture(form, moment);
+    };
+    if (script.lookOnly) {
+        picture(L"window");
+        return Close(form, processHandle.get(), result, fail);
+    }
 
     // The chooser is modal: the click is posted so this side stays free to answer it.
     PostMessageW(command1, BM_CLICK, 0, 0);
@@ -147,10 +167,11 @@ OperatorResult PlayOperator(const OperatorScript& script) {
 
     if (script.rootMode) SendMessageW(check2, BM_CLICK, 0, 0);
     if (script.deleteSources) SendMessageW(check1, BM_CLICK, 0, 0);
+    picture(L"before");
     PostMessageW(command3, BM_CLICK, 0, 0);
     say(L"pressed: Start importing");
 
-    bool ended = false;
+    bool ended = false, pictured = false;
     while (!ended) {
         if (Clock::now() > deadline) return fail(L"the run did not end in time");
         if (label2) {
@@ -158,6 +179,14 @@ OperatorResult PlayOperator(const OperatorScript& script) {
             if (!progress.empty() &&
                 (result.progress.empty() || result.progress.back() != progress)) {
                 result.progress.push_back(progress);
+                // The window changes both on one turn of its thread; a title read between
+                // two equal percentages belongs to them.
+                const std::wstring title = TextOf(form);
+                if (TextOf(label2) == progress) result.titles.push_back(title);
+                if (!pictured && progress != L"100%") {
+                    pictured = true;
+                    picture(L"running");
+                }
             }
         }
         HWND box = FindTopLevel(pid, L"#32770", form);
@@ -182,16 +211,7 @@ OperatorResult PlayOperator(const OperatorScript& script) {
     if (!WaitFor([&] { return IsWindowEnabled(command3) != FALSE; }, deadline)) {
         return fail(L"Start importing was not enabled again");
     }
-    if (script.beforeClose) script.beforeClose(form);
-
-    PostMessageW(form, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(processHandle.get(), 30000) != WAIT_OBJECT_0) {
-        TerminateProcess(processHandle.get(), 1);
-        return fail(L"ksrimport.exe did not end when its window was closed");
-    }
-    GetExitCodeProcess(processHandle.get(), &result.exitCode);
-    result.ok = true;
-    return result;
+    return Close(form, processHandle.get(), result, fail);
 }
 
 }  // namespace ksr::e2e

@@ -16,10 +16,12 @@ struct OperatorScript {
     bool rootMode = false;       // tick "The selected folder is the root directory ..."
     bool deleteSources = false;  // tick "Delete the original file ..." and answer Yes
     double timeoutSeconds = 120;
-    // Called once the run has ended and its last message is answered, before the window is
-    // closed (the demo takes its screenshot here).
-    std::function<void(HWND)> beforeClose;
     std::function<void(const std::wstring&)> say;  // a line of what the operator sees
+    // Called at the moments worth a picture of the window and returns once it is taken:
+    // "before" just before Start importing is pressed, "running" when the run first shows a
+    // percentage below 100%, "window" as soon as the window shows when `lookOnly` is set.
+    std::function<void(HWND, const std::wstring&)> picture;
+    bool lookOnly = false;  // only open the window for its picture, then close it
 };
 
 struct OperatorResult {
@@ -28,6 +30,7 @@ struct OperatorResult {
     std::wstring text1;                  // what Text1 showed after picking
     std::vector<std::wstring> messages;  // texts of the message boxes, in order
     std::vector<std::wstring> progress;  // Label2 texts seen during the run
+    std::vector<std::wstring> titles;    // window titles seen along with those texts
     DWORD exitCode = STILL_ACTIVE;
 };
 
