@@ -27,13 +27,6 @@ constexpr wchar_t kFolderIdMySql[] =
     L"Select max(CAST(PtpFolderID AS SIGNED)) as c from PtpFolder where MyID=?";
 constexpr wchar_t kFolderIdSqlServer[] =
     L"Select max(CONVERT(int,PtpFolderID)) as c from PtpFolder where MyID=?";
-constexpr wchar_t kInsertFile[] =
-    L"insert into PtpFile(Msg_ID,MyID,UsName,TypePath,PcSize,PtpFolderID,FilPath,To_Type,"
-    L"FileState,CreatorID,CreatorName) values(?,?,'admin',?,?,?,?,1,1,'1','admin')";
-constexpr wchar_t kInsertDigest[] =
-    L"insert into MD5File(MyID,FormFileType,TypePath,PcSize,FilPath,MD5Hash) "
-    L"values('1',1,?,?,?,?)";
-
 // The newest folder of the owner is the one just inserted only when nobody else inserted one in
 // between; its own name and parent tell.
 constexpr wchar_t kFolderRow[] = L"Select UsName,ParentID from PtpFolder where PtpFolderID=?";
@@ -54,9 +47,10 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
         reason = reason::kDatabaseLost;
         return std::nullopt;
     }
+    DbSession& db = *folderDb_;
     const auto fail = [&](const DbError& error) -> std::optional<std::wstring> {
-        db_->Rollback();
-        if (error.IsConnectionLevel() && !DatabaseBack()) {
+        db.Rollback();
+        if (error.IsConnectionLevel() && !DatabaseBack(db)) {
             reason = reason::kDatabaseLost;
         } else {
             reason = DatabaseReason(error);
@@ -65,32 +59,32 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
     };
     // The row and the reading of its id form one transaction, so a row the server altered (or
     // whose id could not be told) does not stay behind.
-    if (auto error = db_->Begin()) return fail(*error);
+    if (auto error = db.Begin()) return fail(*error);
     const std::wstring_view insert[] = {MyID, name, ParentID};
-    if (auto error = db_->Execute(kInsertFolder, insert)) return fail(*error);
+    if (auto error = db.Execute(kInsertFolder, insert)) return fail(*error);
     const bool mysql = state_.DB_TYPE == L"mysql";
     const std::wstring_view owner[] = {MyID};
-    DbValue id = db_->QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
+    DbValue id = db.QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
     if (id.error) return fail(*id.error);
     bool own = false;
     if (id.value && !id.value->empty()) {
         const std::wstring_view key[] = {*id.value};
-        const DbRow row = db_->QueryRow(kFolderRow, key);
+        const DbRow row = db.QueryRow(kFolderRow, key);
         if (row.error) return fail(*row.error);
         own = row.values.size() == 2 && row.values[0] == name && row.values[1] == ParentID;
     }
     if (!own) {
         // Another writer's folder came in between: take the newest row that is ours.
         const std::wstring_view ours[] = {MyID, name, ParentID};
-        id = db_->QueryValue(mysql ? kOwnFolderIdMySql : kOwnFolderIdSqlServer, L"c", ours);
+        id = db.QueryValue(mysql ? kOwnFolderIdMySql : kOwnFolderIdSqlServer, L"c", ours);
         if (id.error) return fail(*id.error);
     }
     if (!id.value || id.value->empty()) {
-        db_->Rollback();
+        db.Rollback();
         reason = reason::kFolderRowMissing;
         return std::nullopt;
     }
-    if (auto error = db_->Commit()) return fail(*error);
+    if (auto error = db.Commit()) return fail(*error);
     ++foldersImported_;
     return id.value;
 }
@@ -147,6 +141,7 @@ void Importer::Submit(std::function<void()> work, std::function<void()> commit) 
     }
     if (work) work();
     if (commit) commit();
+    FlushBatch(true);
 }
 
 void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
@@ -199,67 +194,6 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
                 ReportFailure(unit->source, msg::kFileFailed, reason::kUnexpected);
             }
         });
-}
-
-Importer::RowsOutcome Importer::WriteFileRows(const CopyResult& copy, const FileUnit& unit) {
-    const std::wstring sizeText = std::to_wstring(copy.bytes);
-    const std::wstring guid = NewGuidText();
-    const std::wstring_view fileRow[] = {guid,     unit.MyID,     unit.cleaned,
-                                         sizeText, unit.ParentID, unit.FilPath};
-    const std::wstring_view digestRow[] = {unit.cleaned, sizeText, unit.FilPath, copy.md5};
-    // Both rows or neither: a file with one row is half registered.
-    RowsOutcome outcome;
-    outcome.error = db_->Begin();
-    if (!outcome.error) outcome.error = db_->Execute(kInsertFile, fileRow);
-    if (!outcome.error) outcome.error = db_->Execute(kInsertDigest, digestRow);
-    if (!outcome.error) {
-        outcome.committing = true;
-        outcome.error = db_->Commit();
-    }
-    if (outcome.error) db_->Rollback();
-    return outcome;
-}
-
-void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
-    if (databaseLost_) {
-        ReportFailure(unit.source, msg::kFileFailed, reason::kDatabaseLost);
-        return;
-    }
-    if (!copy.ok()) {
-        ReportFailure(unit.source, msg::kFileFailed, Win32Reason(copy.error));
-        return;
-    }
-    RowsOutcome rows = WriteFileRows(copy, unit);
-    // A connection that dropped before the commit left no rows; once it is back, the file's
-    // rows go in on the new one. A lost commit is not repeated: it may have landed.
-    if (rows.error && rows.error->IsConnectionLevel() && DatabaseBack() && !rows.committing) {
-        rows = WriteFileRows(copy, unit);
-    }
-    if (rows.error) {
-        ReportFailure(
-            unit.source, msg::kFileFailed,
-            databaseLost_ ? std::wstring(reason::kDatabaseLost) : DatabaseReason(*rows.error));
-        return;
-    }
-    ++filesImported_;
-    bytesImported_ += copy.bytes;
-    if (!state_.DeleteAfterImport) return;
-
-    // The operator's only copy goes only once its committed rows name a store file that holds
-    // exactly its bytes on disk, which no later file of this run writes.
-    std::wstring kept;
-    if (unit.claim != StorePlan::Claim::Sole) {
-        kept = reason::kSharedStorePath;
-    } else if (!copy.source) {
-        kept = reason::kNotHeld + Win32Reason(copy.holdError);
-    } else if (!copy.stored) {
-        kept = reason::kNotVerified + Win32Reason(copy.verifyError);
-    } else if (const DWORD error = DeleteHeldFile(copy.source)) {
-        kept = reason::kNotDeleted + Win32Reason(error);
-    }
-    copy.source.reset();
-    copy.stored.reset();
-    if (!kept.empty()) ReportFailure(unit.source, msg::kSourceKept, kept);
 }
 
 void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,

@@ -55,12 +55,24 @@ std::wstring Widen(const char* text) {
 Importer::Importer(ImportState& state, ImportWindow& window) : state_(state), window_(window) {}
 
 void Importer::AddLine(const std::wstring& line) {
+    if (Deferring()) {
+        batch_.push_back({nullptr, [this, line] { AddLine(line); }});
+        return;
+    }
     lines_.push_back(line);
     window_.AddList1(line);
 }
 
 void Importer::ReportFailure(const std::wstring& subject, const wchar_t* message,
                              const std::wstring& reason) {
+    // Lines keep the walk's order: one met after files whose rows are still in the batch
+    // waits for them.
+    if (Deferring()) {
+        batch_.push_back({nullptr, [this, subject, message, reason] {
+                              ReportFailure(subject, message, reason);
+                          }});
+        return;
+    }
     AddLine(ActivityLine(ActivityType::FolderFailed, subject, message));
     failures_.push_back({subject, message, reason});
     ++failedItems_;
@@ -75,6 +87,7 @@ void Importer::SubmitFailure(const std::wstring& subject, const wchar_t* message
 
 void Importer::EndRun() {
     db_.reset();
+    folderDb_.reset();
     window_.EnableCommand3(true);
     window_.SetLabel2(L"");
     label2_.clear();
@@ -91,9 +104,9 @@ bool Importer::StopRequested() {
     return stopped_ || databaseLost_;
 }
 
-bool Importer::DatabaseBack() {
+bool Importer::DatabaseBack(DbSession& session) {
     if (databaseLost_) return false;
-    if (!db_->Open()) return true;
+    if (!session.Open()) return true;
     databaseLost_ = true;
     return false;
 }
@@ -157,7 +170,8 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
         state_.RootFolderName = rootName;
     }
     if (rootId.empty()) return;
-    pipeline_.emplace(kCopyThreads, kUnitsInFlight);
+    pipeline_.emplace(kCopyThreads, kUnitsInFlight,
+                      [this](bool finish) { return FlushBatch(finish); });
     sosuofile(source, target, rootId, kPublicOwner);
     pipeline_->Drain();  // waits for the last rows
     if (pipeline_->Faults() > 0) {
@@ -226,6 +240,9 @@ void Importer::importfile() {
 
     // One session serves the settings and the whole walk.
     db_.emplace(state_.ConnString, loginTimeout_, statementTimeout_);
+    // Folders get a connection of their own: a folder's id is needed before the walk can go
+    // below it, while file rows wait to be written in batches on the first one.
+    folderDb_.emplace(state_.ConnString, loginTimeout_, statementTimeout_);
     if (auto error = db_->Open()) {
         window_.ShowMessage(
             std::wstring(msg::kNoDatabase) + L"\n\n" + DriverMessage(*error, settings.password),

@@ -4,7 +4,9 @@
 #include <functional>
 #include <future>
 #include <optional>
+#include <memory>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -102,17 +104,38 @@ class Importer {
     void Refuse(const std::wstring& text);
     void ShowEndMessage(bool logWritten);
     void WriteReport(const SYSTEMTIME& started, ULONGLONG startTick);
-    // After a connection-level failure: true when the database answers again; otherwise the run
-    // stops after the file in hand.
-    bool DatabaseBack();
+    // After a connection-level failure of `session`: true when the database answers again;
+    // otherwise the run stops after the file in hand.
+    bool DatabaseBack(DbSession& session);
     std::optional<std::wstring> RegisterFolder(const std::wstring& name,
                                                const std::wstring& ParentID,
                                                const std::wstring& MyID, std::wstring& reason);
+    // A copied file whose rows wait in the batch.
+    struct PendingFile {
+        FileUnit unit;
+        CopyResult copy;
+        std::wstring guid;
+        std::wstring sizeText;
+    };
+    // The batch keeps files and the lines reported between them in walk order.
+    struct BatchEntry {
+        std::unique_ptr<PendingFile> file;
+        std::function<void()> report;
+    };
     struct RowsOutcome {
         std::optional<DbError> error;
         bool committing = false;  // the error came from the commit, which may have landed
     };
-    RowsOutcome WriteFileRows(const CopyResult& copy, const FileUnit& unit);
+    // The pipeline's flush: writes the batch once it is large or old enough, or when told to.
+    bool FlushBatch(bool finish);
+    void WriteBatch();
+    RowsOutcome WriteRows(std::span<PendingFile* const> files);
+    std::optional<DbError> InsertRows(std::span<PendingFile* const> files);
+    bool RowsLanded(const PendingFile& file);
+    // Records a file whose rows are in (or failed, with why) and deletes its source if asked.
+    void FinishFile(PendingFile& file, const std::optional<std::wstring>& failure);
+    // True while lines must wait behind files whose rows are not written yet.
+    bool Deferring() const { return !batch_.empty() && !flushing_; }
     // Runs `work` and then `commit`; during a walk on the pipeline's threads, commits in order.
     void Submit(std::function<void()> work, std::function<void()> commit);
     void CommitFile(CopyResult& copy, const FileUnit& unit);
@@ -129,6 +152,11 @@ class Importer {
     ImportWindow& window_;
     ServerRegistration registration_;
     std::optional<DbSession> db_;
+    std::optional<DbSession> folderDb_;
+    std::vector<BatchEntry> batch_;
+    size_t batchFiles_ = 0;
+    ULONGLONG batchStarted_ = 0;
+    bool flushing_ = false;
     // During the walk: file copies on two threads, rows and lines on one, in listing order.
     std::optional<OrderedPipeline> pipeline_;
     std::vector<std::wstring> lines_;

@@ -10,9 +10,11 @@ namespace ksr {
 // there is work and it is idle, the committer once a run of units at the head is done, and the
 // submitter once half of the window is free again, rather than each after every single unit.
 constexpr size_t kCommitRun = 8;
+// Work held back by the flush waits at most this long for more to come.
+constexpr DWORD kFlushAfterMs = 100;
 
-OrderedPipeline::OrderedPipeline(unsigned workers, size_t maxInFlight)
-    : maxInFlight_(std::max<size_t>(maxInFlight, 1)) {
+OrderedPipeline::OrderedPipeline(unsigned workers, size_t maxInFlight, Flush flush)
+    : maxInFlight_(std::max<size_t>(maxInFlight, 1)), flush_(std::move(flush)) {
     for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
     committer_ = std::thread([this] { CommitInOrder(); });
 }
@@ -51,12 +53,16 @@ void OrderedPipeline::Submit(std::function<void()> work, std::function<void()> c
 
 void OrderedPipeline::Drain() {
     std::unique_lock lock(mutex_);
+    draining_ = true;
+    if (committerWaiting_ && CommitterMayStart()) commitReady_.notify_one();
     WaitUntilPendingAtMost(lock, 0);
+    draining_ = false;
 }
 
 void OrderedPipeline::WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, size_t count) {
     submitterWaitsFor_ = count;
-    roomOrEmpty_.wait(lock, [&] { return pending_.size() <= count; });
+    // Drained means flushed too.
+    roomOrEmpty_.wait(lock, [&] { return pending_.size() <= count && (count > 0 || !holding_); });
     submitterWaitsFor_.reset();
 }
 
@@ -92,6 +98,7 @@ void OrderedPipeline::Work() {
 
 bool OrderedPipeline::CommitterMayStart() const {
     if (closing_) return true;
+    if (holding_ && draining_ && pending_.empty()) return true;
     if (pending_.empty() || !pending_.front()->worked) return false;
     // Nothing in the works can lengthen the run: what is done is all there will be for now.
     if (toWork_.empty() && working_ == 0) return true;
@@ -106,9 +113,26 @@ void OrderedPipeline::CommitInOrder() {
     std::unique_lock lock(mutex_);
     for (;;) {
         committerWaiting_ = true;
-        commitReady_.wait(lock, [&] { return CommitterMayStart(); });
+        bool ready = true;
+        if (holding_) {
+            ready = commitReady_.wait_for(lock, kFlushAfterMs, [&] { return CommitterMayStart(); });
+        } else {
+            commitReady_.wait(lock, [&] { return CommitterMayStart(); });
+        }
         committerWaiting_ = false;
-        if (pending_.empty() || !pending_.front()->worked) return;  // closing
+        if (pending_.empty() || !pending_.front()->worked) {
+            if (holding_ && (!ready || draining_ || closing_)) {
+                lock.unlock();
+                const bool holding = RunFlush(true);
+                lock.lock();
+                holding_ = holding;
+                if (submitterWaitsFor_ && pending_.size() <= *submitterWaitsFor_ && !holding_)
+                    roomOrEmpty_.notify_one();
+                continue;
+            }
+            if (closing_) return;
+            continue;
+        }
         // Once started, everything done at the head is committed before sleeping again.
         while (!pending_.empty() && pending_.front()->worked) {
             std::shared_ptr<Unit> unit = pending_.front();
@@ -116,9 +140,30 @@ void OrderedPipeline::CommitInOrder() {
             if (unit->commit) RunGuarded(unit->commit);
             lock.lock();
             pending_.pop_front();
-            if (submitterWaitsFor_ && pending_.size() <= *submitterWaitsFor_)
+            holding_ = holding_ || static_cast<bool>(flush_);
+            if (submitterWaitsFor_ && *submitterWaitsFor_ > 0 &&
+                pending_.size() <= *submitterWaitsFor_)
                 roomOrEmpty_.notify_one();
         }
+        if (flush_) {
+            const bool finish = draining_ && pending_.empty();
+            lock.unlock();
+            const bool holding = RunFlush(finish);
+            lock.lock();
+            holding_ = holding;
+        }
+        if (submitterWaitsFor_ && pending_.size() <= *submitterWaitsFor_ &&
+            (*submitterWaitsFor_ > 0 || !holding_))
+            roomOrEmpty_.notify_one();
+    }
+}
+
+bool OrderedPipeline::RunFlush(bool finish) {
+    try {
+        return flush_(finish);
+    } catch (...) {
+        ++faults_;
+        return false;
     }
 }
 

@@ -116,8 +116,10 @@ bool DbError::IsConnectionLevel() const {
     if (sqlstate.starts_with(L"08")) return true;
     // Timeout expired: the server did not answer in time.
     if (sqlstate == L"HYT00" || sqlstate == L"HYT01") return true;
-    // MySQL client: 2006 server has gone away, 2013 lost connection during query.
-    return nativeError == 2006 || nativeError == 2013 || nativeError == 2055;
+    // MySQL client: 2002 and 2003 can't connect (socket, TCP), 2005 unknown host, 2006 server
+    // has gone away, 2013 lost connection during query, 2055 lost connection at a system call.
+    return nativeError == 2002 || nativeError == 2003 || nativeError == 2005 ||
+           nativeError == 2006 || nativeError == 2013 || nativeError == 2055;
 }
 
 bool DbError::IsTruncation() const {

@@ -33,6 +33,18 @@ class ConditionVariable {
         while (!ready())
             SleepConditionVariableSRW(&condition_, lock.mutex()->native(), INFINITE, 0);
     }
+    // Waits until `ready` holds or `milliseconds` pass without it; returns `ready()`.
+    template <class Predicate>
+    bool wait_for(std::unique_lock<SrwMutex>& lock, DWORD milliseconds, Predicate ready) {
+        const ULONGLONG until = GetTickCount64() + milliseconds;
+        while (!ready()) {
+            const ULONGLONG now = GetTickCount64();
+            if (now >= until) return false;
+            SleepConditionVariableSRW(&condition_, lock.mutex()->native(),
+                                      static_cast<DWORD>(until - now), 0);
+        }
+        return true;
+    }
     void notify_one() { WakeConditionVariable(&condition_); }
     void notify_all() { WakeAllConditionVariable(&condition_); }
 

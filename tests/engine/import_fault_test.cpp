@@ -53,7 +53,8 @@ TEST_F(ImportFaultTest, ADatabaseThatStopsAnsweringEndsTheRun) {
     importer_.SetDatabaseTimeouts(3, 3);
     const std::wstring root = Src(L"stall");
     std::vector<std::pair<std::wstring, std::string>> files;
-    for (int folder = 0; folder < 12; ++folder) {
+    // More files than one batch of rows, which is as far as the walk gets before it learns.
+    for (int folder = 0; folder < 40; ++folder) {
         for (int i = 0; i < 20; ++i) {
             const std::wstring path =
                 root + L"\\d" + std::to_wstring(folder) + L"\\f" + std::to_wstring(i) + L".txt";

@@ -1,0 +1,194 @@
+#include <windows.h>
+
+#include "engine/failure_reason.h"
+#include "engine/importer.h"
+#include "engine/messages.h"
+#include "util/guid.h"
+
+namespace ksr {
+namespace {
+
+// Rows of this many files at most go in one transaction. Both servers' limits hold for the
+// largest statement: SQL Server takes 2,100 parameters and 1,000 rows of VALUES at most.
+constexpr size_t kBatchFiles = 256;
+// Rows wait no longer than this for more to join them.
+constexpr ULONGLONG kBatchMs = 250;
+
+constexpr wchar_t kInsertFile[] =
+    L"insert into PtpFile(Msg_ID,MyID,UsName,TypePath,PcSize,PtpFolderID,FilPath,To_Type,"
+    L"FileState,CreatorID,CreatorName) values";
+constexpr wchar_t kFileValues[] = L"(?,?,'admin',?,?,?,?,1,1,'1','admin')";
+constexpr wchar_t kInsertDigest[] =
+    L"insert into MD5File(MyID,FormFileType,TypePath,PcSize,FilPath,MD5Hash) values";
+constexpr wchar_t kDigestValues[] = L"('1',1,?,?,?,?)";
+constexpr wchar_t kFileLanded[] = L"Select count(*) as c from PtpFile where Msg_ID=?";
+
+// A statement of `rows` rows; a few sizes cover every batch, so each is prepared once.
+std::wstring MultiRow(const wchar_t* insert, const wchar_t* values, size_t rows) {
+    std::wstring sql = insert;
+    for (size_t i = 0; i < rows; ++i) {
+        if (i > 0) sql += L',';
+        sql += values;
+    }
+    return sql;
+}
+
+size_t ChunkSize(size_t left) {
+    for (const size_t size : {size_t{256}, size_t{64}, size_t{16}, size_t{4}}) {
+        if (left >= size) return size;
+    }
+    return 1;
+}
+
+}  // namespace
+
+void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
+    if (databaseLost_) {
+        ReportFailure(unit.source, msg::kFileFailed, reason::kDatabaseLost);
+        return;
+    }
+    if (!copy.ok()) {
+        ReportFailure(unit.source, msg::kFileFailed, Win32Reason(copy.error));
+        return;
+    }
+    if (batch_.empty()) batchStarted_ = GetTickCount64();
+    auto file = std::make_unique<PendingFile>();
+    file->unit = unit;
+    file->copy = std::move(copy);
+    file->guid = NewGuidText();
+    file->sizeText = std::to_wstring(file->copy.bytes);
+    batch_.push_back({std::move(file), {}});
+    ++batchFiles_;
+    if (batchFiles_ >= kBatchFiles) WriteBatch();
+}
+
+bool Importer::FlushBatch(bool finish) {
+    if (batch_.empty()) return false;
+    if (!finish && batchFiles_ < kBatchFiles && GetTickCount64() - batchStarted_ < kBatchMs) {
+        return true;
+    }
+    WriteBatch();
+    return false;
+}
+
+std::optional<DbError> Importer::InsertRows(std::span<PendingFile* const> files) {
+    std::vector<std::wstring_view> params;
+    params.reserve(files.size() * 6);
+    for (const PendingFile* file : files) {
+        const FileUnit& unit = file->unit;
+        params.insert(params.end(), {file->guid, unit.MyID, unit.cleaned, file->sizeText,
+                                     unit.ParentID, unit.FilPath});
+    }
+    if (auto error = db_->Execute(MultiRow(kInsertFile, kFileValues, files.size()), params)) {
+        return error;
+    }
+    params.clear();
+    for (const PendingFile* file : files) {
+        params.insert(params.end(),
+                      {file->unit.cleaned, file->sizeText, file->unit.FilPath, file->copy.md5});
+    }
+    return db_->Execute(MultiRow(kInsertDigest, kDigestValues, files.size()), params);
+}
+
+// Both rows of every file, or none of them: one transaction.
+Importer::RowsOutcome Importer::WriteRows(std::span<PendingFile* const> files) {
+    RowsOutcome outcome;
+    outcome.error = db_->Begin();
+    for (size_t at = 0; !outcome.error && at < files.size();) {
+        const size_t rows = ChunkSize(files.size() - at);
+        outcome.error = InsertRows(files.subspan(at, rows));
+        at += rows;
+    }
+    if (!outcome.error) {
+        outcome.committing = true;
+        outcome.error = db_->Commit();
+    }
+    if (outcome.error) db_->Rollback();
+    return outcome;
+}
+
+bool Importer::RowsLanded(const PendingFile& file) {
+    const std::wstring_view key[] = {file.guid};
+    const DbValue found = db_->QueryValue(kFileLanded, L"c", key);
+    return found.value && *found.value != L"0";
+}
+
+void Importer::WriteBatch() {
+    flushing_ = true;
+    std::vector<PendingFile*> files;
+    for (BatchEntry& entry : batch_) {
+        if (entry.file) files.push_back(entry.file.get());
+    }
+    std::vector<std::optional<std::wstring>> failures(files.size());
+    bool written = files.empty();
+    if (!written && !databaseLost_) {
+        const RowsOutcome batch = WriteRows(files);
+        written = !batch.error;
+        // A commit whose answer was lost may have landed; its rows are not written twice.
+        if (batch.error && batch.committing && batch.error->IsConnectionLevel() &&
+            DatabaseBack(*db_)) {
+            written = RowsLanded(*files.front());
+        }
+    }
+    if (!written) {
+        // File by file, so that only the file at fault is reported.
+        for (size_t i = 0; i < files.size(); ++i) {
+            RowsOutcome one;
+            if (!databaseLost_) one = WriteRows({&files[i], 1});
+            if (one.error && one.error->IsConnectionLevel() && DatabaseBack(*db_)) {
+                if (!one.committing) {
+                    one = WriteRows({&files[i], 1});
+                } else if (RowsLanded(*files[i])) {
+                    one.error.reset();
+                }
+            }
+            if (databaseLost_) {
+                failures[i] = reason::kDatabaseLost;
+            } else if (one.error) {
+                failures[i] = DatabaseReason(*one.error);
+            }
+        }
+    }
+    std::vector<BatchEntry> entries = std::move(batch_);
+    batch_.clear();
+    batchFiles_ = 0;
+    size_t next = 0;
+    for (BatchEntry& entry : entries) {
+        if (entry.file) {
+            FinishFile(*entry.file, failures[next++]);
+        } else if (entry.report) {
+            entry.report();
+        }
+    }
+    flushing_ = false;
+}
+
+void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& failure) {
+    const FileUnit& unit = file.unit;
+    CopyResult& copy = file.copy;
+    if (failure) {
+        ReportFailure(unit.source, msg::kFileFailed, *failure);
+        return;
+    }
+    ++filesImported_;
+    bytesImported_ += copy.bytes;
+    if (!state_.DeleteAfterImport) return;
+
+    // The operator's only copy goes only once its committed rows name a store file that holds
+    // exactly its bytes on disk, which no later file of this run writes.
+    std::wstring kept;
+    if (unit.claim != StorePlan::Claim::Sole) {
+        kept = reason::kSharedStorePath;
+    } else if (!copy.source) {
+        kept = reason::kNotHeld + Win32Reason(copy.holdError);
+    } else if (!copy.stored) {
+        kept = reason::kNotVerified + Win32Reason(copy.verifyError);
+    } else if (const DWORD error = DeleteHeldFile(copy.source)) {
+        kept = reason::kNotDeleted + Win32Reason(error);
+    }
+    copy.source.reset();
+    copy.stored.reset();
+    if (!kept.empty()) ReportFailure(unit.source, msg::kSourceKept, kept);
+}
+
+}  // namespace ksr
