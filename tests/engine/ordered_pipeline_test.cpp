@@ -72,5 +72,32 @@ TEST(OrderedPipeline, EveryWindowSizeRunsToTheEnd) {
     }
 }
 
+// What the flush holds back is written before Drain returns, and within a short while when
+// nothing more comes; it runs on the committing thread, after the commits before it.
+TEST(OrderedPipeline, DrainAndIdleTimeFlushWhatIsHeldBack) {
+    std::vector<int> held, flushed;
+    std::atomic<int> finishes{0};
+    OrderedPipeline pipeline(2, 8, [&](bool finish) {
+        if (finish) ++finishes;
+        if (!finish && held.size() < 10) return !held.empty();
+        flushed.insert(flushed.end(), held.begin(), held.end());
+        held.clear();
+        return false;
+    });
+    for (int i = 0; i < 25; ++i) {
+        pipeline.Submit([] {}, [i, &held] { held.push_back(i); });
+    }
+    pipeline.Drain();
+    ASSERT_EQ(flushed.size(), 25u);
+    for (int i = 0; i < 25; ++i) EXPECT_EQ(flushed[i], i);
+
+    const int before = finishes;
+    pipeline.Submit([] {}, [&held] { held.push_back(99); });
+    for (int waited = 0; waited < 200 && finishes == before; ++waited) Sleep(10);
+    EXPECT_GT(finishes, before) << "a unit held back alone is flushed without a Drain";
+    pipeline.Drain();
+    EXPECT_EQ(flushed.back(), 99);
+}
+
 }  // namespace
 }  // namespace ksr
