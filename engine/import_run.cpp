@@ -122,14 +122,15 @@ void Importer::serverlog() {
 void Importer::ShowEndMessage(bool logWritten) {
     std::wstring text;
     unsigned icon = MB_ICONWARNING;
+    // Files the walk never reached are not imported either.
+    const size_t missed = filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
+    const std::wstring notImported = std::to_wstring(failedItems_ + missed);
     if (databaseLost_) {
-        // Files the walk never reached are not imported either.
-        const size_t missed = filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
-        text = msg::kDatabaseLostBefore + std::to_wstring(failedItems_ + missed) +
-               msg::kDatabaseLostAfter;
+        text = msg::kDatabaseLostBefore + notImported + msg::kDatabaseLostAfter;
     } else if (stopped_) {
         // The operator stopped the run: what was left is not imported, so no success.
-        text = msg::kStopped;
+        text = std::wstring(msg::kStopped) + L"\n\n" + msg::kStoppedCountBefore + notImported +
+               msg::kStoppedCountAfter;
     } else if (failedItems_ > 0) {
         text = msg::kPartlyFailedBefore + std::to_wstring(failedItems_) + msg::kPartlyFailedAfter;
     } else if (logWritten && versionsBumped_) {
@@ -187,8 +188,9 @@ void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
     summary.filesImported = filesImported_;
     summary.foldersImported = foldersImported_;
     summary.bytesImported = bytesImported_;
-    const size_t missed =
-        databaseLost_ && filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
+    const size_t missed = (databaseLost_ || stopped_) && filesExpected_ > filesReached_
+                              ? filesExpected_ - filesReached_
+                              : 0;
     summary.itemsNotImported = static_cast<uint64_t>(failedItems_) + missed;
     std::vector<ReportItem> items;
     items.reserve(failures_.size());

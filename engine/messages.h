@@ -11,6 +11,9 @@ inline constexpr wchar_t kAllImported[] = L"文件已全部导入。";
 inline constexpr wchar_t kPartlyFailedBefore[] = L"导入完成，但有 ";
 inline constexpr wchar_t kPartlyFailedAfter[] = L" 项未能导入，详情请查看服务器日志。";
 inline constexpr wchar_t kStopped[] = L"导入已停止，尚有文件未导入。";
+// After a stop, on a line of its own: how many items were not imported.
+inline constexpr wchar_t kStoppedCountBefore[] = L"有 ";
+inline constexpr wchar_t kStoppedCountAfter[] = L" 项未导入，详情请查看服务器日志。";
 inline constexpr wchar_t kNoDatabase[] = L"无法连接服务器数据库，未导入任何文件。";
 // The run ended on an unexpected error; what it did is in the server log when it got that far.
 inline constexpr wchar_t kRunFailed[] =
@@ -57,6 +60,7 @@ inline constexpr wchar_t kNotHeld[] = L"源文件无法独占打开以便删除�
 inline constexpr wchar_t kNotVerified[] = L"存储副本未能写入磁盘或读回核对，源文件已保留：";
 inline constexpr wchar_t kNotDeleted[] = L"源文件未能删除：";
 inline constexpr wchar_t kDatabaseLost[] = L"与服务器数据库的连接已中断";
+inline constexpr wchar_t kStopped[] = L"操作员停止了导入，其余内容未导入";
 inline constexpr wchar_t kListingBroken[] = L"文件夹列表中途中断，其余内容未导入：";
 inline constexpr wchar_t kUnlistable[] = L"文件夹无法列出，已复制到暂存目录：";
 inline constexpr wchar_t kDirectoryLink[] = L"文件夹是链接（重分析点），不导入";

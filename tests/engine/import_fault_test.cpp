@@ -98,7 +98,11 @@ TEST_F(ImportFaultTest, ADatabaseThatStopsAnsweringEndsTheRun) {
         EXPECT_TRUE(hasRows) << test::Utf8(path) << " was deleted without rows";
         EXPECT_EQ(test::ReadBytes(StoreFile(filPath)), bytes) << test::Utf8(path);
     }
-    EXPECT_LT(stored, files.size() / 2) << "the rest of the tree was not copied without rows";
+    // Past the loss the walk goes on only while one batch of rows (256 files) and the copies
+    // in flight wait for the database to answer.
+    EXPECT_LE(stored - std::min(stored, registered), 256u + 64u)
+        << "the rest of the tree was not copied without rows; " << stored << " stored, "
+        << registered << " with rows";
     EXPECT_FALSE(state_.DeleteAfterImport);
     EXPECT_TRUE(window_.command3);
 }

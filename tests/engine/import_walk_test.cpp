@@ -372,7 +372,9 @@ TEST_F(ImportWalkTest, StopRequestEndsAfterTheFileInHand) {
     EXPECT_EQ(test::ListNames(server_.store + L"\\DownLoad\\Public").size(), 2u)
         << "no half-copied file";
     ASSERT_EQ(window_.boxes.size(), 1u) << "the end message is still shown";
-    EXPECT_EQ(window_.boxes[0].text, msg::kStopped) << "a stopped run is no success";
+    EXPECT_EQ(EndMessage(), std::wstring(msg::kStopped) + L"\n\n" + msg::kStoppedCountBefore +
+                                L"3" + msg::kStoppedCountAfter)
+        << "a stopped run is no success, and says what it left";
     EXPECT_EQ(window_.boxes[0].type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
     EXPECT_TRUE(window_.command3);
 }
