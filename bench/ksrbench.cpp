@@ -1,11 +1,13 @@
 // Runs the real import engine headless, as the window does, and reports its time and memory.
-//   ksrbench <folder>
+//   ksrbench [--delete] <folder>
+// --delete deletes each source once it is imported, as when the operator confirms deletion.
 // Prints: seconds=<importfile wall time> peak_mib=<peak working set> lines=<activity lines>
 #include <windows.h>
 #include <psapi.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cwchar>
 
 #include "engine/import_state.h"
 #include "engine/import_window.h"
@@ -38,9 +40,13 @@ class HeadlessWindow : public ksr::ImportWindow {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) return 2;
-    HeadlessWindow window(ksr::PercentEncodeUtf8(argv[1]));
+    int arg = 1;
+    const bool deleteSources = arg < argc && std::wcscmp(argv[arg], L"--delete") == 0;
+    if (deleteSources) ++arg;
+    if (arg + 1 != argc) return 2;
+    HeadlessWindow window(ksr::PercentEncodeUtf8(argv[arg]));
     ksr::ImportState state;
+    state.DeleteAfterImport = deleteSources;
     ksr::Importer importer(state, window);
     const auto start = std::chrono::steady_clock::now();
     importer.importfile();

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace ksr::bench {
+
+struct CopyTally {
+    uint64_t files = 0;
+    uint64_t bytes = 0;
+    uint64_t failed = 0;  // files and folders not copied
+};
+
+// The least a Windows program does to copy a folder tree: the calling thread lists `source`
+// (files before sub-folders, as the engine walks) and creates the target folders; `threads`
+// copy threads open, read, write and close the files in listing order. No digest, no rows.
+// `target` is created if missing; its parent must exist.
+CopyTally CopyTree(const std::wstring& source, const std::wstring& target, int threads);
+
+}  // namespace ksr::bench
