@@ -3,7 +3,7 @@
 
 KSR_PACKAGES=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 googletest
     mariadb-server mariadb-client unixodbc odbc-mariadb tdsodbc locales xvfb xauth x11-utils
-    imagemagick python3 procps fonts-wqy-microhei bc rclone)
+    imagemagick python3 procps fonts-wqy-microhei bc rclone unzip)
 
 ksr_log() { printf '== %s\n' "$*" >&2; }
 
