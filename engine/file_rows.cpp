@@ -44,6 +44,7 @@ size_t ChunkSize(size_t left) {
 
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
+        if (copy.ok()) RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
         ReportFailure(unit.source, msg::kFileFailed, reason::kDatabaseLost);
         return;
     }
@@ -107,19 +108,45 @@ Importer::RowsOutcome Importer::WriteRows(std::span<PendingFile* const> files) {
     return outcome;
 }
 
-bool Importer::RowsLanded(const PendingFile& file) {
+std::optional<bool> Importer::RowsLanded(const PendingFile& file) {
     const std::wstring_view key[] = {file.guid};
     const DbValue found = db_->QueryValue(kFileLanded, L"c", key);
-    return found.value && *found.value != L"0";
+    if (found.error || !found.value) return std::nullopt;
+    return *found.value != L"0";
 }
 
 void Importer::WriteBatch() {
     flushing_ = true;
+    std::vector<BatchEntry> entries = std::move(batch_);
+    batch_.clear();
+    batchFiles_ = 0;
     std::vector<PendingFile*> files;
-    for (BatchEntry& entry : batch_) {
+    for (BatchEntry& entry : entries) {
         if (entry.file) files.push_back(entry.file.get());
     }
     std::vector<std::optional<std::wstring>> failures(files.size());
+    try {
+        WriteBatchRows(files, failures);
+    } catch (...) {
+        for (auto& failure : failures) failure = reason::kUnexpected;
+    }
+    size_t next = 0;
+    for (BatchEntry& entry : entries) {
+        try {
+            if (entry.file) {
+                FinishFile(*entry.file, failures[next++]);
+            } else if (entry.report) {
+                entry.report();
+            }
+        } catch (...) {
+            ++failedItems_;
+        }
+    }
+    flushing_ = false;
+}
+
+void Importer::WriteBatchRows(std::span<PendingFile* const> files,
+                              std::vector<std::optional<std::wstring>>& failures) {
     bool written = files.empty();
     if (!written && !databaseLost_) {
         const RowsOutcome batch = WriteRows(files);
@@ -127,49 +154,47 @@ void Importer::WriteBatch() {
         // A commit whose answer was lost may have landed; its rows are not written twice.
         if (batch.error && batch.committing && batch.error->IsConnectionLevel() &&
             DatabaseBack(*db_)) {
-            written = RowsLanded(*files.front());
-        }
-    }
-    if (!written) {
-        // File by file, so that only the file at fault is reported.
-        for (size_t i = 0; i < files.size(); ++i) {
-            RowsOutcome one;
-            if (!databaseLost_) one = WriteRows({&files[i], 1});
-            if (one.error && one.error->IsConnectionLevel() && DatabaseBack(*db_)) {
-                if (!one.committing) {
-                    one = WriteRows({&files[i], 1});
-                } else if (RowsLanded(*files[i])) {
-                    one.error.reset();
-                }
+            const std::optional<bool> landed = RowsLanded(*files.front());
+            if (!landed) {
+                for (auto& failure : failures) failure = DatabaseReason(*batch.error);
+                return;
             }
-            if (databaseLost_) {
-                failures[i] = reason::kDatabaseLost;
-            } else if (one.error) {
-                failures[i] = DatabaseReason(*one.error);
+            written = *landed;
+        }
+    }
+    if (written) return;
+    // File by file, so that only the file at fault is reported.
+    for (size_t i = 0; i < files.size(); ++i) {
+        RowsOutcome one;
+        if (!databaseLost_) one = WriteRows({&files[i], 1});
+        if (one.error && one.error->IsConnectionLevel() && DatabaseBack(*db_)) {
+            if (!one.committing) {
+                one = WriteRows({&files[i], 1});
+            } else if (RowsLanded(*files[i]).value_or(false)) {
+                one.error.reset();
             }
         }
-    }
-    std::vector<BatchEntry> entries = std::move(batch_);
-    batch_.clear();
-    batchFiles_ = 0;
-    size_t next = 0;
-    for (BatchEntry& entry : entries) {
-        if (entry.file) {
-            FinishFile(*entry.file, failures[next++]);
-        } else if (entry.report) {
-            entry.report();
+        if (databaseLost_) {
+            failures[i] = reason::kDatabaseLost;
+        } else if (one.error) {
+            failures[i] = DatabaseReason(*one.error);
         }
     }
-    flushing_ = false;
 }
 
 void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& failure) {
     const FileUnit& unit = file.unit;
     CopyResult& copy = file.copy;
     if (failure) {
-        ReportFailure(unit.source, msg::kFileFailed, *failure);
+        // The store file this one replaced comes back, so the rows that name it stay true.
+        std::wstring reason = *failure;
+        if (const DWORD error = RestorePreviousStoreFile(copy, StorePath(unit.FilPath))) {
+            reason += L"; " + std::wstring(reason::kNotRestored) + Win32Reason(error);
+        }
+        ReportFailure(unit.source, msg::kFileFailed, reason);
         return;
     }
+    KeepNewStoreFile(copy);
     ++filesImported_;
     bytesImported_ += copy.bytes;
     if (!state_.DeleteAfterImport) return;
@@ -179,10 +204,12 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
     std::wstring kept;
     if (unit.claim != StorePlan::Claim::Sole) {
         kept = reason::kSharedStorePath;
+    } else if (unit.link) {
+        kept = reason::kFileLink;
     } else if (!copy.source) {
         kept = reason::kNotHeld + Win32Reason(copy.holdError);
     } else if (!copy.stored) {
-        kept = reason::kNotVerified + Win32Reason(copy.verifyError);
+        kept = reason::kNotVerified + Win32Reason(ERROR_INVALID_HANDLE);
     } else if (const DWORD error = DeleteHeldFile(copy.source)) {
         kept = reason::kNotDeleted + Win32Reason(error);
     }

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "util/guid.h"
 #include "util/handles.h"
 #include "util/md5.h"
 #include "util/paths.h"
@@ -25,16 +26,15 @@ std::wstring ToLower(std::wstring text) {
     return text;
 }
 
-// Replaces `target` by `temp`; a read-only target is made writable first.
-DWORD ReplaceTarget(const std::wstring& temp, const std::wstring& target) {
-    constexpr DWORD kFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (MoveFileExW(temp.c_str(), target.c_str(), kFlags)) return 0;
-    DWORD error = GetLastError();
-    if (error == ERROR_ACCESS_DENIED && SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL) &&
-        MoveFileExW(temp.c_str(), target.c_str(), kFlags)) {
-        return 0;
-    }
-    return error;
+// A name beside `path` that no other file has, for a copy in progress or an old store file.
+std::wstring SideName(const std::wstring& path, const wchar_t* kind) {
+    return path + L"." + NewGuidText() + kind;
+}
+
+bool DeleteEvenReadOnly(const std::wstring& path) {
+    if (DeleteFileW(path.c_str())) return true;
+    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(path.c_str());
 }
 
 // Hashes the chunks of one large file on a thread of its own while the copying thread reads
@@ -228,8 +228,9 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
         result.error = GetLastError();
         return result;
     }
-    // A new store file is written in place (and removed again if the copy fails); an existing
-    // one is replaced only once its successor is complete, so it is never lost half-way.
+    // A new store file is written in place (and removed again if the copy fails). An existing
+    // one is moved aside once its successor is complete, and stays until the new file's rows
+    // are in, so that failing rows can have it back: the rows that name it stay true.
     const std::wstring finalPath = ToExtendedPath(target);
     std::wstring writePath = finalPath;
     unique_hfile out = CreateTarget(writePath, CREATE_NEW, purpose);
@@ -245,8 +246,8 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     const bool replacing =
         !out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
     if (replacing) {
-        writePath = finalPath + L".ksrimport-part";
-        out = CreateTarget(writePath, CREATE_ALWAYS, purpose);
+        writePath = SideName(finalPath, L".ksrimport-part");
+        out = CreateTarget(writePath, CREATE_NEW, purpose);
     }
     if (!out) {
         result.error = GetLastError();
@@ -255,43 +256,63 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     PartialFile partial(writePath, out);
 
     result.error = CopyAndHash(in.get(), out.get(), result);
-    if (result.ok() && forDeletion && !FlushFileBuffers(out.get())) {
-        result.verifyError = GetLastError();
-    }
+    // A source is deleted only once its copy is on disk, not just in the cache.
+    if (result.ok() && forDeletion && !FlushFileBuffers(out.get())) result.error = GetLastError();
     if (result.ok() && replacing) {
         out.reset();
-        result.error = ReplaceTarget(writePath, finalPath);
-        if (result.ok()) {
+        const std::wstring previous = SideName(finalPath, L".ksrimport-old");
+        if (!MoveFileExW(finalPath.c_str(), previous.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            result.error = GetLastError();
+        } else if (!MoveFileExW(writePath.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            result.error = GetLastError();
+            MoveFileExW(previous.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH);
+        } else {
             partial.Keep();
-            if (forDeletion)
+            result.previous = previous;
+            if (forDeletion) {
                 out = unique_hfile(CreateFileW(finalPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                                                nullptr));
-            if (forDeletion && !out && result.verifyError == ERROR_SUCCESS) {
-                result.verifyError = GetLastError();
+                if (!out) result.error = GetLastError();
             }
         }
     }
-    if (result.ok() && forDeletion && out && result.verifyError == ERROR_SUCCESS) {
-        const DWORD readBack = ReadBack(out.get(), result);
-        // Rows must name exactly these bytes: a store copy that reads back otherwise is no copy.
-        if (readBack == ERROR_DATA_CHECKSUM_ERROR) {
-            result.error = readBack;
-        } else {
-            result.verifyError = readBack;
-        }
-    }
+    // Rows must name exactly these bytes: a store copy that can't be read back as them is no
+    // copy.
+    if (result.ok() && forDeletion) result.error = ReadBack(out.get(), result);
     if (!result.ok()) {
+        if (!result.previous.empty()) {
+            out.reset();
+            RestorePreviousStoreFile(result, target);
+        }
         result.bytes = 0;
         result.md5.clear();
         return result;
     }
     partial.Keep();
     if (forDeletion) {
-        if (result.verifyError == ERROR_SUCCESS) result.stored = std::move(out);
+        result.stored = std::move(out);
         result.source = std::move(in);
     }
     return result;
+}
+
+void KeepNewStoreFile(CopyResult& copy) {
+    if (copy.previous.empty()) return;
+    DeleteEvenReadOnly(copy.previous);
+    copy.previous.clear();
+}
+
+DWORD RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target) {
+    if (copy.previous.empty()) return ERROR_SUCCESS;
+    copy.stored.reset();
+    DWORD error = ERROR_SUCCESS;
+    if (!MoveFileExW(copy.previous.c_str(), ToExtendedPath(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        error = GetLastError();
+    }
+    copy.previous.clear();
+    return error;
 }
 
 DWORD DeleteHeldFile(unique_hfile& source) {

@@ -24,9 +24,10 @@ struct CopyResult {
     unique_hfile source;
     DWORD holdError = ERROR_SUCCESS;
     // The store copy, flushed to disk and read back whole, held so nobody can write to it.
-    // Empty when flushing or reading back failed (`verifyError` says why).
     unique_hfile stored;
-    DWORD verifyError = ERROR_SUCCESS;
+    // The store file this copy replaced, moved aside under this name ("\\?\" form) until the
+    // new file's rows are in: KeepNewStoreFile or RestorePreviousStoreFile settles it.
+    std::wstring previous;
 
     bool ok() const { return error == ERROR_SUCCESS; }
 };
@@ -35,10 +36,17 @@ enum class CopyPurpose { Import, ImportThenDelete };
 
 // Copies `source` to `target` in one pass, hashing the bytes as they go. Missing target
 // directories are created and an existing target is replaced only once the new copy is
-// complete, so a failed copy never leaves a half-written or lost store file. Paths in the
-// "\\?\" form are used exactly as given.
+// complete, so a failed copy never leaves a half-written or lost store file. A copy for
+// deletion is flushed to disk and read back before it counts as made. Paths in the "\\?\"
+// form are used exactly as given.
 CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
                           CopyPurpose purpose = CopyPurpose::Import);
+
+// The new file's rows are in: the store file it replaced goes.
+void KeepNewStoreFile(CopyResult& copy);
+// The new file's rows failed: the store file it replaced comes back under `target`, so the rows
+// that name it stay true. ERROR_SUCCESS, or why it could not.
+DWORD RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target);
 
 // Deletes the file held by `source` (see CopyResult::source) through that handle, read-only
 // files included, and closes it. ERROR_SUCCESS, or why it is still there.

@@ -145,8 +145,10 @@ void Importer::Submit(std::function<void()> work, std::function<void()> commit) 
 }
 
 void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
-                             const std::wstring& name, uint64_t size, const std::wstring& ParentID,
+                             const WIN32_FIND_DATAW& entry, const std::wstring& ParentID,
                              const std::wstring& MyID) {
+    const std::wstring name = entry.cFileName;
+    const uint64_t size = (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
     auto unit = std::make_shared<FileUnit>();
     unit->source = MyPath + name;
     unit->cleaned = CleanFileName(name);
@@ -154,6 +156,8 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
     unit->ParentID = ParentID;
     unit->MyID = MyID;
     unit->claim = plan_.ClaimPath(unit->FilPath);
+    // Opened through a link, the copy reads its target, and deleting it would delete that.
+    unit->link = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
     ++filesReached_;
     state_.CopiedBytes += size;
     ShowProgress();
@@ -174,7 +178,7 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
     auto copy = std::make_shared<CopyResult>();
     copy->error = ERROR_OPERATION_ABORTED;  // until the copy says otherwise
     const std::wstring target = StorePath(unit->FilPath);
-    const CopyPurpose purpose = deleting && unit->claim == StorePlan::Claim::Sole
+    const CopyPurpose purpose = deleting && unit->claim == StorePlan::Claim::Sole && !unit->link
                                     ? CopyPurpose::ImportThenDelete
                                     : CopyPurpose::Import;
     Submit(
@@ -191,6 +195,7 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
                 CommitFile(*copy, *unit);
             } catch (...) {
                 copy->source.reset();
+                if (copy->ok()) RestorePreviousStoreFile(*copy, StorePath(unit->FilPath));
                 ReportFailure(unit->source, msg::kFileFailed, reason::kUnexpected);
             }
         });
@@ -211,8 +216,10 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
             const std::wstring name = entry.cFileName;
             const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
             const std::wstring path = MyPath + name;
-            // Copied under the name Windows would make of it, it would be another file.
-            if (IsAlteredByPathParsing(name)) {
+            // Copied under the name Windows would make of it, it would be another file; and a
+            // file whose cleaned name ends in a blank could not be opened from its row.
+            if (IsAlteredByPathParsing(name) ||
+                (!isFolder && IsAlteredByPathParsing(CleanFileName(name)))) {
                 if (isFolder) {
                     SubmitFailure(path + L"\\", msg::kFolderFailed, reason::kNameNotServable);
                 } else {
@@ -221,9 +228,7 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
                 return true;
             }
             if (!isFolder) {
-                const uint64_t size =
-                    (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
-                ImportOneFile(MyPath, fil_dir, name, size, ParentID, MyID);
+                ImportOneFile(MyPath, fil_dir, entry, ParentID, MyID);
                 return true;
             }
             if (IsDirectoryLink(entry.dwFileAttributes)) {
@@ -265,7 +270,11 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         if (!id || StopRequested()) continue;
         const std::wstring childDir =
             ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
-        (void)CreateDirectoryLevels(StorePath(childDir));  // a copy into it reports the failure
+        // Its files still try, and report, their own copies.
+        if (const DWORD error = CreateDirectoryLevels(StorePath(childDir))) {
+            SubmitFailure(MyPath + folder.name + L"\\", msg::kFolderFailed,
+                          reason::kStoreDirectory + Win32Reason(error));
+        }
         sosuofile(MyPath + folder.name, childDir, *id, MyID);
     }
 }

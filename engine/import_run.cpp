@@ -316,11 +316,12 @@ void Importer::importfile() {
         pipeline_.reset();
         ReportFailure(WithSeparator(source), msg::kFolderFailed, reason::kUnexpected);
     }
-    if (databaseLost_) {
+    if (databaseLost_ || stopped_) {
         // One line stands for everything below the chosen folder that the run did not reach.
         AddLine(
             ActivityLine(ActivityType::FolderFailed, WithSeparator(source), msg::kFolderFailed));
-        failures_.push_back({WithSeparator(source), msg::kFolderFailed, reason::kDatabaseLost});
+        failures_.push_back({WithSeparator(source), msg::kFolderFailed,
+                             databaseLost_ ? reason::kDatabaseLost : reason::kStopped});
     }
 
     // The log is written first, so the end message can say whether it was.

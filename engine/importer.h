@@ -88,6 +88,7 @@ class Importer {
         std::wstring ParentID;
         std::wstring MyID;
         StorePlan::Claim claim;
+        bool link = false;  // a file link: copied from its target, never deleted
     };
 
     void AddLine(const std::wstring& line);
@@ -129,9 +130,14 @@ class Importer {
     // The pipeline's flush: writes the batch once it is large or old enough, or when told to.
     bool FlushBatch(bool finish);
     void WriteBatch();
+    // Writes the files' rows; leaves why in `failures` for each file whose rows are not in.
+    void WriteBatchRows(std::span<PendingFile* const> files,
+                        std::vector<std::optional<std::wstring>>& failures);
     RowsOutcome WriteRows(std::span<PendingFile* const> files);
     std::optional<DbError> InsertRows(std::span<PendingFile* const> files);
-    bool RowsLanded(const PendingFile& file);
+    // Whether the file's rows are in, after a commit whose answer was lost; no value when the
+    // database can't tell.
+    std::optional<bool> RowsLanded(const PendingFile& file);
     // Records a file whose rows are in (or failed, with why) and deletes its source if asked.
     void FinishFile(PendingFile& file, const std::optional<std::wstring>& failure);
     // True while lines must wait behind files whose rows are not written yet.
@@ -140,7 +146,7 @@ class Importer {
     void Submit(std::function<void()> work, std::function<void()> commit);
     void CommitFile(CopyResult& copy, const FileUnit& unit);
     void ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
-                       const std::wstring& name, uint64_t size, const std::wstring& ParentID,
+                       const WIN32_FIND_DATAW& entry, const std::wstring& ParentID,
                        const std::wstring& MyID);
     void HoldUnlistableFolder(const std::wstring& MyPath);
     void ReportBrokenListing(const std::wstring& folder, DWORD error);

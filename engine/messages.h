@@ -58,6 +58,9 @@ inline constexpr wchar_t kTakenStorePath[] =
     L"存储文件已由本次导入中另一个文件写入（该文件在统计后才出现），未导入，源文件已保留";
 inline constexpr wchar_t kNotHeld[] = L"源文件无法独占打开以便删除，源文件已保留：";
 inline constexpr wchar_t kNotVerified[] = L"存储副本未能写入磁盘或读回核对，源文件已保留：";
+inline constexpr wchar_t kNotRestored[] = L"被替换的旧存储文件未能恢复：";
+inline constexpr wchar_t kFileLink[] = L"文件是链接，已导入其指向的内容，链接本身未删除";
+inline constexpr wchar_t kStoreDirectory[] = L"存储目录未能创建：";
 inline constexpr wchar_t kNotDeleted[] = L"源文件未能删除：";
 inline constexpr wchar_t kDatabaseLost[] = L"与服务器数据库的连接已中断";
 inline constexpr wchar_t kStopped[] = L"操作员停止了导入，其余内容未导入";

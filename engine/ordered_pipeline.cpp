@@ -15,8 +15,19 @@ constexpr DWORD kFlushAfterMs = 100;
 
 OrderedPipeline::OrderedPipeline(unsigned workers, size_t maxInFlight, Flush flush)
     : maxInFlight_(std::max<size_t>(maxInFlight, 1)), flush_(std::move(flush)) {
-    for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
-    committer_ = std::thread([this] { CommitInOrder(); });
+    try {
+        for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
+        committer_ = std::thread([this] { CommitInOrder(); });
+    } catch (...) {
+        // Threads that did start must be joined before the exception goes on.
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = true;
+        }
+        workQueued_.notify_all();
+        for (std::thread& worker : workers_) worker.join();
+        throw;
+    }
 }
 
 OrderedPipeline::~OrderedPipeline() {

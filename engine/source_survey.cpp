@@ -35,10 +35,13 @@ ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
                       std::vector<Folder>& found) {
     return ListDirectory(ExtendedFromAbsolute(folder.path), [&](const WIN32_FIND_DATAW& entry) {
         const std::wstring_view name = entry.cFileName;
+        const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+        // The walk's rules: no system entries, no names the server could not serve.
         const bool imported = folder.imported &&
                               !(entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) &&
-                              !IsAlteredByPathParsing(name);
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                              !IsAlteredByPathParsing(name) &&
+                              (isFolder || !IsAlteredByPathParsing(CleanFileName(entry.cFileName)));
+        if (isFolder) {
             if (IsDirectoryLink(entry.dwFileAttributes)) return true;
             found.push_back({folder.path + entry.cFileName + L"\\",
                              folder.filDir + CleanFolderName(entry.cFileName) + L"/", imported});
@@ -100,7 +103,14 @@ std::optional<SourceSurvey> Survey(const std::wstring& folder, const std::wstrin
     if (!waiting.empty()) {
         // All listers start even for a single sub-folder: the width of a tree shows only below it.
         std::vector<std::thread> threads;
-        for (unsigned i = 1; i < kListingThreads; ++i) threads.emplace_back(lister);
+        for (unsigned i = 1; i < kListingThreads; ++i) {
+            // Fewer listers do the same work, only slower.
+            try {
+                threads.emplace_back(lister);
+            } catch (...) {
+                break;
+            }
+        }
         lister();
         for (std::thread& thread : threads) thread.join();
     }
