@@ -119,12 +119,17 @@ void Importer::serverlog() {
     ksr::serverlog(lines_, state_.KSR_CONSOLE);
 }
 
+size_t Importer::NotReached() const {
+    // Only a run that ended early leaves files behind; otherwise the survey and the walk differ
+    // only by files that came or went in between.
+    if (!databaseLost_ && !stopped_) return 0;
+    return filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
+}
+
 void Importer::ShowEndMessage(bool logWritten) {
     std::wstring text;
     unsigned icon = MB_ICONWARNING;
-    // Files the walk never reached are not imported either.
-    const size_t missed = filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
-    const std::wstring notImported = std::to_wstring(failedItems_ + missed);
+    const std::wstring notImported = std::to_wstring(failedItems_ + NotReached());
     if (databaseLost_) {
         text = msg::kDatabaseLostBefore + notImported + msg::kDatabaseLostAfter;
     } else if (stopped_) {
@@ -188,10 +193,7 @@ void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
     summary.filesImported = filesImported_;
     summary.foldersImported = foldersImported_;
     summary.bytesImported = bytesImported_;
-    const size_t missed = (databaseLost_ || stopped_) && filesExpected_ > filesReached_
-                              ? filesExpected_ - filesReached_
-                              : 0;
-    summary.itemsNotImported = static_cast<uint64_t>(failedItems_) + missed;
+    summary.itemsNotImported = static_cast<uint64_t>(failedItems_) + NotReached();
     std::vector<ReportItem> items;
     items.reserve(failures_.size());
     for (const Failure& failure : failures_) {

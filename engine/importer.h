@@ -104,6 +104,8 @@ class Importer {
     // A run turned away before anything is written, in the style of the first two refusals.
     void Refuse(const std::wstring& text);
     void ShowEndMessage(bool logWritten);
+    // Files the survey found that a run ended early never reached: not imported either.
+    size_t NotReached() const;
     void WriteReport(const SYSTEMTIME& started, ULONGLONG startTick);
     // After a connection-level failure of `session`: true when the database answers again;
     // otherwise the run stops after the file in hand.

@@ -342,55 +342,25 @@ std::optional<DbError> DbSession::Execute(std::wstring_view sql, DbParams params
     return std::nullopt;
 }
 
-DbValue DbSession::QueryValue(std::wstring_view sql, std::wstring_view column, DbParams params) {
-    SQLHSTMT stmt = nullptr;
-    if (auto error = Run(sql, params, stmt)) return {std::nullopt, std::move(error)};
-
-    DbValue result;
-    SQLSMALLINT columns = 0;
-    SQLNumResultCols(stmt, &columns);
-    SQLUSMALLINT index = 0;
-    for (SQLUSMALLINT i = 1; i <= columns && index == 0; ++i) {
-        SQLWCHAR name[256] = {};
-        SQLSMALLINT nameLength = 0;
-        SQLDescribeColW(stmt, i, name, static_cast<SQLSMALLINT>(std::size(name)), &nameLength,
-                        nullptr, nullptr, nullptr, nullptr);
-        if (IsCaseInsensitiveEqual(reinterpret_cast<const wchar_t*>(name), column)) index = i;
-    }
-    const SQLRETURN fetched = SQLFetch(stmt);
-    if (fetched == SQL_NO_DATA) {
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        return result;
-    }
-    if (!SQL_SUCCEEDED(fetched)) {
-        result.error = Fail(SQL_HANDLE_STMT, stmt);
-        return result;
-    }
-    if (index == 0) {
-        result.error = DbError{L"42S22", L"Column not found: " + std::wstring(column), 0};
-    } else {
-        DbError error;
-        bool failed = false;
-        result.value = ReadColumn(stmt, index, error, failed);
-        if (failed) {
-            result.error = error;
-            if (error.IsConnectionLevel()) {
-                Close();
-                return result;
-            }
-        }
-    }
-    SQLFreeStmt(stmt, SQL_CLOSE);
-    return result;
-}
-
-DbRow DbSession::QueryRow(std::wstring_view sql, DbParams params) {
+DbRow DbSession::FirstRow(std::wstring_view sql, DbParams params, std::wstring_view column) {
     SQLHSTMT stmt = nullptr;
     if (auto error = Run(sql, params, stmt)) return {{}, std::move(error)};
 
     DbRow result;
     SQLSMALLINT columns = 0;
     SQLNumResultCols(stmt, &columns);
+    SQLUSMALLINT first = 1, last = static_cast<SQLUSMALLINT>(columns);
+    if (!column.empty()) {
+        first = 0;
+        for (SQLUSMALLINT i = 1; i <= columns && first == 0; ++i) {
+            SQLWCHAR name[256] = {};
+            SQLSMALLINT nameLength = 0;
+            SQLDescribeColW(stmt, i, name, static_cast<SQLSMALLINT>(std::size(name)), &nameLength,
+                            nullptr, nullptr, nullptr, nullptr);
+            if (IsCaseInsensitiveEqual(reinterpret_cast<const wchar_t*>(name), column)) first = i;
+        }
+        last = first;
+    }
     const SQLRETURN fetched = SQLFetch(stmt);
     if (fetched == SQL_NO_DATA) {
         SQLFreeStmt(stmt, SQL_CLOSE);
@@ -400,10 +370,13 @@ DbRow DbSession::QueryRow(std::wstring_view sql, DbParams params) {
         result.error = Fail(SQL_HANDLE_STMT, stmt);
         return result;
     }
-    for (SQLSMALLINT i = 1; i <= columns; ++i) {
+    if (first == 0) {
+        result.error = DbError{L"42S22", L"Column not found: " + std::wstring(column), 0};
+    }
+    for (SQLUSMALLINT i = first; i != 0 && i <= last; ++i) {
         DbError error;
         bool failed = false;
-        auto value = ReadColumn(stmt, static_cast<SQLUSMALLINT>(i), error, failed);
+        auto value = ReadColumn(stmt, i, error, failed);
         if (failed) {
             result.values.clear();
             result.error = error;
@@ -417,6 +390,18 @@ DbRow DbSession::QueryRow(std::wstring_view sql, DbParams params) {
     }
     SQLFreeStmt(stmt, SQL_CLOSE);
     return result;
+}
+
+DbValue DbSession::QueryValue(std::wstring_view sql, std::wstring_view column, DbParams params) {
+    // An empty name would read every column.
+    if (column.empty()) return {std::nullopt, DbError{L"42S22", L"Column not found: ", 0}};
+    DbRow row = FirstRow(sql, params, column);
+    if (row.values.empty()) return {std::nullopt, std::move(row.error)};
+    return {std::move(row.values.front()), std::move(row.error)};
+}
+
+DbRow DbSession::QueryRow(std::wstring_view sql, DbParams params) {
+    return FirstRow(sql, params, {});
 }
 
 }  // namespace ksr

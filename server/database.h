@@ -73,6 +73,8 @@ class DbSession {
 
   private:
     std::optional<DbError> Run(std::wstring_view sql, DbParams params, SQLHSTMT& stmt);
+    // The first row of a query: every column, or only `column` (by name) when it is given.
+    DbRow FirstRow(std::wstring_view sql, DbParams params, std::wstring_view column);
     std::optional<DbError> TruncationWarning();
     std::optional<DbError> SetAutocommit(bool on);
     DbError Fail(SQLSMALLINT handleType, SQLHANDLE handle);
