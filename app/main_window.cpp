@@ -6,16 +6,13 @@
 #include <utility>
 
 #include "app/caption_fit.h"
+#include "app/end_message.h"
 #include "app/progress_title.h"
-#include "engine/messages.h"
 #include "util/codecs.h"
 
 namespace ksr {
 namespace {
 
-constexpr wchar_t kStopQuestion[] = L"导入尚未完成，确定要停止导入吗？";
-constexpr wchar_t kDeleteQuestion[] = L"导入后是否删除原文件!";
-constexpr wchar_t kDeleteCaption[] = L"操作提示";
 constexpr wchar_t kPickPublic[] = L"请选择公共文档的路径";
 constexpr wchar_t kPickNetwork[] = L"请选择网络硬盘的路径";
 
@@ -51,6 +48,12 @@ DWORD StyleOf(const ControlSpec& control) {
             return style | LBS_NOINTEGRALHEIGHT | WS_VSCROLL;
     }
     return style;
+}
+
+RunOutcome InternalFailure() {
+    RunOutcome outcome;
+    outcome.ending = RunOutcome::Ending::InternalFailure;
+    return outcome;
 }
 
 UINT WindowDpi(HWND hwnd) {
@@ -109,8 +112,30 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
         return self->Handle(message, wParam, lParam);
     } catch (...) {
         // Nothing may unwind through the system's window code.
+        self->OnHandlerFailed();
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
+}
+
+void MainWindow::OnHandlerFailed() {
+    if (IsRunning()) {
+        // The run stops after the file in hand and writes its log; its end message then says
+        // that it failed.
+        runFailed_ = true;
+        bridge_->RequestStop();
+        return;
+    }
+    // What the operator asked for did not happen: nothing may carry over to the next run.
+    if (reportingFailure_) return;
+    reportingFailure_ = true;
+    state_.DeleteAfterImport = false;
+    EnableInputs(true);
+    try {
+        ShowEndMessage(InternalFailure());
+    } catch (...) {
+        MessageBoxW(hwnd_, msg::kRunFailed, msg::kImportCaption, MB_OK | MB_ICONERROR);
+    }
+    reportingFailure_ = false;
 }
 
 LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -148,7 +173,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case kMsgRunUpdates:
-            ApplyRunUpdates();
+            if (bridge_) ApplyRunUpdates(*bridge_);
             return 0;
         case kMsgRunAsk:
             AnswerRun(*reinterpret_cast<RunBridge::Question*>(lParam));
@@ -329,7 +354,7 @@ void MainWindow::OnCommand(int id) {
 void MainWindow::OnStartImporting() {
     if (IsRunning()) return;
     if (IsDlgButtonChecked(hwnd_, kCheck1) == BST_CHECKED) {
-        const int answer = dialogs_.Ask(hwnd_, kDeleteQuestion, kDeleteCaption,
+        const int answer = dialogs_.Ask(hwnd_, msg::kDeleteQuestion, msg::kDeleteCaption,
                                         MB_YESNO | MB_DEFBUTTON1 | MB_ICONQUESTION);
         if (answer != IDYES) return;
         state_.DeleteAfterImport = true;
@@ -338,42 +363,35 @@ void MainWindow::OnStartImporting() {
 }
 
 void MainWindow::StartRun() {
-    // The run works on copies of the inputs, taken here on the window's thread.
-    bridge_ = std::make_unique<RunBridge>(hwnd_, ControlText(kText1), ControlText(kText2),
-                                          IsDlgButtonChecked(hwnd_, kCheck2) == BST_CHECKED);
+    // The run works on copies of the inputs, taken here on the window's thread. Should no
+    // thread start, nothing ran and the window procedure says so.
+    auto bridge = std::make_unique<RunBridge>(hwnd_, ControlText(kText1), ControlText(kText2),
+                                              IsDlgButtonChecked(hwnd_, kCheck2) == BST_CHECKED);
     title_.assign(static_cast<size_t>(GetWindowTextLengthW(hwnd_)) + 1, L'\0');
     title_.resize(GetWindowTextW(hwnd_, title_.data(), static_cast<int>(title_.size())));
-    EnableInputs(false);
-    RunBridge* bridge = bridge_.get();
+    RunBridge* run = bridge.get();
     HWND window = hwnd_;
-    try {
-        worker_ = std::thread([this, bridge, window] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-            // The run reports its own failures; this catches what would otherwise end the
-            // program with no message and no log.
-            try {
-                Importer importer(state_, *bridge);
-                importer.SetRegistration(registration_);
-                importer.importfile();
-            } catch (...) {
-                state_.DeleteAfterImport = false;
-                bridge->ShowMessage(msg::kRunFailed, msg::kImportCaption, MB_OK | MB_ICONERROR);
-            }
-            CoUninitialize();
-            PostMessageW(window, kMsgRunDone, 0, 0);
-        });
-    } catch (...) {
-        // No thread could be started: nothing ran.
-        bridge_.reset();
-        state_.DeleteAfterImport = false;
-        EnableInputs(true);
-        dialogs_.Ask(hwnd_, msg::kRunFailed, msg::kImportCaption, MB_OK | MB_ICONERROR);
-    }
+    worker_ = std::thread([this, run, window] {
+        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        // The run reports its own failures; this catches what would otherwise end the
+        // program with no message and no log.
+        try {
+            Importer importer(state_, *run);
+            importer.SetRegistration(registration_);
+            importer.importfile();
+        } catch (...) {
+            state_.DeleteAfterImport = false;
+            run->RunEnded(InternalFailure());
+        }
+        CoUninitialize();
+        PostMessageW(window, kMsgRunDone, 0, 0);
+    });
+    bridge_ = std::move(bridge);
+    EnableInputs(false);
 }
 
-void MainWindow::ApplyRunUpdates() {
-    if (!bridge_) return;
-    for (RunBridge::Update& update : bridge_->TakeUpdates()) {
+void MainWindow::ApplyRunUpdates(RunBridge& bridge) {
+    for (RunBridge::Update& update : bridge.TakeUpdates()) {
         switch (update.kind) {
             case RunBridge::Update::Kind::Text3:
                 SetWindowTextW(Control(kText3), update.text.c_str());
@@ -385,30 +403,38 @@ void MainWindow::ApplyRunUpdates() {
                 SendMessageW(Control(kList1), LB_ADDSTRING, 0,
                              reinterpret_cast<LPARAM>(update.text.c_str()));
                 break;
-            case RunBridge::Update::Kind::Label2:
-                SetWindowTextW(Control(kLabel2), update.text.c_str());
-                ShowProgress(update.text);
-                break;
-            case RunBridge::Update::Kind::Command3:
-                // Between runs the window keeps its inputs; during one it holds them off.
-                EnableWindow(Control(kCommand3), update.enabled && !IsRunning());
+            case RunBridge::Update::Kind::Progress:
+                ShowProgress(update.fraction);
                 break;
         }
     }
 }
 
 void MainWindow::AnswerRun(RunBridge::Question& question) {
-    ApplyRunUpdates();
-    const std::wstring caption = question.caption.empty() ? kAppTitle : question.caption;
-    question.answer.set_value(dialogs_.Ask(hwnd_, question.text, caption, question.type));
+    // The worker waits for the answer: it gets one even when the message cannot be shown.
+    try {
+        if (bridge_) ApplyRunUpdates(*bridge_);
+        RunOutcome outcome = question.outcome;
+        // A handler that failed during the run ended it; the report and the log stand.
+        if (runFailed_) outcome.ending = RunOutcome::Ending::InternalFailure;
+        ShowEndMessage(outcome);
+        runFailed_ = false;
+    } catch (...) {
+        question.answer.set_value();
+        throw;
+    }
+    question.answer.set_value();
 }
 
 void MainWindow::OnRunDone() {
     if (worker_.joinable()) worker_.join();
-    ApplyRunUpdates();
-    bridge_.reset();
+    // The run is over from here on, whatever happens below.
+    const std::unique_ptr<RunBridge> bridge = std::move(bridge_);
     EnableInputs(true);
-    ShowProgress(L"");
+    if (bridge) ApplyRunUpdates(*bridge);
+    ClearProgress();
+    // A failure the end message could not carry is said now.
+    if (std::exchange(runFailed_, false)) ShowEndMessage(InternalFailure());
     if (closeAfterRun_) DestroyWindow(hwnd_);
 }
 
@@ -417,8 +443,8 @@ void MainWindow::OnClose() {
         DestroyWindow(hwnd_);
         return;
     }
-    const int answer =
-        dialogs_.Ask(hwnd_, kStopQuestion, kAppTitle, MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING);
+    const int answer = dialogs_.Ask(hwnd_, msg::kStopQuestion, kAppTitle,
+                                    MB_YESNO | MB_DEFBUTTON2 | MB_ICONWARNING);
     if (answer != IDYES || !bridge_) return;
     // The run ends after the file in hand, writes its log and shows its end message; the
     // window closes once it is done.
@@ -432,16 +458,24 @@ void MainWindow::EnableInputs(bool enabled) {
     }
 }
 
-void MainWindow::ShowProgress(const std::wstring& label2) {
+void MainWindow::ShowProgress(double fraction) {
+    SetWindowTextW(Control(kLabel2), ProgressText(fraction).c_str());
     // The title carries the percentage too, where Alt-Tab and the taskbar show it.
-    SetWindowTextW(hwnd_, ProgressTitle(label2, title_).c_str());
+    SetWindowTextW(hwnd_, ProgressTitle(fraction, title_).c_str());
     if (!taskbar_) return;
-    if (label2.empty()) {
-        taskbar_->SetProgressState(hwnd_, TBPF_NOPROGRESS);
-        return;
-    }
-    const ULONGLONG percent = wcstoull(label2.c_str(), nullptr, 10);
-    taskbar_->SetProgressValue(hwnd_, std::min<ULONGLONG>(percent, 100), 100);
+    const long long percent = std::clamp<long long>(ProgressPercent(fraction), 0, 100);
+    taskbar_->SetProgressValue(hwnd_, static_cast<ULONGLONG>(percent), 100);
+}
+
+void MainWindow::ClearProgress() {
+    SetWindowTextW(Control(kLabel2), L"");
+    SetWindowTextW(hwnd_, title_.c_str());
+    if (taskbar_) taskbar_->SetProgressState(hwnd_, TBPF_NOPROGRESS);
+}
+
+void MainWindow::ShowEndMessage(const RunOutcome& outcome) {
+    const MessageBoxText box = EndMessage(outcome);
+    dialogs_.Ask(hwnd_, box.text, box.caption, box.type);
 }
 
 }  // namespace ksr

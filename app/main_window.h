@@ -13,6 +13,7 @@
 
 #include "app/dialogs.h"
 #include "app/layout.h"
+#include "app/message_texts.h"
 #include "app/run_bridge.h"
 #include "engine/import_state.h"
 #include "engine/importer.h"
@@ -20,7 +21,6 @@
 
 namespace ksr {
 
-inline constexpr wchar_t kAppTitle[] = L"Tavrin KSR 文件导入";
 inline constexpr wchar_t kMainWindowClass[] = L"KsrImportForm1";
 
 // Form1: the operator's window. It owns the run state; a run works on a thread of its own
@@ -43,6 +43,8 @@ class MainWindow {
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
+    // A handler ended on an exception: a run going on ends as failed, and the operator is told.
+    void OnHandlerFailed();
 
     void CreateControls();
     void ApplyLayout(UINT dpi);
@@ -52,12 +54,14 @@ class MainWindow {
     void OnCommand(int id);
     void OnStartImporting();
     void StartRun();
-    void ApplyRunUpdates();
+    void ApplyRunUpdates(RunBridge& bridge);
     void AnswerRun(RunBridge::Question& question);
     void OnRunDone();
     void OnClose();
     void EnableInputs(bool enabled);
-    void ShowProgress(const std::wstring& label2);
+    void ShowProgress(double fraction);
+    void ClearProgress();
+    void ShowEndMessage(const RunOutcome& outcome);
     std::wstring ControlText(int id) const;
 
     Dialogs& dialogs_;
@@ -70,6 +74,8 @@ class MainWindow {
     std::unique_ptr<RunBridge> bridge_;
     std::thread worker_;
     bool closeAfterRun_ = false;
+    bool runFailed_ = false;         // a handler failed during the run; not yet told
+    bool reportingFailure_ = false;  // the failure message is up
     UINT taskbarCreated_ = 0;
     Microsoft::WRL::ComPtr<ITaskbarList3> taskbar_;
 };

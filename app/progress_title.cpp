@@ -1,21 +1,21 @@
 #include "app/progress_title.h"
 
-namespace ksr {
-namespace {
+#include <cmath>
 
-bool IsPercentage(const std::wstring& text) {
-    if (text.size() < 2 || text.size() > 4 || text.back() != L'%') return false;
-    for (size_t i = 0; i + 1 < text.size(); ++i) {
-        if (text[i] < L'0' || text[i] > L'9') return false;
-    }
-    return true;
+namespace ksr {
+
+long long ProgressPercent(double fraction) {
+    return std::llround(fraction * 100.0);
 }
 
-}  // namespace
+std::wstring ProgressText(double fraction) {
+    return std::to_wstring(ProgressPercent(fraction)) + L"%";
+}
 
-std::wstring ProgressTitle(const std::wstring& progress, const std::wstring& title) {
-    if (!IsPercentage(progress)) return title;
-    return progress + L" \u2013 " + title;
+std::wstring ProgressTitle(double fraction, const std::wstring& title) {
+    const long long percent = ProgressPercent(fraction);
+    if (percent < 0 || percent > 999) return title;
+    return ProgressText(fraction) + L" \u2013 " + title;
 }
 
 }  // namespace ksr

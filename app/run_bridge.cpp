@@ -21,8 +21,8 @@ std::vector<RunBridge::Update> RunBridge::TakeUpdates() {
     return std::exchange(pending_, {});
 }
 
-void RunBridge::SetText3(const std::wstring& text) {
-    Push({Update::Kind::Text3, text});
+void RunBridge::SetText3(const std::wstring& serverExe) {
+    Push({Update::Kind::Text3, serverExe});
 }
 void RunBridge::ClearList1() {
     Push({Update::Kind::ClearList1, {}});
@@ -30,17 +30,14 @@ void RunBridge::ClearList1() {
 void RunBridge::AddList1(const std::wstring& line) {
     Push({Update::Kind::AddList1, line});
 }
-void RunBridge::SetLabel2(const std::wstring& text) {
-    Push({Update::Kind::Label2, text});
-}
-void RunBridge::EnableCommand3(bool enabled) {
-    Push({Update::Kind::Command3, {}, enabled});
+void RunBridge::SetProgress(double fraction) {
+    Push({Update::Kind::Progress, {}, fraction});
 }
 
-void RunBridge::ShowMessage(const std::wstring& text, const std::wstring& caption, unsigned type) {
-    Question question{text, caption, type, {}};
-    std::future<int> answer = question.answer.get_future();
-    // The window applies every queued change before it shows the box.
+void RunBridge::RunEnded(const RunOutcome& outcome) {
+    Question question{outcome, {}};
+    std::future<void> answer = question.answer.get_future();
+    // The window applies every queued change before it shows the end message.
     if (!PostMessageW(window_, kMsgRunAsk, 0, reinterpret_cast<LPARAM>(&question))) return;
     // A window destroyed before it got to the question never answers it.
     while (answer.wait_for(std::chrono::milliseconds(200)) != std::future_status::ready) {

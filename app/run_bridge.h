@@ -24,15 +24,14 @@ enum : UINT {
 class RunBridge : public ImportWindow {
   public:
     struct Update {
-        enum class Kind { Text3, ClearList1, AddList1, Label2, Command3 } kind;
+        enum class Kind { Text3, ClearList1, AddList1, Progress } kind;
         std::wstring text;
-        bool enabled = false;
+        double fraction = 0;
     };
+    // The end of the run, which the window shows to the operator before it answers.
     struct Question {
-        std::wstring text;
-        std::wstring caption;
-        unsigned type = 0;
-        std::promise<int> answer;
+        RunOutcome outcome;
+        std::promise<void> answer;
     };
 
     RunBridge(HWND window, std::wstring text1, std::wstring text2, bool check2);
@@ -40,12 +39,11 @@ class RunBridge : public ImportWindow {
     std::wstring Text1() const override { return text1_; }
     std::wstring Text2() const override { return text2_; }
     bool Check2() const override { return check2_; }
-    void SetText3(const std::wstring& text) override;
+    void SetText3(const std::wstring& serverExe) override;
     void ClearList1() override;
     void AddList1(const std::wstring& line) override;
-    void SetLabel2(const std::wstring& text) override;
-    void EnableCommand3(bool enabled) override;
-    void ShowMessage(const std::wstring& text, const std::wstring& caption, unsigned type) override;
+    void SetProgress(double fraction) override;
+    void RunEnded(const RunOutcome& outcome) override;
     bool StopRequested() const override { return stop_; }
 
     // Window side.

@@ -9,42 +9,19 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "app/message_texts.h"
 #include "engine/import_state.h"
-#include "engine/import_window.h"
 #include "engine/importer.h"
+#include "tests/support/fake_window.h"
 #include "util/codecs.h"
-
-namespace {
-
-class HeadlessWindow : public ksr::ImportWindow {
-  public:
-    explicit HeadlessWindow(std::wstring text1) : text1_(std::move(text1)) {}
-    std::wstring Text1() const override { return text1_; }
-    std::wstring Text2() const override { return {}; }
-    bool Check2() const override { return false; }
-    void SetText3(const std::wstring&) override {}
-    void ClearList1() override {}
-    void AddList1(const std::wstring&) override { ++lines; }
-    void SetLabel2(const std::wstring&) override { ++labels; }
-    void EnableCommand3(bool) override {}
-    void ShowMessage(const std::wstring& text, const std::wstring&, unsigned) override {
-        message = text;
-    }
-    int lines = 0, labels = 0;
-    std::wstring message;
-
-  private:
-    std::wstring text1_;
-};
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     int arg = 1;
     const bool deleteSources = arg < argc && std::wcscmp(argv[arg], L"--delete") == 0;
     if (deleteSources) ++arg;
     if (arg + 1 != argc) return 2;
-    HeadlessWindow window(ksr::PercentEncodeUtf8(argv[arg]));
+    ksr::test::FakeWindow window;
+    window.text1 = ksr::PercentEncodeUtf8(argv[arg]);
     ksr::ImportState state;
     state.DeleteAfterImport = deleteSources;
     ksr::Importer importer(state, window);
@@ -55,8 +32,10 @@ int wmain(int argc, wchar_t** argv) {
     PROCESS_MEMORY_COUNTERS memory{};
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+    // Judged by the words the operator would see.
+    const bool ok = !window.boxes.empty() && window.boxes.back().text == ksr::msg::kSucceeded;
     std::printf("seconds=%.3f peak_mib=%.1f lines=%d labels=%d ok=%d\n", seconds,
-                memory.PeakWorkingSetSize / 1048576.0, window.lines, window.labels,
-                window.message == L"导入成功。" ? 1 : 0);
-    return window.message == L"导入成功。" ? 0 : 1;
+                memory.PeakWorkingSetSize / 1048576.0, static_cast<int>(window.list1.size()),
+                static_cast<int>(window.progress.size()), ok ? 1 : 0);
+    return ok ? 0 : 1;
 }

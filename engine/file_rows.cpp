@@ -2,7 +2,7 @@
 
 #include "engine/failure_reason.h"
 #include "engine/importer.h"
-#include "engine/messages.h"
+#include "engine/log_texts.h"
 #include "util/guid.h"
 
 namespace ksr {
@@ -45,11 +45,11 @@ size_t ChunkSize(size_t left) {
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
         if (copy.ok()) RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
-        ReportFailure(unit.source, msg::kFileFailed, reason::kDatabaseLost);
+        ReportFailure(unit.source, logtext::kFileFailed, reason::kDatabaseLost);
         return;
     }
     if (!copy.ok()) {
-        ReportFailure(unit.source, msg::kFileFailed, Win32Reason(copy.error));
+        ReportFailure(unit.source, logtext::kFileFailed, Win32Reason(copy.error));
         return;
     }
     if (batch_.empty()) batchStarted_ = GetTickCount64();
@@ -191,7 +191,7 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
         if (const DWORD error = RestorePreviousStoreFile(copy, StorePath(unit.FilPath))) {
             reason += L"; " + std::wstring(reason::kNotRestored) + Win32Reason(error);
         }
-        ReportFailure(unit.source, msg::kFileFailed, reason);
+        ReportFailure(unit.source, logtext::kFileFailed, reason);
         return;
     }
     KeepNewStoreFile(copy);
@@ -215,7 +215,7 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
     }
     copy.source.reset();
     copy.stored.reset();
-    if (!kept.empty()) ReportFailure(unit.source, msg::kSourceKept, kept);
+    if (!kept.empty()) ReportFailure(unit.source, logtext::kSourceKept, kept);
 }
 
 }  // namespace ksr

@@ -3,12 +3,11 @@
 #include <windows.h>
 
 #include <cmath>
-#include <cwchar>
 
 #include "engine/activity_log.h"
 #include "engine/failure_reason.h"
 #include "engine/file_transfer.h"
-#include "engine/messages.h"
+#include "engine/log_texts.h"
 #include "engine/names.h"
 #include "util/guid.h"
 #include "util/handles.h"
@@ -90,15 +89,13 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
 }
 
 void Importer::ShowProgress() {
-    wchar_t* end = nullptr;
-    const double total = std::wcstod(state_.SourceBytesTotal.c_str(), &end);
-    if (state_.SourceBytesTotal.empty() || *end != L'\0' || !(total > 0)) return;
-    const double share = static_cast<double>(state_.CopiedBytes) / total;
-    std::wstring text = std::to_wstring(std::llround(share * 100.0)) + L"%";
-    // Only changes reach the window, so a tree of small files does not flood it.
-    if (text == label2_) return;
-    label2_ = text;
-    window_.SetLabel2(text);
+    if (!(sourceBytes_ > 0)) return;
+    const double share = static_cast<double>(state_.CopiedBytes) / sourceBytes_;
+    // Only each new hundredth reaches the window, so a tree of small files does not flood it.
+    const long long step = std::llround(share * 100.0);
+    if (step == progressStep_) return;
+    progressStep_ = step;
+    window_.SetProgress(share);
 }
 
 void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
@@ -118,7 +115,7 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
     // Without drive D: every step fails quietly; the folder is still reported.
     const ListingResult copied = CopyFolderInto(MyPath, holding);
     if (copied.started && !copied.complete()) {
-        SubmitFailure(WithSeparator(MyPath), msg::kFolderFailed,
+        SubmitFailure(WithSeparator(MyPath), logtext::kFolderFailed,
                       reason::kListingBroken + Win32Reason(copied.error));
     }
 }
@@ -128,9 +125,9 @@ void Importer::ReportBrokenListing(const std::wstring& folder, DWORD error) {
     if (!brokenReported_.insert(WithSeparator(folder)).second) return;
     const std::wstring reason = reason::kListingBroken + Win32Reason(error);
     if (pipeline_) {
-        SubmitFailure(WithSeparator(folder), msg::kFolderFailed, reason);
+        SubmitFailure(WithSeparator(folder), logtext::kFolderFailed, reason);
     } else {
-        ReportFailure(WithSeparator(folder), msg::kFolderFailed, reason);
+        ReportFailure(WithSeparator(folder), logtext::kFolderFailed, reason);
     }
 }
 
@@ -169,7 +166,7 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
         if (pipeline_) pipeline_->Drain();
         // The earlier file's source may already be gone: its only copy is that store file.
         if (unit->claim == StorePlan::Claim::Taken && deleting) {
-            SubmitFailure(unit->source, msg::kFileFailed, reason::kTakenStorePath);
+            SubmitFailure(unit->source, logtext::kFileFailed, reason::kTakenStorePath);
             return;
         }
     }
@@ -196,7 +193,7 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
             } catch (...) {
                 copy->source.reset();
                 if (copy->ok()) RestorePreviousStoreFile(*copy, StorePath(unit->FilPath));
-                ReportFailure(unit->source, msg::kFileFailed, reason::kUnexpected);
+                ReportFailure(unit->source, logtext::kFileFailed, reason::kUnexpected);
             }
         });
 }
@@ -221,9 +218,9 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
             if (IsAlteredByPathParsing(name) ||
                 (!isFolder && IsAlteredByPathParsing(CleanFileName(name)))) {
                 if (isFolder) {
-                    SubmitFailure(path + L"\\", msg::kFolderFailed, reason::kNameNotServable);
+                    SubmitFailure(path + L"\\", logtext::kFolderFailed, reason::kNameNotServable);
                 } else {
-                    SubmitFailure(path, msg::kFileFailed, reason::kNameNotServable);
+                    SubmitFailure(path, logtext::kFileFailed, reason::kNameNotServable);
                 }
                 return true;
             }
@@ -232,7 +229,7 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
                 return true;
             }
             if (IsDirectoryLink(entry.dwFileAttributes)) {
-                SubmitFailure(path + L"\\", msg::kFolderFailed, reason::kDirectoryLink);
+                SubmitFailure(path + L"\\", logtext::kFolderFailed, reason::kDirectoryLink);
                 return true;
             }
             const bool special = MatchesPattern(name, L"7");
@@ -243,15 +240,16 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
                 std::optional<std::wstring> got;
                 try {
                     if (special)
-                        AddLine(ActivityLine(ActivityType::NameCleaned, path, msg::kFolderCleaned));
+                        AddLine(
+                            ActivityLine(ActivityType::NameCleaned, path, logtext::kFolderCleaned));
                     std::wstring reason;
                     got = RegisterFolder(cleaned, ParentID, MyID, reason);
                     // Without its own id the sub-tree would land under an empty parent or
                     // another folder; it waits for the next run instead.
-                    if (!got) ReportFailure(path + L"\\", msg::kFolderFailed, reason);
+                    if (!got) ReportFailure(path + L"\\", logtext::kFolderFailed, reason);
                 } catch (...) {
                     got.reset();
-                    ReportFailure(path + L"\\", msg::kFolderFailed, reason::kUnexpected);
+                    ReportFailure(path + L"\\", logtext::kFolderFailed, reason::kUnexpected);
                 }
                 id->set_value(got);
             });
@@ -259,7 +257,8 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         });
     if (!listing.started) {
         HoldUnlistableFolder(MyPath.substr(0, MyPath.size() - 1));
-        SubmitFailure(MyPath, msg::kFolderFailed, reason::kUnlistable + Win32Reason(listing.error));
+        SubmitFailure(MyPath, logtext::kFolderFailed,
+                      reason::kUnlistable + Win32Reason(listing.error));
         return;
     }
     // What was listed is imported; the rest of the folder is reported.
@@ -272,7 +271,7 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
             ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
         // Its files still try, and report, their own copies.
         if (const DWORD error = CreateDirectoryLevels(StorePath(childDir))) {
-            SubmitFailure(MyPath + folder.name + L"\\", msg::kFolderFailed,
+            SubmitFailure(MyPath + folder.name + L"\\", logtext::kFolderFailed,
                           reason::kStoreDirectory + Win32Reason(error));
         }
         sosuofile(MyPath + folder.name, childDir, *id, MyID);

@@ -2,12 +2,14 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "engine/activity_log.h"
 #include "engine/file_transfer.h"
 #include "engine/failure_reason.h"
 #include "engine/run_report.h"
 #include "engine/source_survey.h"
-#include "engine/messages.h"
+#include "engine/log_texts.h"
 #include "engine/names.h"
 #include "server/connection_string.h"
 #include "server/ini.h"
@@ -40,6 +42,14 @@ std::wstring DriverMessage(const DbError& error, const std::wstring& password) {
         text.replace(at, password.size(), L"****");
     }
     return text;
+}
+
+// The survey's byte total as the run state keeps it (decimal text); 0 when there is none.
+double ByteTotal(const std::wstring& text) {
+    wchar_t* end = nullptr;
+    const double total = std::wcstod(text.c_str(), &end);
+    if (text.empty() || *end != L'\0' || !(total > 0)) return 0;
+    return total;
 }
 
 std::wstring Widen(const char* text) {
@@ -88,14 +98,16 @@ void Importer::SubmitFailure(const std::wstring& subject, const wchar_t* message
 void Importer::EndRun() {
     db_.reset();
     folderDb_.reset();
-    window_.EnableCommand3(true);
-    window_.SetLabel2(L"");
-    label2_.clear();
+    progressStep_ = -1;
     state_.DeleteAfterImport = false;
 }
 
-void Importer::Refuse(const std::wstring& text) {
-    window_.ShowMessage(text, L"", MB_OK);
+void Importer::Refuse(RunOutcome::Refusal refusal, std::wstring overlap) {
+    RunOutcome outcome;
+    outcome.ending = RunOutcome::Ending::Refused;
+    outcome.refusal = refusal;
+    outcome.overlap = std::move(overlap);
+    window_.RunEnded(outcome);
     state_.DeleteAfterImport = false;
 }
 
@@ -115,8 +127,8 @@ std::wstring Importer::StorePath(const std::wstring& filPath) const {
     return storeRoot_ + L"\\" + ReplaceAll(filPath, L'/', L'\\');
 }
 
-void Importer::serverlog() {
-    ksr::serverlog(lines_, state_.KSR_CONSOLE);
+bool Importer::serverlog() {
+    return ksr::serverlog(lines_, state_.KSR_CONSOLE);
 }
 
 size_t Importer::NotReached() const {
@@ -126,32 +138,23 @@ size_t Importer::NotReached() const {
     return filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
 }
 
-void Importer::ShowEndMessage(bool logWritten) {
-    std::wstring text;
-    unsigned icon = MB_ICONWARNING;
-    const std::wstring notImported = std::to_wstring(failedItems_ + NotReached());
+RunOutcome Importer::Outcome(bool logWritten) const {
+    RunOutcome outcome;
+    const uint64_t failed = static_cast<uint64_t>(failedItems_);
     if (databaseLost_) {
-        text = msg::kDatabaseLostBefore + notImported + msg::kDatabaseLostAfter;
+        outcome.ending = RunOutcome::Ending::DatabaseLost;
+        outcome.notImported = failed + NotReached();
     } else if (stopped_) {
-        // The operator stopped the run: what was left is not imported, so no success.
-        text = std::wstring(msg::kStopped) + L"\n\n" + msg::kStoppedCountBefore + notImported +
-               msg::kStoppedCountAfter;
-    } else if (failedItems_ > 0) {
-        text = msg::kPartlyFailedBefore + std::to_wstring(failedItems_) + msg::kPartlyFailedAfter;
-    } else if (logWritten && versionsBumped_) {
-        text = msg::kSucceeded;
-        icon = MB_ICONINFORMATION;
-    } else {
-        text = msg::kAllImported;
+        outcome.ending = RunOutcome::Ending::Stopped;
+        outcome.notImported = failed + NotReached();
+    } else if (failed > 0) {
+        outcome.ending = RunOutcome::Ending::PartlyFailed;
+        outcome.notImported = failed;
     }
-    if (!failures_.empty() && !reportPath_.empty()) {
-        text += std::wstring(L"\n\n") + msg::kReasonsIn + reportPath_;
-    }
-    // The end message sends the operator to the log, and the clients learn of new files from
-    // the version counters: either failing is said.
-    if (!logWritten) text += std::wstring(L"\n\n") + msg::kLogNotWritten;
-    if (!versionsBumped_) text += std::wstring(L"\n\n") + msg::kVersionsNotBumped;
-    window_.ShowMessage(text, msg::kImportCaption, MB_OK | icon);
+    if (!failures_.empty()) outcome.reportPath = reportPath_;
+    outcome.logWritten = logWritten;
+    outcome.versionsBumped = versionsBumped_;
+    return outcome;
 }
 
 void Importer::Walk(const std::wstring& source, const std::wstring& text2,
@@ -165,12 +168,13 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
         for (const auto& [folder, error] : survey->brokenFolders)
             ReportBrokenListing(folder, error);
     }
+    sourceBytes_ = ByteTotal(state_.SourceBytesTotal);
 
     std::wstring rootId = L"0";
     if (rootMode) {
         rootId = genfolder(source, kPublicDir, L"0", kPublicOwner);
         if (rootId.empty()) {
-            ReportFailure(WithSeparator(source), msg::kFolderFailed, rootFolderReason_);
+            ReportFailure(WithSeparator(source), logtext::kFolderFailed, rootFolderReason_);
         }
     } else {
         state_.RootFolderName = rootName;
@@ -181,7 +185,7 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
     sosuofile(source, target, rootId, kPublicOwner);
     pipeline_->Drain();  // waits for the last rows
     if (pipeline_->Faults() > 0) {
-        ReportFailure(WithSeparator(source), msg::kFolderFailed, reason::kUnexpected);
+        ReportFailure(WithSeparator(source), logtext::kFolderFailed, reason::kUnexpected);
     }
     pipeline_.reset();
 }
@@ -197,9 +201,9 @@ void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
     std::vector<ReportItem> items;
     items.reserve(failures_.size());
     for (const Failure& failure : failures_) {
-        const wchar_t* kind = failure.message == msg::kFileFailed   ? msg::kKindFile
-                              : failure.message == msg::kSourceKept ? msg::kKindSourceKept
-                                                                    : msg::kKindFolder;
+        const wchar_t* kind = failure.message == logtext::kFileFailed   ? logtext::kKindFile
+                              : failure.message == logtext::kSourceKept ? logtext::kKindSourceKept
+                                                                        : logtext::kKindFolder;
         items.push_back({failure.path, kind, failure.reason});
     }
     reportPath_.clear();
@@ -217,12 +221,12 @@ void Importer::importfile() {
     // against whatever the current directory happens to be.
     const std::wstring typed = ReplaceAll(PercentDecode(text1), L'/', L'\\');
     if (text1.empty() || !IsAbsoluteLocalPath(typed)) {
-        Refuse(msg::kChoosePath);
+        Refuse(RunOutcome::Refusal::NoFolderChosen);
         return;
     }
     std::wstring exe;
     if (!ReadRegistryString(registration_.root, registration_.subkey, registration_.value, exe)) {
-        Refuse(msg::kNotOnServer);
+        Refuse(RunOutcome::Refusal::NotOnServer);
         return;
     }
 
@@ -248,16 +252,19 @@ void Importer::importfile() {
     // below it, while file rows wait to be written in batches on the first one.
     folderDb_.emplace(state_.ConnString, loginTimeout_, statementTimeout_);
     if (auto error = db_->Open()) {
-        window_.ShowMessage(
-            std::wstring(msg::kNoDatabase) + L"\n\n" + DriverMessage(*error, settings.password),
-            msg::kImportCaption, MB_OK | MB_ICONWARNING);
+        RunOutcome outcome;
+        outcome.ending = RunOutcome::Ending::DatabaseUnreachable;
+        outcome.driverMessage = DriverMessage(*error, settings.password);
+        window_.RunEnded(outcome);
         EndRun();
         return;
     }
     const DbValue root = db_->QueryValue(kStoreRootQuery, L"Col_Data");
     if (root.value) state_.KSR_CONSOLE = ReplaceAll(*root.value, L'/', L'\\');
     if (state_.KSR_CONSOLE.empty()) {
-        window_.ShowMessage(msg::kNoStoreRoot, msg::kImportCaption, MB_OK | MB_ICONWARNING);
+        RunOutcome outcome;
+        outcome.ending = RunOutcome::Ending::NoStoreRoot;
+        window_.RunEnded(outcome);
         EndRun();
         return;
     }
@@ -278,7 +285,7 @@ void Importer::importfile() {
     }
     if (overlap) {
         db_.reset();
-        Refuse(msg::kOverlapBefore + *overlap + msg::kOverlapAfter);
+        Refuse(RunOutcome::Refusal::FolderOverlaps, *overlap);
         return;
     }
     versionsBumped_ = !db_->Execute(kBumpVersions);
@@ -294,8 +301,7 @@ void Importer::importfile() {
     failedItems_ = 0;
     stopped_ = false;
     databaseLost_ = false;
-    label2_.clear();
-    window_.EnableCommand3(false);
+    progressStep_ = -1;
     state_.CopiedBytes = 0;
     storeRoot_ = ToExtendedPath(state_.KSR_CONSOLE);
     while (storeRoot_.ends_with(L'\\')) storeRoot_.pop_back();
@@ -306,30 +312,31 @@ void Importer::importfile() {
         rootMode ? std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName) : kPublicDir;
 
     state_.SourceBytesTotal.clear();
+    sourceBytes_ = 0;
     filesExpected_ = filesReached_ = 0;
     plan_ = StorePlan();
     try {
         Walk(source, text2, target, rootName, rootMode);
     } catch (const std::exception& error) {
         pipeline_.reset();
-        ReportFailure(WithSeparator(source), msg::kFolderFailed,
+        ReportFailure(WithSeparator(source), logtext::kFolderFailed,
                       reason::kUnexpected + Widen(error.what()));
     } catch (...) {
         pipeline_.reset();
-        ReportFailure(WithSeparator(source), msg::kFolderFailed, reason::kUnexpected);
+        ReportFailure(WithSeparator(source), logtext::kFolderFailed, reason::kUnexpected);
     }
     if (databaseLost_ || stopped_) {
         // One line stands for everything below the chosen folder that the run did not reach.
-        AddLine(
-            ActivityLine(ActivityType::FolderFailed, WithSeparator(source), msg::kFolderFailed));
-        failures_.push_back({WithSeparator(source), msg::kFolderFailed,
+        AddLine(ActivityLine(ActivityType::FolderFailed, WithSeparator(source),
+                             logtext::kFolderFailed));
+        failures_.push_back({WithSeparator(source), logtext::kFolderFailed,
                              databaseLost_ ? reason::kDatabaseLost : reason::kStopped});
     }
 
     // The log is written first, so the end message can say whether it was.
-    const bool logWritten = ksr::serverlog(lines_, state_.KSR_CONSOLE);
+    const bool logWritten = serverlog();
     WriteReport(started, startTick);
-    ShowEndMessage(logWritten);
+    window_.RunEnded(Outcome(logWritten));
     EndRun();
 }
 

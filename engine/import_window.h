@@ -2,10 +2,13 @@
 
 #include <string>
 
+#include "engine/run_outcome.h"
+
 namespace ksr {
 
-// What the import run sees of the main window. The real window implements it by posting to
-// its own thread; tests implement it in memory.
+// What the import run sees of the main window: the operator's choices going in, and what
+// happened coming out. The window chooses the words, icons and controls. The real window
+// implements it by posting to its own thread; tests implement it in memory.
 class ImportWindow {
   public:
     virtual ~ImportWindow() = default;
@@ -13,15 +16,17 @@ class ImportWindow {
     virtual std::wstring Text1() const = 0;
     virtual std::wstring Text2() const = 0;
     virtual bool Check2() const = 0;
-    virtual void SetText3(const std::wstring& text) = 0;
+    // The server's executable, as its registry entry gives it.
+    virtual void SetText3(const std::wstring& serverExe) = 0;
+    // A run begins: the last run's activity lines go.
     virtual void ClearList1() = 0;
+    // One activity line, as the server log gets it.
     virtual void AddList1(const std::wstring& line) = 0;
-    virtual void SetLabel2(const std::wstring& text) = 0;
-    virtual void EnableCommand3(bool enabled) = 0;
-    // A modal message box; an empty caption means the application title. `type` takes the
-    // MB_* button and icon flags.
-    virtual void ShowMessage(const std::wstring& text, const std::wstring& caption,
-                             unsigned type) = 0;
+    // The share of the source bytes copied so far: 1 is all of them (more when files grew
+    // during the run). Reported once it moved by a hundredth.
+    virtual void SetProgress(double fraction) = 0;
+    // How the run ended; returns once the operator has seen it.
+    virtual void RunEnded(const RunOutcome& outcome) = 0;
     // True once the operator asked to stop; the run ends after the file in hand.
     virtual bool StopRequested() const { return false; }
 };

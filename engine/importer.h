@@ -32,20 +32,8 @@ class Importer {
   public:
     Importer(ImportState& state, ImportWindow& window);
 
-    // The whole run behind "Start importing".
+    // The whole run behind "Start importing"; it ends by telling the window how it ended.
     void importfile();
-
-    // Imports the folder `MyPath` (a real path, never decoded again) into the store-relative
-    // directory `fil_dir`, under the folder row `ParentID`, then walks its sub-folders.
-    void sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
-                   const std::wstring& MyID);
-
-    // Registers the selected folder itself; returns its folder id or empty text.
-    std::wstring genfolder(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
-                           const std::wstring& MyID);
-
-    // Appends the run's activity lines to the server's daily log.
-    void serverlog();
 
     // Tests point the run at a registry key of their own.
     void SetRegistration(ServerRegistration registration) {
@@ -75,6 +63,18 @@ class Importer {
     const std::wstring& ReportPath() const { return reportPath_; }
 
   private:
+    // Imports the folder `MyPath` (a real path, never decoded again) into the store-relative
+    // directory `fil_dir`, under the folder row `ParentID`, then walks its sub-folders.
+    void sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
+                   const std::wstring& MyID);
+
+    // Registers the selected folder itself; returns its folder id or empty text.
+    std::wstring genfolder(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
+                           const std::wstring& MyID);
+
+    // Appends the run's activity lines to the server's daily log; false when it could not.
+    bool serverlog();
+
     struct SubFolder {
         std::wstring name;                            // as listed, before cleaning
         std::future<std::optional<std::wstring>> id;  // no value when it could not be read
@@ -101,9 +101,10 @@ class Importer {
     void Walk(const std::wstring& source, const std::wstring& text2, const std::wstring& target,
               const std::wstring& rootName, bool rootMode);
     bool StopRequested();
-    // A run turned away before anything is written, in the style of the first two refusals.
-    void Refuse(const std::wstring& text);
-    void ShowEndMessage(bool logWritten);
+    // A run turned away before anything is written.
+    void Refuse(RunOutcome::Refusal refusal, std::wstring overlap = {});
+    // How a run that reached the walk ended.
+    RunOutcome Outcome(bool logWritten) const;
     // Files the survey found that a run ended early never reached: not imported either.
     size_t NotReached() const;
     void WriteReport(const SYSTEMTIME& started, ULONGLONG startTick);
@@ -152,6 +153,7 @@ class Importer {
                        const std::wstring& MyID);
     void HoldUnlistableFolder(const std::wstring& MyPath);
     void ReportBrokenListing(const std::wstring& folder, DWORD error);
+    // Tells the window the share of the source bytes copied, once it moved by a hundredth.
     void ShowProgress();
     // The "\\?\" form of a file or directory below the store root.
     std::wstring StorePath(const std::wstring& filPath) const;
@@ -173,8 +175,9 @@ class Importer {
     bool stopped_ = false;
     std::atomic<bool> databaseLost_{false};
     bool versionsBumped_ = true;
-    std::wstring label2_;
-    std::wstring storeRoot_;  // "\\?\" form of KSR_CONSOLE, resolved once per run
+    double sourceBytes_ = 0;       // SourceBytesTotal, read once per run; 0 when unknown
+    long long progressStep_ = -1;  // the hundredths last told to the window
+    std::wstring storeRoot_;       // "\\?\" form of KSR_CONSOLE, resolved once per run
     StorePlan plan_;
     size_t filesExpected_ = 0;  // by the survey
     size_t filesReached_ = 0;   // by the walk

@@ -5,7 +5,7 @@
 #include "engine/activity_log.h"
 #include "engine/failure_reason.h"
 #include "engine/file_transfer.h"
-#include "engine/messages.h"
+#include "engine/log_texts.h"
 #include "engine/names.h"
 #include "util/paths.h"
 #include "util/pattern.h"
@@ -37,7 +37,7 @@ std::wstring Importer::genfolder(std::wstring MyPath, std::wstring fil_dir,
     }
 
     if (MatchesPattern(name, L"7")) {
-        AddLine(ActivityLine(ActivityType::NameCleaned, MyPath, msg::kRootCleaned));
+        AddLine(ActivityLine(ActivityType::NameCleaned, MyPath, logtext::kRootCleaned));
         name = CleanFolderName(name);
     }
     (void)CreateDirectoryLevels(StorePath(fil_dir + name));

@@ -225,13 +225,22 @@ TEST(FitCaption, TakesTheLargestSizeThatShowsTheWholeCaption) {
 }
 
 TEST(ProgressTitle, PutsAPercentageInFrontOfTheTitle) {
-    EXPECT_EQ(ProgressTitle(L"37%", L"导入"), L"37% \u2013 导入");
-    EXPECT_EQ(ProgressTitle(L"0%", L"T"), L"0% \u2013 T");
-    EXPECT_EQ(ProgressTitle(L"100%", L"T"), L"100% \u2013 T");
-    EXPECT_EQ(ProgressTitle(L"", L"T"), L"T") << "the end of the run gives the title back";
-    EXPECT_EQ(ProgressTitle(L"%", L"T"), L"T");
-    EXPECT_EQ(ProgressTitle(L"3 7%", L"T"), L"T");
-    EXPECT_EQ(ProgressTitle(L"37", L"T"), L"T");
+    EXPECT_EQ(ProgressTitle(0.37, L"导入"), L"37% \u2013 导入");
+    EXPECT_EQ(ProgressTitle(0, L"T"), L"0% \u2013 T");
+    EXPECT_EQ(ProgressTitle(1, L"T"), L"100% \u2013 T");
+    EXPECT_EQ(ProgressTitle(9.99, L"T"), L"999% \u2013 T") << "files that grew during the run";
+    EXPECT_EQ(ProgressTitle(10, L"T"), L"T");
+}
+
+TEST(ProgressTitle, ShowsTheShareInWholeHundredths) {
+    EXPECT_EQ(ProgressText(0.3), L"30%");
+    EXPECT_EQ(ProgressText(0.004), L"0%");
+    EXPECT_EQ(ProgressText(0.005), L"1%") << "rounded to the nearest";
+    EXPECT_EQ(ProgressText(0.994), L"99%");
+    EXPECT_EQ(ProgressText(0.996), L"100%");
+    EXPECT_EQ(ProgressText(1), L"100%");
+    EXPECT_EQ(ProgressText(1.5), L"150%");
+    EXPECT_EQ(ProgressPercent(0.371), 37);
 }
 
 TEST(WindowTitle, ShowsTheRunsPercentageAndThenItsOldText) {

@@ -3,12 +3,13 @@
 #include <windows.h>
 
 #include <atomic>
-#include <cmath>
+#include <iterator>
 #include <thread>
+#include <vector>
 
 #include "app/layout.h"
 #include "app/main_window.h"
-#include "engine/messages.h"
+#include "app/message_texts.h"
 #include "scripted_dialogs.h"
 #include "support/server_install.h"
 #include "window_test_support.h"
@@ -19,32 +20,21 @@ namespace {
 using test::PumpUntil;
 using test::TextOf;
 
-struct Expected {
-    int id;
-    const wchar_t* cls;
-    const wchar_t* text;
-    int left, top, width, height;  // twips
-};
+// What the operator sees and reaches, and what is kept out of sight.
+constexpr int kInSight[] = {kCommand1, kText1,  kCommand3, kLabel1,
+                            kLabel2,   kLabel3, kCheck1,   kCheck2};
+constexpr int kOutOfSight[] = {kText2, kCommand2, kText3, kList1};
+// Where Tab takes the operator, from the first control on.
+constexpr int kTabOrder[] = {kCommand1, kText1, kCommand3, kCheck1, kCheck2};
 
-// The window as the operator knows it, in tab order.
-const Expected kForm1[] = {
-    {kCommand1, L"Button", L"Import public documents", 3240, 360, 1300, 375},
-    {kText1, L"Edit", L"", 120, 360, 3015, 375},
-    {kText2, L"Edit", L"", -10000, 960, 3015, 375},
-    {kCommand2, L"Button", L"导入网络硬盘", -10000, 960, 1300, 375},
-    {kCommand3, L"Button", L"Start importing", 1320, 3360, 2175, 375},
-    {kText3, L"Edit", L"Text3", -1000, 1800, 375, 270},
-    {kLabel1, L"Static", L"Do not place the file in the root directory", 240, 960, 3975, 375},
-    {kLabel2, L"Static", L"", 1680, 1560, 1095, 375},
-    {kLabel3, L"Static", L"\"Be cautious!\" \"", 3600, 3000, 705, 240},
-    {kCheck1, L"Button", L"Delete the original file after importing", 1440, 2880, 1935, 375},
-    {kCheck2, L"Button", L"The selected folder is the root directory of the public document", 1440,
-     2300, 3135, 375},
-    {kList1, L"ListBox", L"", -1000, 0, 135, 255},
-};
+bool Overlap(const RECT& a, const RECT& b) {
+    RECT both{};
+    return IntersectRect(&both, &a, &b) != FALSE;
+}
 
-int Px(int twips, int dpi) {
-    return static_cast<int>(std::lround(twips * dpi / 1440.0));
+bool Inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
 }
 
 class MainWindowTest : public testing::Test {
@@ -52,26 +42,47 @@ class MainWindowTest : public testing::Test {
     void SetUp() override { ASSERT_TRUE(window_.Create(SW_SHOWNOACTIVATE)); }
     HWND Ctl(int id) { return window_.Control(id); }
     void Click(int id) { SendMessageW(Ctl(id), BM_CLICK, 0, 0); }
-
-    void CheckLayout(int dpi) {
+    RECT Client() {
         RECT client{};
         GetClientRect(window_.hwnd(), &client);
-        EXPECT_EQ(client.right, Px(4785, dpi));
-        EXPECT_EQ(client.bottom, Px(4080, dpi));
-        HWND child = GetWindow(window_.hwnd(), GW_CHILD);
-        for (const Expected& want : kForm1) {
-            ASSERT_NE(child, nullptr);
-            EXPECT_EQ(GetDlgCtrlID(child), want.id) << "tab order";
-            EXPECT_EQ(_wcsicmp(test::ClassOf(child).c_str(), want.cls), 0) << want.id;
-            EXPECT_EQ(TextOf(child), want.text);
-            const RECT r = test::ClientRectOf(child);
-            EXPECT_NEAR(r.left, Px(want.left, dpi), 1) << want.id << " at " << dpi;
-            EXPECT_NEAR(r.top, Px(want.top, dpi), 1) << want.id << " at " << dpi;
-            EXPECT_NEAR(r.right - r.left, Px(want.width, dpi), 1) << want.id << " at " << dpi;
-            EXPECT_NEAR(r.bottom - r.top, Px(want.height, dpi), 1) << want.id << " at " << dpi;
-            child = GetWindow(child, GW_HWNDNEXT);
+        return client;
+    }
+    void SetDpi(UINT dpi) {
+        RECT suggested{10, 10, 500, 500};
+        SendMessageW(window_.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+    }
+
+    // Every control the operator needs lies whole inside the client area, clear of the others;
+    // the rest lie outside it, out of Tab's reach; Tab visits the inputs in reading order.
+    void CheckLayout(UINT dpi) {
+        const RECT client = Client();
+        for (size_t i = 0; i < std::size(kInSight); ++i) {
+            const RECT r = test::ClientRectOf(Ctl(kInSight[i]));
+            EXPECT_LT(r.left, r.right) << kInSight[i] << " at " << dpi;
+            EXPECT_LT(r.top, r.bottom) << kInSight[i] << " at " << dpi;
+            EXPECT_TRUE(Inside(r, client)) << kInSight[i] << " at " << dpi;
+            for (size_t j = i + 1; j < std::size(kInSight); ++j) {
+                EXPECT_FALSE(Overlap(r, test::ClientRectOf(Ctl(kInSight[j]))))
+                    << kInSight[i] << " and " << kInSight[j] << " at " << dpi;
+            }
         }
-        EXPECT_EQ(child, nullptr);
+        for (const int id : kOutOfSight) {
+            EXPECT_FALSE(Overlap(test::ClientRectOf(Ctl(id)), client)) << id << " at " << dpi;
+            EXPECT_FALSE(GetWindowLongPtrW(Ctl(id), GWL_STYLE) & WS_TABSTOP) << id;
+        }
+        HWND at = Ctl(kTabOrder[0]);
+        for (size_t i = 1; i <= std::size(kTabOrder); ++i) {
+            at = GetNextDlgTabItem(window_.hwnd(), at, FALSE);
+            EXPECT_EQ(GetDlgCtrlID(at), kTabOrder[i % std::size(kTabOrder)]) << "Tab " << i;
+        }
+    }
+
+    // The controls' rectangles and the client area, in pixels.
+    std::vector<RECT> Rects() {
+        std::vector<RECT> rects{Client()};
+        for (const int id : kInSight) rects.push_back(test::ClientRectOf(Ctl(id)));
+        return rects;
     }
 
     test::ScriptedDialogs dialogs_;
@@ -87,16 +98,29 @@ TEST_F(MainWindowTest, LayoutAt96Dpi) {
     EXPECT_FALSE(GetWindowLongPtrW(Ctl(kText2), GWL_STYLE) & WS_TABSTOP);
     EXPECT_FALSE(GetWindowLongPtrW(Ctl(kCommand2), GWL_STYLE) & WS_TABSTOP);
     EXPECT_TRUE(GetWindowLongPtrW(Ctl(kCommand3), GWL_STYLE) & WS_TABSTOP);
+    EXPECT_EQ(_wcsicmp(test::ClassOf(Ctl(kText1)).c_str(), L"Edit"), 0);
+    EXPECT_EQ(_wcsicmp(test::ClassOf(Ctl(kList1)).c_str(), L"ListBox"), 0);
 }
 
 TEST_F(MainWindowTest, LayoutFollowsTheMonitorsDpi) {
-    RECT suggested{10, 10, 500, 500};
-    SendMessageW(window_.hwnd(), WM_DPICHANGED, MAKEWPARAM(144, 144),
-                 reinterpret_cast<LPARAM>(&suggested));
+    const std::vector<RECT> at96 = Rects();
+    SetDpi(144);
     CheckLayout(144);
-    SendMessageW(window_.hwnd(), WM_DPICHANGED, MAKEWPARAM(96, 96),
-                 reinterpret_cast<LPARAM>(&suggested));
+    // Everything grows by half again, give or take the rounding of a pixel.
+    const std::vector<RECT> at144 = Rects();
+    ASSERT_EQ(at144.size(), at96.size());
+    for (size_t i = 0; i < at96.size(); ++i) {
+        EXPECT_NEAR(at144[i].left, at96[i].left * 1.5, 2) << i;
+        EXPECT_NEAR(at144[i].top, at96[i].top * 1.5, 2) << i;
+        EXPECT_NEAR(at144[i].right, at96[i].right * 1.5, 2) << i;
+        EXPECT_NEAR(at144[i].bottom, at96[i].bottom * 1.5, 2) << i;
+    }
+    SetDpi(96);
     CheckLayout(96);
+    const std::vector<RECT> back = Rects();
+    for (size_t i = 0; i < at96.size(); ++i) {
+        EXPECT_TRUE(EqualRect(&back[i], &at96[i])) << "back at 96 DPI as it was: " << i;
+    }
 }
 
 TEST_F(MainWindowTest, Label3IsRed) {
@@ -155,6 +179,28 @@ TEST_F(MainWindowTest, YesWithBothBoxesEmptyIsRefusedAndForgotten) {
     EXPECT_TRUE(IsWindowEnabled(Ctl(kCommand1)));
     EXPECT_TRUE(IsWindowEnabled(Ctl(kCommand3)));
     EXPECT_TRUE(IsWindowEnabled(Ctl(kCheck1)));
+}
+
+TEST_F(MainWindowTest, AFailingHandlerIsSaidAndLeavesTheWindowUsable) {
+    SetWindowTextW(Ctl(kText1), L"C:\\before");
+    dialogs_.pickerFails = true;
+    Click(kCommand1);
+    ASSERT_EQ(dialogs_.asked.size(), 1u) << "not silent";
+    EXPECT_EQ(dialogs_.asked[0].text, msg::kRunFailed);
+    EXPECT_EQ(dialogs_.asked[0].caption, msg::kImportCaption);
+    EXPECT_EQ(dialogs_.asked[0].type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(TextOf(Ctl(kText1)), L"C:\\before");
+    EXPECT_FALSE(window_.IsRunning());
+    EXPECT_FALSE(window_.State().DeleteAfterImport);
+    for (const int id : {kCommand1, kCommand3, kCheck1, kCheck2}) {
+        EXPECT_TRUE(IsWindowEnabled(Ctl(id))) << id;
+    }
+
+    dialogs_.pickerFails = false;
+    dialogs_.folders = {L"C:\\after"};
+    Click(kCommand1);
+    EXPECT_EQ(TextOf(Ctl(kText1)), L"C:\\after") << "the window still works";
+    EXPECT_EQ(dialogs_.asked.size(), 1u);
 }
 
 class WindowRunTest : public testing::Test {
@@ -291,6 +337,32 @@ TEST_F(WindowRunTest, ClosingMidRunStopsAfterTheFileInHand) {
     EXPECT_TRUE(dialogs_.asked.back().text.starts_with(msg::kStopped))
         << "the end message is still shown";
     EXPECT_TRUE(test::Exists(server_.store + L"\\log")) << "the run's log is still written";
+}
+
+TEST_F(WindowRunTest, AHandlerFailingMidRunEndsTheRunAsFailed) {
+    const std::wstring root = server_.sources + L"\\many";
+    MakeTree(root, 400);
+    SetWindowTextW(Ctl(kText1), root.c_str());
+    SendMessageW(Ctl(kCommand3), BM_CLICK, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !TextOf(Ctl(kLabel2)).empty(); }));
+
+    // Command2's picker fails while the run goes on.
+    dialogs_.pickerFails = true;
+    SendMessageW(window_.hwnd(), WM_COMMAND, MAKEWPARAM(kCommand2, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(Ctl(kCommand2)));
+    ASSERT_TRUE(PumpUntil([&] { return !window_.IsRunning(); }));
+
+    EXPECT_LT(std::stoi(Count(L"PtpFile")), 400) << "the run stopped after the file in hand";
+    ASSERT_EQ(dialogs_.asked.size(), 1u) << "one end message, and it says the run failed";
+    const auto& end = dialogs_.asked[0];
+    EXPECT_TRUE(end.text.starts_with(std::wstring(msg::kRunFailed) + L"\n\n" + msg::kReasonsIn))
+        << test::Utf8(end.text);
+    EXPECT_EQ(end.caption, msg::kImportCaption);
+    EXPECT_EQ(end.type, static_cast<UINT>(MB_OK | MB_ICONERROR));
+    EXPECT_TRUE(test::Exists(server_.store + L"\\log")) << "the run's log is still written";
+    EXPECT_FALSE(window_.State().DeleteAfterImport);
+    EXPECT_TRUE(IsWindowEnabled(Ctl(kCommand3)));
+    EXPECT_EQ(TextOf(Ctl(kLabel2)), L"");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ class ScriptedDialogs : public Dialogs {
     };
 
     std::deque<std::wstring> folders;  // the picker's answers; empty text is a cancel
+    bool pickerFails = false;          // the picker throws, as a handler that fails would
     std::vector<std::wstring> pickerTitles;
     std::vector<Asked> asked;
     std::function<int(const Asked&)> answer = [](const Asked& a) {
@@ -26,6 +28,7 @@ class ScriptedDialogs : public Dialogs {
 
     std::wstring PickFolder(HWND, const std::wstring& title) override {
         pickerTitles.push_back(title);
+        if (pickerFails) throw std::runtime_error("the folder picker failed");
         if (folders.empty()) return {};
         std::wstring folder = folders.front();
         folders.pop_front();

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "engine/messages.h"
+#include "app/message_texts.h"
 #include "support/server_install.h"
 #include "tests/e2e/operator.h"
 #include "util/codecs.h"
@@ -30,7 +30,7 @@ TEST(EndToEnd, OperatorImportsAFolderThroughTheRealProgram) {
 
     EXPECT_EQ(result.text1, PercentEncodeUtf8(root));
     ASSERT_EQ(result.messages.size(), 2u);
-    EXPECT_EQ(result.messages[0], L"导入后是否删除原文件!");
+    EXPECT_EQ(result.messages[0], msg::kDeleteQuestion);
     EXPECT_EQ(result.messages[1], msg::kSucceeded);
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_FALSE(result.progress.empty());
@@ -38,7 +38,7 @@ TEST(EndToEnd, OperatorImportsAFolderThroughTheRealProgram) {
     for (const std::wstring& title : result.titles) {
         const size_t dash = title.find(L"% \u2013 ");
         EXPECT_NE(dash, std::wstring::npos) << test::Utf8(title);
-        EXPECT_EQ(title.substr(dash + 4), L"Tavrin KSR 文件导入");
+        EXPECT_EQ(title.substr(dash + 4), kAppTitle);
     }
 
     EXPECT_EQ(

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/message_texts.h"
 #include "tests/e2e/operator.h"
 
 namespace {
@@ -65,6 +66,7 @@ int wmain(int argc, wchar_t** argv) {
     const ksr::e2e::OperatorResult result = ksr::e2e::PlayOperator(script);
     if (!result.ok) return 1;
     if (script.lookOnly) return 0;
-    const bool succeeded = !result.messages.empty() && result.messages.back() == L"导入成功。";
+    const bool succeeded =
+        !result.messages.empty() && result.messages.back() == ksr::msg::kSucceeded;
     return succeeded ? 0 : 3;
 }

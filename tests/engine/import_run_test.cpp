@@ -1,6 +1,8 @@
 #include <windows.h>
 
-#include "engine/messages.h"
+#include <cmath>
+
+#include "app/message_texts.h"
 #include "import_test_support.h"
 
 namespace ksr {
@@ -15,11 +17,11 @@ TEST_F(ImportRunTest, BothBoxesEmptyIsRefusedWithoutTouchingAnything) {
     importer_.importfile();
     ASSERT_EQ(window_.boxes.size(), 1u);
     EXPECT_EQ(window_.boxes[0].text, msg::kChoosePath);
-    EXPECT_EQ(window_.boxes[0].caption, L"") << "the application title";
+    EXPECT_EQ(window_.boxes[0].caption, kAppTitle);
     EXPECT_EQ(window_.boxes[0].type, static_cast<unsigned>(MB_OK));
     EXPECT_FALSE(state_.DeleteAfterImport);
     EXPECT_EQ(window_.text3, L"Text3");
-    EXPECT_TRUE(window_.command3Changes.empty()) << "a refused run never disables Command3";
+    EXPECT_EQ(window_.list1Clears, 0) << "a refused run leaves List1 alone";
     EXPECT_EQ(Rows(L"select PtpFile_Vesr from UpDateForm")[0][0], L"0");
 }
 
@@ -60,8 +62,8 @@ TEST_F(ImportRunTest, WrongPasswordEndsTheRunWithTheDriversMessage) {
     EXPECT_EQ(box.text.find(L"Wrong-Secret-42"), std::wstring::npos);
     EXPECT_EQ(box.caption, msg::kImportCaption);
     EXPECT_EQ(box.type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
-    EXPECT_TRUE(window_.command3);
-    EXPECT_EQ(window_.label2, L"");
+    EXPECT_TRUE(window_.progress.empty());
+    EXPECT_EQ(window_.list1Clears, 0);
     EXPECT_FALSE(state_.DeleteAfterImport);
     EXPECT_TRUE(test::ListNames(server_.store).empty()) << "nothing copied";
     EXPECT_TRUE(test::Exists(Src(L"docs\\a.txt")));
@@ -89,7 +91,7 @@ TEST_F(ImportRunTest, NoStoreRootEndsTheRunWithoutWalking) {
     EXPECT_EQ(window_.boxes[0].text, msg::kNoStoreRoot);
     EXPECT_EQ(window_.boxes[0].type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
     EXPECT_EQ(Rows(L"select count(*) from PtpFile")[0][0], L"0");
-    EXPECT_TRUE(window_.command3);
+    EXPECT_EQ(window_.outcomes.size(), 1u) << "the run tells the window once how it ended";
 }
 
 TEST_F(ImportRunTest, SettingsComeFromTheInstallation) {
@@ -127,17 +129,38 @@ TEST_F(ImportRunTest, TwoRunsInOneProgramLife) {
     EXPECT_EQ(test::ReadBytes(server_.store + L"\\DownLoad\\Public\\y.txt"), "yy");
 }
 
-TEST_F(ImportRunTest, ProgressAndButtonsDuringTheRun) {
+TEST_F(ImportRunTest, ProgressIsTheShareOfTheSourceBytesCopied) {
     test::WriteBytes(Src(L"p\\a.bin"), std::string(300, 'a'));
     test::WriteBytes(Src(L"p\\b.bin"), std::string(700, 'b'));
     Run(Src(L"p"));
-    ASSERT_GE(window_.labels.size(), 2u);
-    EXPECT_EQ(window_.labels[window_.labels.size() - 2], L"100%");
-    EXPECT_EQ(window_.labels.back(), L"") << "Label2 is emptied at the end";
-    const std::wstring first = window_.labels.front();
-    EXPECT_TRUE(first == L"30%" || first == L"70%") << test::Utf8(first);
-    EXPECT_EQ(window_.command3Changes, (std::vector<bool>{false, true}));
+    ASSERT_EQ(window_.progress.size(), 2u);
+    const double first = window_.progress[0];
+    EXPECT_TRUE(first == 0.3 || first == 0.7) << first;
+    EXPECT_EQ(window_.progress[1], 1.0);
+    EXPECT_EQ(window_.list1Clears, 1);
     EXPECT_EQ(state_.SourceBytesTotal, L"1000");
+}
+
+TEST_F(ImportRunTest, ProgressReachesTheWindowOncePerHundredth) {
+    for (int i = 0; i < 250; ++i) test::WriteBytes(Src(L"many\\f" + std::to_wstring(i)), "x");
+    Run(Src(L"many"));
+    ASSERT_FALSE(window_.progress.empty());
+    EXPECT_LE(window_.progress.size(), 101u) << "not one report a file";
+    EXPECT_GE(window_.progress.size(), 90u) << "every hundredth is told";
+    for (size_t i = 1; i < window_.progress.size(); ++i) {
+        EXPECT_GT(std::llround(window_.progress[i] * 100),
+                  std::llround(window_.progress[i - 1] * 100))
+            << "each report is a new hundredth: " << i;
+    }
+    EXPECT_EQ(std::llround(window_.progress.back() * 100), 100) << "the last hundredth is told";
+
+    // A second run starts its count afresh, against its own total.
+    const size_t before = window_.progress.size();
+    test::WriteBytes(Src(L"one\\a.txt"), "abcd");
+    Run(Src(L"one"));
+    ASSERT_EQ(window_.progress.size(), before + 1);
+    EXPECT_EQ(window_.progress.back(), 1.0);
+    EXPECT_EQ(state_.SourceBytesTotal, L"4");
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 #include <atomic>
 #include <thread>
 
-#include "engine/messages.h"
+#include "app/message_texts.h"
+#include "engine/log_texts.h"
 #include "import_test_support.h"
 #include "support/digest.h"
 #include "util/dir_listing.h"
@@ -206,7 +207,7 @@ TEST_F(ImportSafetyTest, FoldersThatOverlapTheStoreAreRefusedBeforeAnythingIsWri
         << "no counters bumped";
     EXPECT_EQ(Count(L"select count(*) from PtpFolder"), L"0");
     EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"0");
-    EXPECT_TRUE(window_.command3Changes.empty());
+    EXPECT_EQ(window_.list1Clears, 0) << "a refused run leaves List1 alone";
     EXPECT_EQ(test::ListNames(server_.store + L"\\DownLoad\\Public"),
               std::vector<std::wstring>{L"kept.txt"});
     EXPECT_TRUE(test::Exists(Src(L"docs\\a.txt")));
@@ -308,7 +309,7 @@ TEST_F(ImportSafetyTest, AStoppedRunLogsWhatItLeft) {
     Run(root);
     EXPECT_EQ(ReasonsFor(root + L"\\"), std::vector<std::wstring>{reason::kStopped});
     ASSERT_FALSE(window_.list1.empty());
-    EXPECT_NE(window_.list1.back().find(L"[type:18]: " + root + L"\\ " + msg::kFolderFailed),
+    EXPECT_NE(window_.list1.back().find(L"[type:18]: " + root + L"\\ " + logtext::kFolderFailed),
               std::wstring::npos);
     EXPECT_NE(window_.boxes.back().text.find(std::wstring(msg::kStoppedCountBefore) + L"4" +
                                              msg::kStoppedCountAfter),
@@ -340,7 +341,7 @@ TEST_F(ImportSafetyTest, ASourceThatCannotBeHeldIsImportedButKept) {
         << test::Utf8(reasons[0]);
     ASSERT_EQ(window_.list1.size(), 1u);
     EXPECT_NE(window_.list1[0].find(std::wstring(L"[type:18]: ") + root + L"\\open.txt " +
-                                    msg::kSourceKept),
+                                    logtext::kSourceKept),
               std::wstring::npos);
     EXPECT_EQ(EndText(), PartlyFailed(1));
 }
@@ -399,7 +400,7 @@ TEST_F(ImportSafetyTest, AnExceptionEndsTheRunAsFailedWithItsLog) {
     EXPECT_NE(EndText(), msg::kSucceeded);
     EXPECT_TRUE(EndText().starts_with(msg::kPartlyFailedBefore)) << test::Utf8(EndText());
     EXPECT_FALSE(state_.DeleteAfterImport);
-    EXPECT_TRUE(window_.command3);
+    EXPECT_EQ(window_.outcomes.size(), 1u) << "the run tells the window once how it ended";
     EXPECT_FALSE(importer_.Failures().empty());
     EXPECT_TRUE(
         std::any_of(importer_.Failures().begin(), importer_.Failures().end(),

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/importer.h"
-#include "engine/messages.h"
+#include "app/message_texts.h"
 #include "support/fake_window.h"
 #include "support/server_install.h"
 #include "util/codecs.h"

@@ -1,6 +1,7 @@
 #include <windows.h>
 
-#include "engine/messages.h"
+#include "app/message_texts.h"
+#include "engine/log_texts.h"
 #include "engine/run_report.h"
 #include "import_test_support.h"
 #include "util/handles.h"
@@ -101,13 +102,14 @@ TEST_F(RunReportTest, NamesEveryFailureWithItsReasonAndAddsUp) {
         rows[lines[i].substr(0, comma)] = lines[i].substr(comma + 1);
     }
     ASSERT_EQ(rows.size(), 3u);
-    EXPECT_TRUE(rows[root + L"\\locked.txt"].starts_with(std::wstring(msg::kKindFile) + L","))
+    EXPECT_TRUE(rows[root + L"\\locked.txt"].starts_with(std::wstring(logtext::kKindFile) + L","))
         << test::Utf8(rows[root + L"\\locked.txt"]);
     EXPECT_NE(rows[root + L"\\locked.txt"].find(L"(错误 32)"), std::wstring::npos)
         << "the sharing violation, in words and number";
     EXPECT_NE(rows[root + L"\\refused.txt"].find(L"SQLSTATE "), std::wstring::npos)
         << test::Utf8(rows[root + L"\\refused.txt"]);
-    EXPECT_TRUE(rows[root + L"\\kept.txt"].starts_with(std::wstring(msg::kKindSourceKept) + L","))
+    EXPECT_TRUE(
+        rows[root + L"\\kept.txt"].starts_with(std::wstring(logtext::kKindSourceKept) + L","))
         << test::Utf8(rows[root + L"\\kept.txt"]);
     EXPECT_TRUE(test::Exists(root + L"\\kept.txt"));
     EXPECT_TRUE(test::Exists(root + L"\\locked.txt"));

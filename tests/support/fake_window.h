@@ -4,45 +4,38 @@
 #include <string>
 #include <vector>
 
+#include "app/end_message.h"
 #include "engine/import_window.h"
 
 namespace ksr::test {
 
-// The window as the run sees it, kept in memory.
+// The window as the run sees it, kept in memory; the tests and the benchmark share it. It
+// words each ending as the real window does, so the texts the operator would see can be
+// checked.
 class FakeWindow : public ImportWindow {
   public:
-    struct Box {
-        std::wstring text;
-        std::wstring caption;
-        unsigned type;
-    };
-
-    std::wstring text1, text2, text3 = L"Text3", label2;
+    std::wstring text1, text2, text3 = L"Text3";
     bool check2 = false;
-    bool command3 = true;
     std::vector<std::wstring> list1;
-    std::vector<std::wstring> labels;   // every Label2 text, in order
-    std::vector<bool> command3Changes;  // every change of Command3, in order
-    std::vector<Box> boxes;
-    std::function<bool()> stop;  // asked between files
+    int list1Clears = 0;
+    std::vector<double> progress;       // every share reported, in order
+    std::vector<RunOutcome> outcomes;   // every run's ending, in order
+    std::vector<MessageBoxText> boxes;  // the end messages of those endings
+    std::function<bool()> stop;         // asked between files
 
     std::wstring Text1() const override { return text1; }
     std::wstring Text2() const override { return text2; }
     bool Check2() const override { return check2; }
-    void SetText3(const std::wstring& text) override { text3 = text; }
-    void ClearList1() override { list1.clear(); }
+    void SetText3(const std::wstring& serverExe) override { text3 = serverExe; }
+    void ClearList1() override {
+        list1.clear();
+        ++list1Clears;
+    }
     void AddList1(const std::wstring& line) override { list1.push_back(line); }
-    void SetLabel2(const std::wstring& text) override {
-        label2 = text;
-        labels.push_back(text);
-    }
-    void EnableCommand3(bool enabled) override {
-        command3 = enabled;
-        command3Changes.push_back(enabled);
-    }
-    void ShowMessage(const std::wstring& text, const std::wstring& caption,
-                     unsigned type) override {
-        boxes.push_back({text, caption, type});
+    void SetProgress(double fraction) override { progress.push_back(fraction); }
+    void RunEnded(const RunOutcome& outcome) override {
+        outcomes.push_back(outcome);
+        boxes.push_back(EndMessage(outcome));
     }
     bool StopRequested() const override { return stop && stop(); }
 };
