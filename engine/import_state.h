@@ -13,7 +13,8 @@ struct ImportState {
     std::wstring IniPath;
     std::wstring ConnString;
     uint64_t CopiedBytes = 0;
-    std::wstring SourceBytesTotal;  // decimal text; empty when no size could be taken
+    // Decimal text, empty when no size could be taken; the run reads it once, after its survey.
+    std::wstring SourceBytesTotal;
     bool DeleteAfterImport = false;
     std::wstring RootFolderName;
 };
