@@ -64,6 +64,9 @@ TEST_F(ImportRunTest, WrongPasswordEndsTheRunWithTheDriversMessage) {
     EXPECT_EQ(box.type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
     EXPECT_TRUE(window_.progress.empty());
     EXPECT_EQ(window_.list1Clears, 0);
+    ASSERT_EQ(window_.outcomes.size(), 1u);
+    EXPECT_EQ(window_.outcomes[0].ending, RunOutcome::Ending::DatabaseUnreachable);
+    EXPECT_NE(window_.outcomes[0].driverMessage.find(L"Access denied"), std::wstring::npos);
     EXPECT_FALSE(state_.DeleteAfterImport);
     EXPECT_TRUE(test::ListNames(server_.store).empty()) << "nothing copied";
     EXPECT_TRUE(test::Exists(Src(L"docs\\a.txt")));

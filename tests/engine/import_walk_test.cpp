@@ -386,7 +386,11 @@ TEST_F(ImportWalkTest, StopRequestEndsAfterTheFileInHand) {
                                 L"3" + msg::kStoppedCountAfter)
         << "a stopped run is no success, and says what it left";
     EXPECT_EQ(window_.boxes[0].type, static_cast<unsigned>(MB_OK | MB_ICONWARNING));
-    EXPECT_EQ(window_.outcomes.size(), 1u) << "the run tells the window once how it ended";
+    ASSERT_EQ(window_.outcomes.size(), 1u) << "the run tells the window once how it ended";
+    EXPECT_EQ(window_.outcomes[0].ending, RunOutcome::Ending::Stopped);
+    EXPECT_EQ(window_.outcomes[0].notImported, 3u) << "the files never reached count";
+    EXPECT_EQ(window_.outcomes[0].reportPath, importer_.ReportPath());
+    EXPECT_TRUE(window_.outcomes[0].logWritten);
 }
 
 }  // namespace

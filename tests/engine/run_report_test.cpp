@@ -85,6 +85,10 @@ TEST_F(RunReportTest, NamesEveryFailureWithItsReasonAndAddsUp) {
         end.starts_with(std::wstring(msg::kPartlyFailedBefore) + L"3" + msg::kPartlyFailedAfter))
         << test::Utf8(end);
     EXPECT_TRUE(end.ends_with(std::wstring(L"\n\n") + msg::kReasonsIn + path)) << test::Utf8(end);
+    ASSERT_EQ(window_.outcomes.size(), 1u);
+    EXPECT_EQ(window_.outcomes[0].ending, RunOutcome::Ending::PartlyFailed);
+    EXPECT_EQ(window_.outcomes[0].notImported, 3u);
+    EXPECT_EQ(window_.outcomes[0].reportPath, path);
 
     const std::vector<std::wstring> lines = ReportLines(path);
     ASSERT_GE(lines.size(), 10u);
@@ -121,6 +125,9 @@ TEST_F(RunReportTest, ASuccessfulRunStillLeavesAReportButDoesNotMentionIt) {
     Run(Src(L"ok"));
     EXPECT_EQ(window_.boxes.back().text, msg::kSucceeded);
     ASSERT_FALSE(importer_.ReportPath().empty());
+    EXPECT_EQ(window_.outcomes.back().ending, RunOutcome::Ending::Succeeded);
+    EXPECT_EQ(window_.outcomes.back().reportPath, L"")
+        << "a report that lists nothing is not named";
     const std::vector<std::wstring> lines = ReportLines(importer_.ReportPath());
     ASSERT_GE(lines.size(), 8u);
     EXPECT_EQ(lines[2], L"导入的文件,1");
