@@ -10,9 +10,9 @@ class ImportWindow {
   public:
     virtual ~ImportWindow() = default;
 
-    virtual std::wstring Text1() const = 0;
-    virtual std::wstring Text2() const = 0;
-    virtual bool Check2() const = 0;
+    [[nodiscard]] virtual std::wstring Text1() const = 0;
+    [[nodiscard]] virtual std::wstring Text2() const = 0;
+    [[nodiscard]] virtual bool Check2() const = 0;
     virtual void SetText3(const std::wstring& text) = 0;
     virtual void ClearList1() = 0;
     virtual void AddList1(const std::wstring& line) = 0;
@@ -23,7 +23,7 @@ class ImportWindow {
     virtual void ShowMessage(const std::wstring& text, const std::wstring& caption,
                              unsigned type) = 0;
     // True once the operator asked to stop; the run ends after the file in hand.
-    virtual bool StopRequested() const { return false; }
+    [[nodiscard]] virtual bool StopRequested() const { return false; }
 };
 
 }  // namespace ksr
