@@ -37,16 +37,16 @@ class RunBridge : public ImportWindow {
 
     RunBridge(HWND window, std::wstring text1, std::wstring text2, bool check2);
 
-    std::wstring Text1() const override { return text1_; }
-    std::wstring Text2() const override { return text2_; }
-    bool Check2() const override { return check2_; }
+    [[nodiscard]] std::wstring Text1() const override { return text1_; }
+    [[nodiscard]] std::wstring Text2() const override { return text2_; }
+    [[nodiscard]] bool Check2() const override { return check2_; }
     void SetText3(const std::wstring& text) override;
     void ClearList1() override;
     void AddList1(const std::wstring& line) override;
     void SetLabel2(const std::wstring& text) override;
     void EnableCommand3(bool enabled) override;
     void ShowMessage(const std::wstring& text, const std::wstring& caption, unsigned type) override;
-    bool StopRequested() const override { return stop_; }
+    [[nodiscard]] bool StopRequested() const override { return stop_; }
 
     // Window side.
     std::vector<Update> TakeUpdates();
