@@ -19,9 +19,9 @@ namespace {
 class HeadlessWindow : public ksr::ImportWindow {
   public:
     explicit HeadlessWindow(std::wstring text1) : text1_(std::move(text1)) {}
-    std::wstring Text1() const override { return text1_; }
-    std::wstring Text2() const override { return {}; }
-    bool Check2() const override { return false; }
+    [[nodiscard]] std::wstring Text1() const override { return text1_; }
+    [[nodiscard]] std::wstring Text2() const override { return {}; }
+    [[nodiscard]] bool Check2() const override { return false; }
     void SetText3(const std::wstring&) override {}
     void ClearList1() override {}
     void AddList1(const std::wstring&) override { ++lines; }
@@ -56,7 +56,7 @@ int wmain(int argc, wchar_t** argv) {
     memory.cb = sizeof memory;
     GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
     std::printf("seconds=%.3f peak_mib=%.1f lines=%d labels=%d ok=%d\n", seconds,
-                memory.PeakWorkingSetSize / 1048576.0, window.lines, window.labels,
-                window.message == L"导入成功。" ? 1 : 0);
+                static_cast<double>(memory.PeakWorkingSetSize) / 1048576.0, window.lines,
+                window.labels, window.message == L"导入成功。" ? 1 : 0);
     return window.message == L"导入成功。" ? 0 : 1;
 }
