@@ -62,7 +62,7 @@ class MainWindow {
     void ShowProgress(double fraction);
     void ClearProgress();
     void ShowEndMessage(const RunOutcome& outcome);
-    std::wstring ControlText(int id) const;
+    [[nodiscard]] std::wstring ControlText(int id) const;
 
     Dialogs& dialogs_;
     ServerRegistration registration_;

@@ -36,15 +36,15 @@ class RunBridge : public ImportWindow {
 
     RunBridge(HWND window, std::wstring text1, std::wstring text2, bool check2);
 
-    std::wstring Text1() const override { return text1_; }
-    std::wstring Text2() const override { return text2_; }
-    bool Check2() const override { return check2_; }
+    [[nodiscard]] std::wstring Text1() const override { return text1_; }
+    [[nodiscard]] std::wstring Text2() const override { return text2_; }
+    [[nodiscard]] bool Check2() const override { return check2_; }
     void SetText3(const std::wstring& serverExe) override;
     void ClearList1() override;
     void AddList1(const std::wstring& line) override;
     void SetProgress(double fraction) override;
     void RunEnded(const RunOutcome& outcome) override;
-    bool StopRequested() const override { return stop_; }
+    [[nodiscard]] bool StopRequested() const override { return stop_; }
 
     // Window side.
     std::vector<Update> TakeUpdates();

@@ -85,6 +85,13 @@ void CopyFiles(CopyQueue& queue, CopyTally& tally) {
     }
 }
 
+// `folder`\`name`, built in one string.
+std::wstring Child(const std::wstring& folder, const std::wstring& name) {
+    std::wstring path;
+    path.reserve(folder.size() + 1 + name.size());
+    return path.append(folder).append(1, L'\\').append(name);
+}
+
 // Lists `from` into `to` (which exists), queueing its files before walking its sub-folders.
 void Walk(const std::wstring& from, const std::wstring& to, CopyQueue& queue, CopyTally& tally) {
     WIN32_FIND_DATAW entry;
@@ -102,17 +109,17 @@ void Walk(const std::wstring& from, const std::wstring& to, CopyQueue& queue, Co
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             folders.push_back(name);
         } else {
-            queue.Push({from + L"\\" + name, to + L"\\" + name});
+            queue.Push({Child(from, name), Child(to, name)});
         }
     } while (FindNextFileW(find.get(), &entry));
     find.reset();
     for (const std::wstring& name : folders) {
-        const std::wstring target = to + L"\\" + name;
+        const std::wstring target = Child(to, name);
         if (!CreateDirectoryW(target.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
             ++tally.failed;
             continue;
         }
-        Walk(from + L"\\" + name, target, queue, tally);
+        Walk(Child(from, name), target, queue, tally);
     }
 }
 
@@ -122,6 +129,7 @@ CopyTally CopyTree(const std::wstring& source, const std::wstring& target, int t
     CopyQueue queue;
     std::vector<CopyTally> tallies(static_cast<size_t>(threads));
     std::vector<std::thread> copiers;
+    copiers.reserve(tallies.size());
     for (CopyTally& tally : tallies) {
         copiers.emplace_back(CopyFiles, std::ref(queue), std::ref(tally));
     }

@@ -35,7 +35,8 @@ int wmain(int argc, wchar_t** argv) {
     // Judged by the words the operator would see.
     const bool ok = !window.boxes.empty() && window.boxes.back().text == ksr::msg::kSucceeded;
     std::printf("seconds=%.3f peak_mib=%.1f lines=%d labels=%d ok=%d\n", seconds,
-                memory.PeakWorkingSetSize / 1048576.0, static_cast<int>(window.list1.size()),
-                static_cast<int>(window.progress.size()), ok ? 1 : 0);
+                static_cast<double>(memory.PeakWorkingSetSize) / 1048576.0,
+                static_cast<int>(window.list1.size()), static_cast<int>(window.progress.size()),
+                ok ? 1 : 0);
     return ok ? 0 : 1;
 }

@@ -4,12 +4,15 @@
 KSR_PACKAGES=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 googletest
     mariadb-server mariadb-client unixodbc odbc-mariadb tdsodbc locales xvfb xauth x11-utils
     imagemagick python3 procps fonts-wqy-microhei bc rclone unzip)
+# What dev/lint needs besides the build's packages.
+KSR_LINT_PACKAGES=(clang-tidy clang-format)
 
 ksr_log() { printf '== %s\n' "$*" >&2; }
 
+# Installs the packages above that are missing, and any named as arguments.
 ksr_install_packages() {
     local missing=()
-    for p in "${KSR_PACKAGES[@]}"; do
+    for p in "${KSR_PACKAGES[@]}" "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
             missing+=("$p")
     done

@@ -29,7 +29,7 @@ struct CopyResult {
     // new file's rows are in: KeepNewStoreFile or RestorePreviousStoreFile settles it.
     std::wstring previous;
 
-    bool ok() const { return error == ERROR_SUCCESS; }
+    [[nodiscard]] bool ok() const { return error == ERROR_SUCCESS; }
 };
 
 enum class CopyPurpose { Import, ImportThenDelete };

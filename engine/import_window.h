@@ -13,9 +13,9 @@ class ImportWindow {
   public:
     virtual ~ImportWindow() = default;
 
-    virtual std::wstring Text1() const = 0;
-    virtual std::wstring Text2() const = 0;
-    virtual bool Check2() const = 0;
+    [[nodiscard]] virtual std::wstring Text1() const = 0;
+    [[nodiscard]] virtual std::wstring Text2() const = 0;
+    [[nodiscard]] virtual bool Check2() const = 0;
     // The server's executable, as its registry entry gives it.
     virtual void SetText3(const std::wstring& serverExe) = 0;
     // A run begins: the last run's activity lines go.
@@ -28,7 +28,7 @@ class ImportWindow {
     // How the run ended; returns once the operator has seen it.
     virtual void RunEnded(const RunOutcome& outcome) = 0;
     // True once the operator asked to stop; the run ends after the file in hand.
-    virtual bool StopRequested() const { return false; }
+    [[nodiscard]] virtual bool StopRequested() const { return false; }
 };
 
 }  // namespace ksr

@@ -87,7 +87,7 @@ class Importer {
         std::wstring FilPath;
         std::wstring ParentID;
         std::wstring MyID;
-        StorePlan::Claim claim;
+        StorePlan::Claim claim{};
         bool link = false;  // a file link: copied from its target, never deleted
     };
 

@@ -4,11 +4,10 @@
 
 namespace ksr {
 
-// Every wake-up of a sleeping thread costs a trip through the kernel (and, on a virtual machine,
-// often through the host), which for a small file is a good share of its whole copy. So each
-// role sleeps on its own condition and is woken only when it can make progress: a worker when
-// there is work and it is idle, the committer once a run of units at the head is done, and the
-// submitter once half of the window is free again, rather than each after every single unit.
+// Waking a sleeping thread is a trip through the kernel, not cheap next to the copy of a small
+// file, so each role sleeps on its own condition and is woken only when it can make progress: a
+// worker when there is work and it is idle, the committer once a run of units at the head is
+// done, and the submitter once half of the window is free again.
 constexpr size_t kCommitRun = 8;
 // Work held back by the flush waits at most this long for more to come.
 constexpr DWORD kFlushAfterMs = 100;

@@ -33,7 +33,7 @@ class OrderedPipeline {
     // Returns once every unit submitted so far has committed and been flushed.
     void Drain();
     // Units whose work or commit ended in an exception, which the pipeline's threads stop.
-    size_t Faults() const { return faults_; }
+    [[nodiscard]] size_t Faults() const { return faults_; }
 
   private:
     struct Unit {
@@ -45,7 +45,7 @@ class OrderedPipeline {
     // Submit and Drain come from one thread, the walk's.
     void WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, size_t count);
     // A run of done units waits at the head, or the head is done and no other work is under way.
-    bool CommitterMayStart() const;
+    [[nodiscard]] bool CommitterMayStart() const;
     void RunGuarded(const std::function<void()>& step);
     bool RunFlush(bool finish);
     void Work();

@@ -20,10 +20,10 @@ struct DbError {
     // The connection itself is gone or could not be made (SQLSTATE class 08, the client's
     // "server has gone away" codes reported under HY000, or a timeout: a server that stopped
     // answering leaves the connection in an unknown state).
-    bool IsConnectionLevel() const;
+    [[nodiscard]] bool IsConnectionLevel() const;
     // The statement ran, but a bound value was stored cut short or converted (MySQL warnings
     // 1265, 1366, 1406; SQLSTATE 22001 or 01004).
-    bool IsTruncation() const;
+    [[nodiscard]] bool IsTruncation() const;
 };
 
 // The first row's value of one column: no value for no row or NULL; `error` when the query
@@ -55,7 +55,7 @@ class DbSession {
     ~DbSession();
 
     std::optional<DbError> Open();
-    bool IsOpen() const { return static_cast<bool>(dbc_); }
+    [[nodiscard]] bool IsOpen() const { return static_cast<bool>(dbc_); }
     void Close();
 
     // Fails with IsTruncation() when the server stored a bound value altered.
@@ -69,7 +69,7 @@ class DbSession {
     [[nodiscard]] std::optional<DbError> Begin();
     [[nodiscard]] std::optional<DbError> Commit();
     void Rollback();  // best effort; safe without a transaction or a connection
-    bool InTransaction() const { return inTransaction_; }
+    [[nodiscard]] bool InTransaction() const { return inTransaction_; }
 
   private:
     std::optional<DbError> Run(std::wstring_view sql, DbParams params, SQLHSTMT& stmt);

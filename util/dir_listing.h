@@ -11,7 +11,7 @@ namespace ksr {
 struct ListingResult {
     DWORD error = ERROR_SUCCESS;  // ERROR_SUCCESS when the whole folder was listed
     bool started = false;         // false: the folder could not be opened for listing at all
-    bool complete() const { return error == ERROR_SUCCESS; }
+    [[nodiscard]] bool complete() const { return error == ERROR_SUCCESS; }
 };
 
 // Lists `directory` (an extended "\\?\" path, with or without a trailing "\"), calling `visit`

@@ -27,7 +27,7 @@ class unique_any {
     }
     ~unique_any() { reset(); }
 
-    T get() const { return value_; }
+    [[nodiscard]] T get() const { return value_; }
     explicit operator bool() const { return value_ != Traits::Empty(); }
     T release() { return std::exchange(value_, Traits::Empty()); }
     void reset(T value = Traits::Empty()) {

@@ -112,7 +112,7 @@ std::optional<std::wstring> FinalFolderPath(const std::wstring& extended) {
     if (!folder) return std::nullopt;
     const std::optional<FileIdentity> identity = IdentityOf(folder.get());
     if (!identity || !identity->directory) return std::nullopt;
-    const std::optional<std::wstring> final = FinalPathName(folder.get());
+    std::optional<std::wstring> final = FinalPathName(folder.get());
     if (!final) return std::nullopt;
     // Some file systems (Wine's among them) report a name ending in "." without its dots,
     // which names another folder: the final path counts only when it opens this one.
