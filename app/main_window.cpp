@@ -348,7 +348,7 @@ void MainWindow::StartRun() {
     HWND window = hwnd_;
     try {
         worker_ = std::thread([this, bridge, window] {
-            CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+            const unique_com_init com(COINIT_MULTITHREADED);
             // The run reports its own failures; this catches what would otherwise end the
             // program with no message and no log.
             try {
@@ -359,7 +359,6 @@ void MainWindow::StartRun() {
                 state_.DeleteAfterImport = false;
                 bridge->ShowMessage(msg::kRunFailed, msg::kImportCaption, MB_OK | MB_ICONERROR);
             }
-            CoUninitialize();
             PostMessageW(window, kMsgRunDone, 0, 0);
         });
     } catch (...) {

@@ -46,7 +46,7 @@ bool serverlog(const std::vector<std::wstring>& lines, const std::wstring& store
     GetLocalTime(&now);
     const std::wstring dir = storeRoot + L"\\log\\" + Format(L"%04u%02u", now);
     if (GetFileAttributesW(ToExtendedPath(dir).c_str()) == INVALID_FILE_ATTRIBUTES) {
-        EnsureDirectoryPath(dir);
+        (void)CreateDirectoryLevels(ToExtendedPath(dir));  // a failure shows in the open below
     }
     GetLocalTime(&now);
     const std::wstring file = dir + L"\\" + Format(L"%04u%02u%02u", now) + L".log";

@@ -56,7 +56,7 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     auto file = std::make_unique<PendingFile>();
     file->unit = unit;
     file->copy = std::move(copy);
-    file->guid = NewGuidText();
+    file->guid = NewGuidText().value_or(L"");
     file->sizeText = std::to_wstring(file->copy.bytes);
     batch_.push_back({std::move(file), {}});
     ++batchFiles_;

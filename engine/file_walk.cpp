@@ -271,9 +271,9 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         const std::wstring childDir =
             ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
         // Its files still try, and report, their own copies.
-        if (const DWORD error = CreateDirectoryLevels(StorePath(childDir))) {
+        if (const Status made = CreateDirectoryLevels(StorePath(childDir)); !made) {
             SubmitFailure(MyPath + folder.name + L"\\", msg::kFolderFailed,
-                          reason::kStoreDirectory + Win32Reason(error));
+                          reason::kStoreDirectory + Win32Reason(made.error().win32));
         }
         sosuofile(MyPath + folder.name, childDir, *id, MyID);
     }

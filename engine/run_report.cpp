@@ -57,19 +57,16 @@ std::wstring CsvField(const std::wstring& text) {
 }
 
 std::optional<std::wstring> DefaultReportDirectory() {
-    wchar_t* local = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) {
-        CoTaskMemFree(local);
+    unique_cotaskmem_string local;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, local.put()))) {
         return std::nullopt;
     }
-    const std::wstring directory = std::wstring(local) + L"\\ksrimport\\reports";
-    CoTaskMemFree(local);
-    return directory;
+    return std::wstring(local.get()) + L"\\ksrimport\\reports";
 }
 
 std::optional<std::wstring> WriteRunReport(const std::wstring& directory, const RunSummary& summary,
                                            const std::vector<ReportItem>& items, size_t keep) {
-    if (CreateDirectoryLevels(ExtendedFromAbsolute(directory)) != ERROR_SUCCESS) {
+    if (!CreateDirectoryLevels(ExtendedFromAbsolute(directory)).ok()) {
         return std::nullopt;
     }
     std::wstring text = L"开始时间,";

@@ -147,6 +147,7 @@ void DbSession::Close() {
     }
     if (inTransaction_) transactionLost_ = true;
     manualCommit_ = false;
+    connection_.reset();
     dbc_.reset();
 }
 
@@ -179,12 +180,11 @@ std::optional<DbError> DbSession::Open() {
     const SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, Sql(odbc), SQL_NTS, nullptr, 0,
                                            nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
-        DbError error = Diagnostics(SQL_HANDLE_DBC, dbc.get());
-        // A handle that never connected must not be disconnected; free it directly.
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc.release());
-        return error;
+        // The handle never connected: it is freed without a disconnect.
+        return Diagnostics(SQL_HANDLE_DBC, dbc.get());
     }
     dbc_ = std::move(dbc);
+    connection_.reset(dbc_.get());
     manualCommit_ = false;
     SQLWCHAR dbms[64] = {};
     SQLSMALLINT dbmsLength = 0;

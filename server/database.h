@@ -84,6 +84,8 @@ class DbSession {
     unsigned statementTimeout_;
     unique_odbc_env env_;
     unique_odbc_dbc dbc_;
+    // Disconnects dbc_ before it is freed; set only while it is connected.
+    unique_odbc_connection connection_;
     // MySQL and MariaDB report altered values only as warnings, read after the statement.
     bool serverWarns_ = false;
     // The connection's autocommit is off: inside a transaction, and after one until the next

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "util/handles.h"
+#include "util/hex.h"
 #include "util/paths.h"
 
 namespace ksr {
@@ -19,11 +20,9 @@ std::optional<HKEY> RootKey(const std::wstring& name) {
 }
 
 std::wstring NoneBytesText(const std::vector<BYTE>& bytes) {
-    static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
     std::wstring text;
     for (const BYTE b : bytes) {
-        text += kDigits[b >> 4];
-        text += kDigits[b & 0xF];
+        AppendHex(text, b, HexCase::Upper);
         text += L"   ";
     }
     return text;

@@ -71,8 +71,8 @@ TEST_F(ListDirectoryTest, KeepsNamesThatPathParsingWouldAlter) {
     WriteRaw(Raw(L"b "), "blank");
     WriteRaw(Raw(L"con"), "device name");
     WriteRaw(Raw(L"NUL.txt"), "device name with extension");
-    ASSERT_EQ(CreateDirectoryLevels(Raw(L"v1")), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(CreateDirectoryLevels(Raw(L"v1.")), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(CreateDirectoryLevels(Raw(L"v1")).ok());
+    ASSERT_TRUE(CreateDirectoryLevels(Raw(L"v1.")).ok());
     WriteRaw(Raw(L"v1\\in"), "in v1");
     WriteRaw(Raw(L"v1.\\in"), "in v1.");
     WriteRaw(Raw(L"v1.\\more"), "");
