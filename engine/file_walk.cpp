@@ -48,7 +48,7 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
         return std::nullopt;
     }
     DbSession& db = *folderDb_;
-    const auto fail = [&](const DbError& error) -> std::optional<std::wstring> {
+    const auto fail = [&](const Error& error) -> std::optional<std::wstring> {
         db.Rollback();
         if (error.IsConnectionLevel() && !DatabaseBack(db)) {
             reason = reason::kDatabaseLost;
@@ -59,34 +59,37 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
     };
     // The row and the reading of its id form one transaction, so a row the server altered (or
     // whose id could not be told) does not stay behind.
-    if (auto error = db.Begin()) return fail(*error);
+    if (const Status begun = db.Begin(); !begun) return fail(begun.error());
     const std::wstring_view insert[] = {MyID, name, ParentID};
-    if (auto error = db.Execute(kInsertFolder, insert)) return fail(*error);
+    if (const Status inserted = db.Execute(kInsertFolder, insert); !inserted) {
+        return fail(inserted.error());
+    }
     const bool mysql = state_.DB_TYPE == L"mysql";
     const std::wstring_view owner[] = {MyID};
-    DbValue id = db.QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
-    if (id.error) return fail(*id.error);
+    Result<std::optional<std::wstring>> id =
+        db.QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
+    if (!id) return fail(id.error());
     bool own = false;
-    if (id.value && !id.value->empty()) {
-        const std::wstring_view key[] = {*id.value};
-        const DbRow row = db.QueryRow(kFolderRow, key);
-        if (row.error) return fail(*row.error);
-        own = row.values.size() == 2 && row.values[0] == name && row.values[1] == ParentID;
+    if (*id && !(*id)->empty()) {
+        const std::wstring_view key[] = {**id};
+        const Result<DbRow> row = db.QueryRow(kFolderRow, key);
+        if (!row) return fail(row.error());
+        own = row->size() == 2 && (*row)[0] == name && (*row)[1] == ParentID;
     }
     if (!own) {
         // Another writer's folder came in between: take the newest row that is ours.
         const std::wstring_view ours[] = {MyID, name, ParentID};
         id = db.QueryValue(mysql ? kOwnFolderIdMySql : kOwnFolderIdSqlServer, L"c", ours);
-        if (id.error) return fail(*id.error);
+        if (!id) return fail(id.error());
     }
-    if (!id.value || id.value->empty()) {
+    if (!*id || (*id)->empty()) {
         db.Rollback();
         reason = reason::kFolderRowMissing;
         return std::nullopt;
     }
-    if (auto error = db.Commit()) return fail(*error);
+    if (const Status committed = db.Commit(); !committed) return fail(committed.error());
     ++foldersImported_;
-    return id.value;
+    return *id;
 }
 
 void Importer::ShowProgress() {

@@ -32,7 +32,7 @@ constexpr wchar_t kBumpVersions[] =
     L"id=1";
 
 // The driver's own words, without the password should a driver ever quote it.
-std::wstring DriverMessage(const DbError& error, const std::wstring& password) {
+std::wstring DriverMessage(const Error& error, const std::wstring& password) {
     std::wstring text = error.message.empty() ? L"SQLSTATE " + error.sqlstate : error.message;
     if (password.empty()) return text;
     for (size_t at = text.find(password); at != std::wstring::npos;
@@ -106,7 +106,7 @@ bool Importer::StopRequested() {
 
 bool Importer::DatabaseBack(DbSession& session) {
     if (databaseLost_) return false;
-    if (!session.Open()) return true;
+    if (session.Open().ok()) return true;
     databaseLost_ = true;
     return false;
 }
@@ -220,11 +220,13 @@ void Importer::importfile() {
         Refuse(msg::kChoosePath);
         return;
     }
-    std::wstring exe;
-    if (!ReadRegistryString(registration_.root, registration_.subkey, registration_.value, exe)) {
+    const Result<std::wstring> registered =
+        ReadRegistryString(registration_.root, registration_.subkey, registration_.value);
+    if (!registered) {
         Refuse(msg::kNotOnServer);
         return;
     }
+    const std::wstring& exe = *registered;
 
     window_.SetText3(exe);
     state_.InstallDir = DirectoryPart(exe);
@@ -247,15 +249,15 @@ void Importer::importfile() {
     // Folders get a connection of their own: a folder's id is needed before the walk can go
     // below it, while file rows wait to be written in batches on the first one.
     folderDb_.emplace(state_.ConnString, loginTimeout_, statementTimeout_);
-    if (auto error = db_->Open()) {
-        window_.ShowMessage(
-            std::wstring(msg::kNoDatabase) + L"\n\n" + DriverMessage(*error, settings.password),
-            msg::kImportCaption, MB_OK | MB_ICONWARNING);
+    if (const Status opened = db_->Open(); !opened) {
+        window_.ShowMessage(std::wstring(msg::kNoDatabase) + L"\n\n" +
+                                DriverMessage(opened.error(), settings.password),
+                            msg::kImportCaption, MB_OK | MB_ICONWARNING);
         EndRun();
         return;
     }
-    const DbValue root = db_->QueryValue(kStoreRootQuery, L"Col_Data");
-    if (root.value) state_.KSR_CONSOLE = ReplaceAll(*root.value, L'/', L'\\');
+    const Result<std::optional<std::wstring>> root = db_->QueryValue(kStoreRootQuery, L"Col_Data");
+    if (root && *root) state_.KSR_CONSOLE = ReplaceAll(**root, L'/', L'\\');
     if (state_.KSR_CONSOLE.empty()) {
         window_.ShowMessage(msg::kNoStoreRoot, msg::kImportCaption, MB_OK | MB_ICONWARNING);
         EndRun();
@@ -281,7 +283,7 @@ void Importer::importfile() {
         Refuse(msg::kOverlapBefore + *overlap + msg::kOverlapAfter);
         return;
     }
-    versionsBumped_ = !db_->Execute(kBumpVersions);
+    versionsBumped_ = db_->Execute(kBumpVersions).ok();
 
     SYSTEMTIME started;
     GetLocalTime(&started);

@@ -37,9 +37,8 @@ class RegistryKey {
 
 std::pair<bool, std::wstring> Read(const std::wstring& subkey, const wchar_t* name,
                                    const std::wstring& root = L"HKEY_LOCAL_MACHINE") {
-    std::wstring value = L"stale";
-    const bool ok = ReadRegistryString(root, subkey, name, value);
-    return {ok, value};
+    const Result<std::wstring> read = ReadRegistryString(root, subkey, name);
+    return {read.ok(), read.value_or(L"")};
 }
 
 TEST(ReadRegistryString, TextValuesComeBackTrimmed) {
@@ -80,6 +79,23 @@ TEST(ReadRegistryString, MissingThingsFailWithEmptyText) {
     EXPECT_EQ(Read(key.subkey(), L"exe", L"hkey_local_machine"), std::pair(false, std::wstring()))
         << "root-key names are matched exactly";
     EXPECT_EQ(Read(key.subkey(), L"exe", L"HKEY_USERS"), std::pair(false, std::wstring()));
+}
+
+TEST(ReadRegistryString, FailuresSayWhatAndWhere) {
+    RegistryKey key;
+    const BYTE bytes[] = {1, 2};
+    key.Set(L"binary", REG_BINARY, bytes, sizeof bytes);
+    const std::wstring where = L"HKEY_LOCAL_MACHINE\\" + key.subkey() + L"\\absent";
+    const Result<std::wstring> absent =
+        ReadRegistryString(L"HKEY_LOCAL_MACHINE", key.subkey(), L"absent");
+    ASSERT_FALSE(absent.ok());
+    EXPECT_EQ(absent.error().win32, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(absent.error().path, where);
+    const Result<std::wstring> binary =
+        ReadRegistryString(L"HKEY_LOCAL_MACHINE", key.subkey(), L"binary");
+    ASSERT_FALSE(binary.ok());
+    EXPECT_EQ(binary.error().win32, static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_FALSE(binary.error().IsDatabase());
 }
 
 TEST(ReadRegistryString, SeesBothRegistryViews) {
