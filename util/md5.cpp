@@ -3,10 +3,12 @@
 #include <winternl.h>
 
 #include <algorithm>
+#include <mutex>
 #include <vector>
 
 #include "util/hex.h"
 #include "util/paths.h"
+#include "util/sync.h"
 
 namespace ksr {
 namespace {
@@ -35,23 +37,47 @@ const Md5Provider& Provider() {
     return provider;
 }
 
-// The hash object a finished hasher left on this thread, taken by the thread's next hasher:
-// a digest per small file then costs no object of its own.
-thread_local unique_bcrypt_hash spareHash;
+// Hash objects that finished hashers left behind, for the next hashers to take: a digest per
+// small file then costs no object of its own. Kept process-wide rather than per thread, so that
+// no object has to be destroyed while a thread exits.
+class SparePool {
+  public:
+    unique_bcrypt_hash Take() {
+        std::lock_guard lock(mutex_);
+        if (spares_.empty()) return {};
+        unique_bcrypt_hash hash = std::move(spares_.back());
+        spares_.pop_back();
+        return hash;
+    }
+    void Give(unique_bcrypt_hash hash) {
+        std::lock_guard lock(mutex_);
+        if (spares_.size() < kKept) spares_.push_back(std::move(hash));
+    }
+
+  private:
+    static constexpr size_t kKept = 16;  // more than the threads that hash at once
+    SrwMutex mutex_;
+    std::vector<unique_bcrypt_hash> spares_;
+};
+
+SparePool& Spares() {
+    // The provider is opened first, so that it is closed after the objects made from it.
+    (void)Provider();
+    static SparePool pool;
+    return pool;
+}
 
 }  // namespace
 
 Md5Hasher::Md5Hasher() {
-    if (spareHash) {
-        hash_ = std::move(spareHash);
-        return;
-    }
+    hash_ = Spares().Take();
+    if (hash_) return;
     if (const Status created = Create(); !created) error_ = created.error().win32;
 }
 
 Md5Hasher::~Md5Hasher() {
     // Only a clean reusable object is kept; an unfinished one would carry its data over.
-    if (hash_ && reusable_ && !dirty_ && !spareHash) spareHash = std::move(hash_);
+    if (hash_ && reusable_ && !dirty_) Spares().Give(std::move(hash_));
 }
 
 Status Md5Hasher::Create() {

@@ -15,7 +15,7 @@ using Md5Digest = std::array<uint8_t, 16>;
 
 // Streaming MD5 of RFC 1321, computed by the system's cryptography (CNG): Update any number of
 // times, then Final, which starts the next digest afresh. One hasher serves one thread at a
-// time; it may be handed to another thread between calls.
+// time; it may be handed to another thread between calls. Hash objects are reused across hashers.
 class Md5Hasher {
   public:
     Md5Hasher();

@@ -98,8 +98,8 @@ TEST(Md5, OneHasherServesDigestAfterDigest) {
 }
 
 TEST(Md5, AHasherLeftUnfinishedLeavesNothingBehind) {
-    // Hashers of one thread share an object once they are done; one dropped half-way must not
-    // hand its bytes to the next.
+    // Hashers pass their objects on once they are done; one dropped half-way must not hand its
+    // bytes to the next.
     for (int i = 0; i < 3; ++i) {
         Md5Hasher dropped;
         dropped.Update(BytesOf("left behind"));
