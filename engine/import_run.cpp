@@ -116,7 +116,7 @@ std::wstring Importer::StorePath(const std::wstring& filPath) const {
 }
 
 void Importer::serverlog() {
-    ksr::serverlog(lines_, state_.KSR_CONSOLE);
+    (void)ksr::serverlog(lines_, state_.KSR_CONSOLE);  // the end message tells of a failure
 }
 
 size_t Importer::NotReached() const {
@@ -156,7 +156,7 @@ void Importer::ShowEndMessage(bool logWritten) {
 
 void Importer::Walk(const std::wstring& source, const std::wstring& text2,
                     const std::wstring& target, const std::wstring& rootName, bool rootMode) {
-    if (std::optional<SourceSurvey> survey = SurveyFolder(source, target + L"/")) {
+    if (Result<SourceSurvey> survey = SurveyFolder(source, target + L"/")) {
         uint64_t total = survey->bytes;
         if (!text2.empty()) total += FolderSize(text2).value_or(0);
         state_.SourceBytesTotal = std::to_wstring(total);
@@ -203,8 +203,8 @@ void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
         items.push_back({failure.path, kind, failure.reason});
     }
     reportPath_.clear();
-    const std::optional<std::wstring> directory =
-        reportDirectory_ ? reportDirectory_ : DefaultReportDirectory();
+    const Result<std::wstring> directory =
+        reportDirectory_ ? Result<std::wstring>(*reportDirectory_) : DefaultReportDirectory();
     if (!directory) return;
     reportPath_ = WriteRunReport(*directory, summary, items).value_or(L"");
 }
@@ -329,7 +329,7 @@ void Importer::importfile() {
     }
 
     // The log is written first, so the end message can say whether it was.
-    const bool logWritten = ksr::serverlog(lines_, state_.KSR_CONSOLE);
+    const bool logWritten = ksr::serverlog(lines_, state_.KSR_CONSOLE).ok();
     WriteReport(started, startTick);
     ShowEndMessage(logWritten);
     EndRun();

@@ -85,7 +85,10 @@ TEST(ServerLog, AppendsWhileTheServerHoldsTheFileOpen) {
 TEST(ServerLog, UnwritablePlaceReportsFailure) {
     test::TempDir store;
     test::WriteBytes(store / L"file", "x");
-    EXPECT_FALSE(serverlog({L"lost"}, store / L"file"));
+    const Status written = serverlog({L"lost"}, store / L"file");
+    ASSERT_FALSE(written.ok());
+    EXPECT_NE(written.error().win32, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(written.error().path.ends_with(L".log")) << "the log file it could not open";
 }
 
 }  // namespace
