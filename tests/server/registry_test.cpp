@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "server/registry.h"
+#include "util/handles.h"
 
 namespace ksr {
 namespace {
@@ -14,15 +15,15 @@ class RegistryKey {
         : view_(view),
           subkey_(L"Software\\ksrimport-test-" + std::to_wstring(GetCurrentProcessId())) {
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
-                        nullptr, &key_, nullptr);
+                        nullptr, key_.put(), nullptr);
     }
     ~RegistryKey() {
-        RegCloseKey(key_);
+        key_.reset();
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), view_, 0);
     }
     const std::wstring& subkey() const { return subkey_; }
     void Set(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        ASSERT_EQ(RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size),
+        ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, static_cast<const BYTE*>(data), size),
                   ERROR_SUCCESS);
     }
     void SetText(const wchar_t* name, const std::wstring& text) {
@@ -32,7 +33,7 @@ class RegistryKey {
   private:
     REGSAM view_;
     std::wstring subkey_;
-    HKEY key_ = nullptr;
+    unique_hkey key_;
 };
 
 std::pair<bool, std::wstring> Read(const std::wstring& subkey, const wchar_t* name,
