@@ -122,7 +122,7 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
     const ListingResult copied = CopyFolderInto(MyPath, holding);
     if (copied.started && !copied.complete()) {
         SubmitFailure(WithSeparator(MyPath), msg::kFolderFailed,
-                      reason::kListingBroken + Win32Reason(copied.error));
+                      reason::kListingBroken + Win32Reason(copied.error()));
     }
 }
 
@@ -262,11 +262,12 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         });
     if (!listing.started) {
         HoldUnlistableFolder(MyPath.substr(0, MyPath.size() - 1));
-        SubmitFailure(MyPath, msg::kFolderFailed, reason::kUnlistable + Win32Reason(listing.error));
+        SubmitFailure(MyPath, msg::kFolderFailed,
+                      reason::kUnlistable + Win32Reason(listing.error()));
         return;
     }
     // What was listed is imported; the rest of the folder is reported.
-    if (!listing.complete()) ReportBrokenListing(MyPath, listing.error);
+    if (!listing.complete()) ReportBrokenListing(MyPath, listing.error());
 
     for (SubFolder& folder : folders) {
         const std::optional<std::wstring> id = folder.id.get();

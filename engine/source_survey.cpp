@@ -61,8 +61,8 @@ Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filD
     std::vector<Folder> waiting;
     const Folder top{WithSeparator(folder), filDir, true};
     const ListingResult first = ListOne(top, withKeys, all, waiting);
-    if (!first.started) return Win32Error(first.error, folder);
-    if (!first.complete()) all.broken.push_back({top.path, first.error});
+    if (!first.started) return Win32Error(first.error(), folder);
+    if (!first.complete()) all.broken.push_back({top.path, first.error()});
 
     SrwMutex mutex;
     ConditionVariable changed;
@@ -84,11 +84,11 @@ Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filD
                 result = ListOne(next, withKeys, mine, found);
             } catch (...) {
                 // An exception must not leave the thread; the folder counts as listed in part.
-                result = {ERROR_NOT_ENOUGH_MEMORY, true};
+                result = {Win32Error(ERROR_NOT_ENOUGH_MEMORY, next.path), true};
             }
             // A folder that can't be listed at all is the walk's to report, with its holding copy.
             if (result.started && !result.complete())
-                mine.broken.push_back({next.path, result.error});
+                mine.broken.push_back({next.path, result.error()});
             lock.lock();
             --listing;
             for (Folder& subfolder : found) waiting.push_back(std::move(subfolder));
