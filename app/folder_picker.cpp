@@ -3,6 +3,8 @@
 #include <shobjidl.h>
 #include <wrl/client.h>
 
+#include "util/handles.h"
+
 namespace ksr {
 
 using Microsoft::WRL::ComPtr;
@@ -21,11 +23,9 @@ std::wstring PickFolder(HWND owner, const std::wstring& title) {
 
     ComPtr<IShellItem> item;
     if (FAILED(dialog->GetResult(&item))) return {};
-    PWSTR path = nullptr;
-    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || path == nullptr) return {};
-    std::wstring result(path);
-    CoTaskMemFree(path);
-    return result;
+    unique_cotaskmem_string path;
+    if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, path.put())) || !path) return {};
+    return path.get();
 }
 
 }  // namespace ksr

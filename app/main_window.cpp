@@ -9,6 +9,7 @@
 #include "app/end_message.h"
 #include "app/progress_title.h"
 #include "util/codecs.h"
+#include "util/handles.h"
 
 namespace ksr {
 namespace {
@@ -372,18 +373,19 @@ void MainWindow::StartRun() {
     RunBridge* run = bridge.get();
     HWND window = hwnd_;
     worker_ = std::thread([this, run, window] {
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        // The run reports its own failures; this catches what would otherwise end the
-        // program with no message and no log.
-        try {
-            Importer importer(state_, *run);
-            importer.SetRegistration(registration_);
-            importer.importfile();
-        } catch (...) {
-            state_.DeleteAfterImport = false;
-            run->RunEnded(InternalFailure());
+        {
+            const unique_com_init com(COINIT_MULTITHREADED);
+            // The run reports its own failures; this catches what would otherwise end the
+            // program with no message and no log.
+            try {
+                Importer importer(state_, *run);
+                importer.SetRegistration(registration_);
+                importer.importfile();
+            } catch (...) {
+                state_.DeleteAfterImport = false;
+                run->RunEnded(InternalFailure());
+            }
         }
-        CoUninitialize();
         PostMessageW(window, kMsgRunDone, 0, 0);
     });
     bridge_ = std::move(bridge);

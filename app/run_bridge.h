@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/import_window.h"
+#include "util/sync.h"
 
 namespace ksr {
 
@@ -57,7 +58,7 @@ class RunBridge : public ImportWindow {
     const std::wstring text1_, text2_;
     const bool check2_;
     std::atomic<bool> stop_{false};
-    std::mutex mutex_;
+    SrwMutex mutex_;
     std::vector<Update> pending_;
     bool posted_ = false;
 };

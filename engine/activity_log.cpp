@@ -41,12 +41,12 @@ std::wstring ActivityLine(ActivityType type, const std::wstring& subject,
     return FormatActivityLine(type, subject, message, now);
 }
 
-bool serverlog(const std::vector<std::wstring>& lines, const std::wstring& storeRoot) {
+Status serverlog(const std::vector<std::wstring>& lines, const std::wstring& storeRoot) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     const std::wstring dir = storeRoot + L"\\log\\" + Format(L"%04u%02u", now);
     if (GetFileAttributesW(ToExtendedPath(dir).c_str()) == INVALID_FILE_ATTRIBUTES) {
-        EnsureDirectoryPath(dir);
+        (void)CreateDirectoryLevels(ToExtendedPath(dir));  // a failure shows in the open below
     }
     GetLocalTime(&now);
     const std::wstring file = dir + L"\\" + Format(L"%04u%02u%02u", now) + L".log";
@@ -56,17 +56,19 @@ bool serverlog(const std::vector<std::wstring>& lines, const std::wstring& store
     unique_hfile log(CreateFileW(ToExtendedPath(file).c_str(), FILE_APPEND_DATA,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!log) return false;
+    if (!log) return Win32Failure(file);
     std::string bytes;
     for (const std::wstring& line : lines) {
         bytes += ToAnsi(line);
         bytes += "\r\n";
     }
-    if (bytes.empty()) return true;
+    if (bytes.empty()) return {};
     DWORD written = 0;
-    return WriteFile(log.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                     nullptr) &&
-           written == bytes.size();
+    if (!WriteFile(log.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        return Win32Failure(file);
+    }
+    if (written != bytes.size()) return Win32Error(ERROR_WRITE_FAULT, file);
+    return {};
 }
 
 }  // namespace ksr

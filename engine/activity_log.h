@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "util/result.h"
+
 namespace ksr {
 
 enum class ActivityType { FolderFailed = 18, NameCleaned = 19 };
@@ -18,8 +20,9 @@ std::wstring ActivityLine(ActivityType type, const std::wstring& subject,
                           const std::wstring& message);
 
 // Appends the lines, CR LF ended and in the ANSI code page, to
-// <storeRoot>\log\YYYYMM\YYYYMMDD.log; the file is created when missing. False when the file
-// could not be opened or written.
-bool serverlog(const std::vector<std::wstring>& lines, const std::wstring& storeRoot);
+// <storeRoot>\log\YYYYMM\YYYYMMDD.log; the file is created when missing. Fails with the Win32
+// error and the file's path when it could not be opened or written.
+[[nodiscard]] Status serverlog(const std::vector<std::wstring>& lines,
+                               const std::wstring& storeRoot);
 
 }  // namespace ksr

@@ -17,7 +17,7 @@ std::wstring Win32Reason(DWORD error) {
     return words + L" (错误 " + std::to_wstring(error) + L")";
 }
 
-std::wstring DatabaseReason(const DbError& error) {
+std::wstring DatabaseReason(const Error& error) {
     std::wstring text = L"SQLSTATE " + error.sqlstate;
     if (error.nativeError != 0) text += L" (" + std::to_wstring(error.nativeError) + L")";
     if (!error.message.empty()) text += L": " + error.message;

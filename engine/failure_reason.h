@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "server/database.h"
+#include "util/result.h"
 
 namespace ksr {
 
@@ -12,6 +12,6 @@ namespace ksr {
 std::wstring Win32Reason(DWORD error);
 
 // "SQLSTATE <state> (<the server's own code>): <the driver's message>".
-std::wstring DatabaseReason(const DbError& error);
+std::wstring DatabaseReason(const Error& error);
 
 }  // namespace ksr

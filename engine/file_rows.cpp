@@ -56,7 +56,7 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     auto file = std::make_unique<PendingFile>();
     file->unit = unit;
     file->copy = std::move(copy);
-    file->guid = NewGuidText();
+    file->guid = NewGuidText().value_or(L"");
     file->sizeText = std::to_wstring(file->copy.bytes);
     batch_.push_back({std::move(file), {}});
     ++batchFiles_;
@@ -72,7 +72,7 @@ bool Importer::FlushBatch(bool finish) {
     return false;
 }
 
-std::optional<DbError> Importer::InsertRows(std::span<PendingFile* const> files) {
+Status Importer::InsertRows(std::span<PendingFile* const> files) {
     std::vector<std::wstring_view> params;
     params.reserve(files.size() * 6);
     for (const PendingFile* file : files) {
@@ -80,8 +80,9 @@ std::optional<DbError> Importer::InsertRows(std::span<PendingFile* const> files)
         params.insert(params.end(), {file->guid, unit.MyID, unit.cleaned, file->sizeText,
                                      unit.ParentID, unit.FilPath});
     }
-    if (auto error = db_->Execute(MultiRow(kInsertFile, kFileValues, files.size()), params)) {
-        return error;
+    if (Status inserted = db_->Execute(MultiRow(kInsertFile, kFileValues, files.size()), params);
+        !inserted) {
+        return inserted;
     }
     params.clear();
     for (const PendingFile* file : files) {
@@ -94,25 +95,27 @@ std::optional<DbError> Importer::InsertRows(std::span<PendingFile* const> files)
 // Both rows of every file, or none of them: one transaction.
 Importer::RowsOutcome Importer::WriteRows(std::span<PendingFile* const> files) {
     RowsOutcome outcome;
-    outcome.error = db_->Begin();
-    for (size_t at = 0; !outcome.error && at < files.size();) {
+    outcome.status = db_->Begin();
+    for (size_t at = 0; outcome.status.ok() && at < files.size();) {
         const size_t rows = ChunkSize(files.size() - at);
-        outcome.error = InsertRows(files.subspan(at, rows));
+        outcome.status = InsertRows(files.subspan(at, rows));
         at += rows;
     }
-    if (!outcome.error) {
+    if (outcome.status.ok()) {
         outcome.committing = true;
-        outcome.error = db_->Commit();
+        outcome.status = db_->Commit();
     }
-    if (outcome.error) db_->Rollback();
+    if (!outcome.status.ok()) db_->Rollback();
     return outcome;
 }
 
-std::optional<bool> Importer::RowsLanded(const PendingFile& file) {
+Result<bool> Importer::RowsLanded(const PendingFile& file) {
     const std::wstring_view key[] = {file.guid};
-    const DbValue found = db_->QueryValue(kFileLanded, L"c", key);
-    if (found.error || !found.value) return std::nullopt;
-    return *found.value != L"0";
+    Result<std::optional<std::wstring>> found = db_->QueryValue(kFileLanded, L"c", key);
+    if (!found) return std::move(found).error();
+    // A count always comes back; without one, nothing can be told.
+    if (!*found) return DatabaseError(L"HY000", L"The row count came back empty.");
+    return **found != L"0";
 }
 
 void Importer::WriteBatch() {
@@ -150,13 +153,13 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     bool written = files.empty();
     if (!written && !databaseLost_) {
         const RowsOutcome batch = WriteRows(files);
-        written = !batch.error;
+        written = batch.status.ok();
         // A commit whose answer was lost may have landed; its rows are not written twice.
-        if (batch.error && batch.committing && batch.error->IsConnectionLevel() &&
+        if (!written && batch.committing && batch.status.error().IsConnectionLevel() &&
             DatabaseBack(*db_)) {
-            const std::optional<bool> landed = RowsLanded(*files.front());
+            const Result<bool> landed = RowsLanded(*files.front());
             if (!landed) {
-                for (auto& failure : failures) failure = DatabaseReason(*batch.error);
+                for (auto& failure : failures) failure = DatabaseReason(batch.status.error());
                 return;
             }
             written = *landed;
@@ -167,17 +170,17 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     for (size_t i = 0; i < files.size(); ++i) {
         RowsOutcome one;
         if (!databaseLost_) one = WriteRows({&files[i], 1});
-        if (one.error && one.error->IsConnectionLevel() && DatabaseBack(*db_)) {
+        if (!one.status.ok() && one.status.error().IsConnectionLevel() && DatabaseBack(*db_)) {
             if (!one.committing) {
                 one = WriteRows({&files[i], 1});
             } else if (RowsLanded(*files[i]).value_or(false)) {
-                one.error.reset();
+                one.status = Status();
             }
         }
         if (databaseLost_) {
             failures[i] = reason::kDatabaseLost;
-        } else if (one.error) {
-            failures[i] = DatabaseReason(*one.error);
+        } else if (!one.status.ok()) {
+            failures[i] = DatabaseReason(one.status.error());
         }
     }
 }

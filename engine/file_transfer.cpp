@@ -1,12 +1,12 @@
 #include "engine/file_transfer.h"
 
-#include <cwctype>
 #include <deque>
 #include <mutex>
 #include <thread>
 
 #include "util/guid.h"
 #include "util/handles.h"
+#include "util/hex.h"
 #include "util/md5.h"
 #include "util/paths.h"
 #include "util/sync.h"
@@ -21,14 +21,9 @@ namespace {
 
 constexpr DWORD kChunk = 1 << 20;
 
-std::wstring ToLower(std::wstring text) {
-    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-    return text;
-}
-
 // A name beside `path` that no other file has, for a copy in progress or an old store file.
 std::wstring SideName(const std::wstring& path, const wchar_t* kind) {
-    return path + L"." + NewGuidText() + kind;
+    return path + L"." + NewGuidText().value_or(L"") + kind;
 }
 
 bool DeleteEvenReadOnly(const std::wstring& path) {
@@ -153,8 +148,11 @@ DWORD CopyAndHash(HANDLE in, HANDLE out, CopyResult& result) {
         }
         overlapped.Finish();
     }
-    if (error == ERROR_SUCCESS && result.bytes > 0)
-        result.md5 = ToLower(BytesToHex(hasher.Final()));
+    if (error == ERROR_SUCCESS && result.bytes > 0) {
+        const Result<Md5Digest> digest = hasher.Final();
+        if (!digest) return digest.error().win32;
+        result.md5 = BytesToHex(*digest);
+    }
     return error;
 }
 
@@ -201,7 +199,12 @@ DWORD ReadBack(HANDLE file, const CopyResult& copy) {
         hasher.Update(std::span(buffer.data(), got));
         total += got;
     }
-    const std::wstring md5 = total > 0 ? ToLower(BytesToHex(hasher.Final())) : std::wstring();
+    std::wstring md5;
+    if (total > 0) {
+        const Result<Md5Digest> digest = hasher.Final();
+        if (!digest) return digest.error().win32;
+        md5 = BytesToHex(*digest);
+    }
     return total == copy.bytes && md5 == copy.md5 ? ERROR_SUCCESS : ERROR_DATA_CHECKSUM_ERROR;
 }
 
@@ -237,8 +240,8 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     if (!out && GetLastError() == ERROR_PATH_NOT_FOUND) {
         std::wstring directory = DirectoryPart(finalPath);
         if (directory.size() > 1) directory.pop_back();
-        if (const DWORD error = CreateDirectoryLevels(directory)) {
-            result.error = error;
+        if (const Status made = CreateDirectoryLevels(directory); !made) {
+            result.error = made.error().win32;
             return result;
         }
         out = CreateTarget(writePath, CREATE_NEW, purpose);

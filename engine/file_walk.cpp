@@ -47,7 +47,7 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
         return std::nullopt;
     }
     DbSession& db = *folderDb_;
-    const auto fail = [&](const DbError& error) -> std::optional<std::wstring> {
+    const auto fail = [&](const Error& error) -> std::optional<std::wstring> {
         db.Rollback();
         if (error.IsConnectionLevel() && !DatabaseBack(db)) {
             reason = reason::kDatabaseLost;
@@ -58,34 +58,37 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
     };
     // The row and the reading of its id form one transaction, so a row the server altered (or
     // whose id could not be told) does not stay behind.
-    if (auto error = db.Begin()) return fail(*error);
+    if (const Status begun = db.Begin(); !begun) return fail(begun.error());
     const std::wstring_view insert[] = {MyID, name, ParentID};
-    if (auto error = db.Execute(kInsertFolder, insert)) return fail(*error);
+    if (const Status inserted = db.Execute(kInsertFolder, insert); !inserted) {
+        return fail(inserted.error());
+    }
     const bool mysql = state_.DB_TYPE == L"mysql";
     const std::wstring_view owner[] = {MyID};
-    DbValue id = db.QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
-    if (id.error) return fail(*id.error);
+    Result<std::optional<std::wstring>> id =
+        db.QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
+    if (!id) return fail(id.error());
     bool own = false;
-    if (id.value && !id.value->empty()) {
-        const std::wstring_view key[] = {*id.value};
-        const DbRow row = db.QueryRow(kFolderRow, key);
-        if (row.error) return fail(*row.error);
-        own = row.values.size() == 2 && row.values[0] == name && row.values[1] == ParentID;
+    if (*id && !(*id)->empty()) {
+        const std::wstring_view key[] = {**id};
+        const Result<DbRow> row = db.QueryRow(kFolderRow, key);
+        if (!row) return fail(row.error());
+        own = row->size() == 2 && (*row)[0] == name && (*row)[1] == ParentID;
     }
     if (!own) {
         // Another writer's folder came in between: take the newest row that is ours.
         const std::wstring_view ours[] = {MyID, name, ParentID};
         id = db.QueryValue(mysql ? kOwnFolderIdMySql : kOwnFolderIdSqlServer, L"c", ours);
-        if (id.error) return fail(*id.error);
+        if (!id) return fail(id.error());
     }
-    if (!id.value || id.value->empty()) {
+    if (!*id || (*id)->empty()) {
         db.Rollback();
         reason = reason::kFolderRowMissing;
         return std::nullopt;
     }
-    if (auto error = db.Commit()) return fail(*error);
+    if (const Status committed = db.Commit(); !committed) return fail(committed.error());
     ++foldersImported_;
-    return id.value;
+    return *id;
 }
 
 void Importer::ShowProgress() {
@@ -116,7 +119,7 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
     const ListingResult copied = CopyFolderInto(MyPath, holding);
     if (copied.started && !copied.complete()) {
         SubmitFailure(WithSeparator(MyPath), logtext::kFolderFailed,
-                      reason::kListingBroken + Win32Reason(copied.error));
+                      reason::kListingBroken + Win32Reason(copied.error()));
     }
 }
 
@@ -258,11 +261,11 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
     if (!listing.started) {
         HoldUnlistableFolder(MyPath.substr(0, MyPath.size() - 1));
         SubmitFailure(MyPath, logtext::kFolderFailed,
-                      reason::kUnlistable + Win32Reason(listing.error));
+                      reason::kUnlistable + Win32Reason(listing.error()));
         return;
     }
     // What was listed is imported; the rest of the folder is reported.
-    if (!listing.complete()) ReportBrokenListing(MyPath, listing.error);
+    if (!listing.complete()) ReportBrokenListing(MyPath, listing.error());
 
     for (SubFolder& folder : folders) {
         const std::optional<std::wstring> id = folder.id.get();
@@ -270,9 +273,9 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         const std::wstring childDir =
             ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
         // Its files still try, and report, their own copies.
-        if (const DWORD error = CreateDirectoryLevels(StorePath(childDir))) {
+        if (const Status made = CreateDirectoryLevels(StorePath(childDir)); !made) {
             SubmitFailure(MyPath + folder.name + L"\\", logtext::kFolderFailed,
-                          reason::kStoreDirectory + Win32Reason(error));
+                          reason::kStoreDirectory + Win32Reason(made.error().win32));
         }
         sosuofile(MyPath + folder.name, childDir, *id, MyID);
     }

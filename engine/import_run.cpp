@@ -34,7 +34,7 @@ constexpr wchar_t kBumpVersions[] =
     L"id=1";
 
 // The driver's own words, without the password should a driver ever quote it.
-std::wstring DriverMessage(const DbError& error, const std::wstring& password) {
+std::wstring DriverMessage(const Error& error, const std::wstring& password) {
     std::wstring text = error.message.empty() ? L"SQLSTATE " + error.sqlstate : error.message;
     if (password.empty()) return text;
     for (size_t at = text.find(password); at != std::wstring::npos;
@@ -118,7 +118,7 @@ bool Importer::StopRequested() {
 
 bool Importer::DatabaseBack(DbSession& session) {
     if (databaseLost_) return false;
-    if (!session.Open()) return true;
+    if (session.Open().ok()) return true;
     databaseLost_ = true;
     return false;
 }
@@ -128,7 +128,7 @@ std::wstring Importer::StorePath(const std::wstring& filPath) const {
 }
 
 bool Importer::serverlog() {
-    return ksr::serverlog(lines_, state_.KSR_CONSOLE);
+    return ksr::serverlog(lines_, state_.KSR_CONSOLE).ok();
 }
 
 size_t Importer::NotReached() const {
@@ -159,7 +159,7 @@ RunOutcome Importer::Outcome(bool logWritten) const {
 
 void Importer::Walk(const std::wstring& source, const std::wstring& text2,
                     const std::wstring& target, const std::wstring& rootName, bool rootMode) {
-    if (std::optional<SourceSurvey> survey = SurveyFolder(source, target + L"/")) {
+    if (Result<SourceSurvey> survey = SurveyFolder(source, target + L"/")) {
         uint64_t total = survey->bytes;
         if (!text2.empty()) total += FolderSize(text2).value_or(0);
         state_.SourceBytesTotal = std::to_wstring(total);
@@ -207,8 +207,8 @@ void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
         items.push_back({failure.path, kind, failure.reason});
     }
     reportPath_.clear();
-    const std::optional<std::wstring> directory =
-        reportDirectory_ ? reportDirectory_ : DefaultReportDirectory();
+    const Result<std::wstring> directory =
+        reportDirectory_ ? Result<std::wstring>(*reportDirectory_) : DefaultReportDirectory();
     if (!directory) return;
     reportPath_ = WriteRunReport(*directory, summary, items).value_or(L"");
 }
@@ -224,11 +224,13 @@ void Importer::importfile() {
         Refuse(RunOutcome::Refusal::NoFolderChosen);
         return;
     }
-    std::wstring exe;
-    if (!ReadRegistryString(registration_.root, registration_.subkey, registration_.value, exe)) {
+    const Result<std::wstring> registered =
+        ReadRegistryString(registration_.root, registration_.subkey, registration_.value);
+    if (!registered) {
         Refuse(RunOutcome::Refusal::NotOnServer);
         return;
     }
+    const std::wstring& exe = *registered;
 
     window_.SetText3(exe);
     state_.InstallDir = DirectoryPart(exe);
@@ -251,16 +253,16 @@ void Importer::importfile() {
     // Folders get a connection of their own: a folder's id is needed before the walk can go
     // below it, while file rows wait to be written in batches on the first one.
     folderDb_.emplace(state_.ConnString, loginTimeout_, statementTimeout_);
-    if (auto error = db_->Open()) {
+    if (const Status opened = db_->Open(); !opened) {
         RunOutcome outcome;
         outcome.ending = RunOutcome::Ending::DatabaseUnreachable;
-        outcome.driverMessage = DriverMessage(*error, settings.password);
+        outcome.driverMessage = DriverMessage(opened.error(), settings.password);
         window_.RunEnded(outcome);
         EndRun();
         return;
     }
-    const DbValue root = db_->QueryValue(kStoreRootQuery, L"Col_Data");
-    if (root.value) state_.KSR_CONSOLE = ReplaceAll(*root.value, L'/', L'\\');
+    const Result<std::optional<std::wstring>> root = db_->QueryValue(kStoreRootQuery, L"Col_Data");
+    if (root && *root) state_.KSR_CONSOLE = ReplaceAll(**root, L'/', L'\\');
     if (state_.KSR_CONSOLE.empty()) {
         RunOutcome outcome;
         outcome.ending = RunOutcome::Ending::NoStoreRoot;
@@ -288,7 +290,7 @@ void Importer::importfile() {
         Refuse(RunOutcome::Refusal::FolderOverlaps, *overlap);
         return;
     }
-    versionsBumped_ = !db_->Execute(kBumpVersions);
+    versionsBumped_ = db_->Execute(kBumpVersions).ok();
 
     SYSTEMTIME started;
     GetLocalTime(&started);

@@ -127,8 +127,8 @@ class Importer {
         std::function<void()> report;
     };
     struct RowsOutcome {
-        std::optional<DbError> error;
-        bool committing = false;  // the error came from the commit, which may have landed
+        Status status;
+        bool committing = false;  // a failure came from the commit, which may have landed
     };
     // The pipeline's flush: writes the batch once it is large or old enough, or when told to.
     bool FlushBatch(bool finish);
@@ -136,11 +136,11 @@ class Importer {
     // Writes the files' rows; leaves why in `failures` for each file whose rows are not in.
     void WriteBatchRows(std::span<PendingFile* const> files,
                         std::vector<std::optional<std::wstring>>& failures);
-    RowsOutcome WriteRows(std::span<PendingFile* const> files);
-    std::optional<DbError> InsertRows(std::span<PendingFile* const> files);
-    // Whether the file's rows are in, after a commit whose answer was lost; no value when the
+    [[nodiscard]] RowsOutcome WriteRows(std::span<PendingFile* const> files);
+    [[nodiscard]] Status InsertRows(std::span<PendingFile* const> files);
+    // Whether the file's rows are in, after a commit whose answer was lost; fails when the
     // database can't tell.
-    std::optional<bool> RowsLanded(const PendingFile& file);
+    [[nodiscard]] Result<bool> RowsLanded(const PendingFile& file);
     // Records a file whose rows are in (or failed, with why) and deletes its source if asked.
     void FinishFile(PendingFile& file, const std::optional<std::wstring>& failure);
     // True while lines must wait behind files whose rows are not written yet.

@@ -56,21 +56,20 @@ std::wstring CsvField(const std::wstring& text) {
     return quoted + L"\"";
 }
 
-std::optional<std::wstring> DefaultReportDirectory() {
-    wchar_t* local = nullptr;
-    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) {
-        CoTaskMemFree(local);
-        return std::nullopt;
+Result<std::wstring> DefaultReportDirectory() {
+    unique_cotaskmem_string local;
+    const HRESULT found = SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, local.put());
+    if (FAILED(found)) {
+        return Win32Error(HRESULT_FACILITY(found) == FACILITY_WIN32 ? HRESULT_CODE(found)
+                                                                    : ERROR_PATH_NOT_FOUND);
     }
-    const std::wstring directory = std::wstring(local) + L"\\ksrimport\\reports";
-    CoTaskMemFree(local);
-    return directory;
+    return std::wstring(local.get()) + L"\\ksrimport\\reports";
 }
 
-std::optional<std::wstring> WriteRunReport(const std::wstring& directory, const RunSummary& summary,
-                                           const std::vector<ReportItem>& items, size_t keep) {
-    if (CreateDirectoryLevels(ExtendedFromAbsolute(directory)) != ERROR_SUCCESS) {
-        return std::nullopt;
+Result<std::wstring> WriteRunReport(const std::wstring& directory, const RunSummary& summary,
+                                    const std::vector<ReportItem>& items, size_t keep) {
+    if (Status made = CreateDirectoryLevels(ExtendedFromAbsolute(directory)); !made) {
+        return std::move(made).error();
     }
     std::wstring text = L"开始时间,";
     text += Stamp(L"%04u-%02u-%02u %02u:%02u:%02u", summary.started) + L"\r\n";
@@ -98,21 +97,22 @@ std::optional<std::wstring> WriteRunReport(const std::wstring& directory, const 
                                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
             if (GetLastError() == ERROR_FILE_EXISTS) continue;
-            return std::nullopt;
+            return Win32Failure(path);
         }
         DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                       nullptr) ||
-            written != bytes.size()) {
+        const bool wrote = WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                     &written, nullptr);
+        if (!wrote || written != bytes.size()) {
+            const Error error = wrote ? Win32Error(ERROR_WRITE_FAULT, path) : Win32Failure(path);
             file.reset();
             DeleteFileW(ExtendedFromAbsolute(path).c_str());
-            return std::nullopt;
+            return error;
         }
         file.reset();
         Prune(directory, keep);
         return path;
     }
-    return std::nullopt;
+    return Win32Error(ERROR_FILE_EXISTS, stem + L".csv");
 }
 
 }  // namespace ksr

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "util/result.h"
+
 namespace ksr {
 
 // What one run did, for the report the operator opens after it.
@@ -27,12 +29,14 @@ struct ReportItem {
 
 // Writes `<directory>\<start time>.csv`: UTF-8 with a byte-order mark so that Excel opens it,
 // the summary first, then one row per item. Keeps the newest `keep` reports of the folder.
-// Returns the report's path, or no value when it could not be written.
-std::optional<std::wstring> WriteRunReport(const std::wstring& directory, const RunSummary& summary,
-                                           const std::vector<ReportItem>& items, size_t keep = 50);
+// Returns the report's path, or why it could not be written.
+[[nodiscard]] Result<std::wstring> WriteRunReport(const std::wstring& directory,
+                                                  const RunSummary& summary,
+                                                  const std::vector<ReportItem>& items,
+                                                  size_t keep = 50);
 
-// %LOCALAPPDATA%\ksrimport\reports, or no value when the folder is unknown.
-std::optional<std::wstring> DefaultReportDirectory();
+// %LOCALAPPDATA%\ksrimport\reports, or why the folder is unknown.
+[[nodiscard]] Result<std::wstring> DefaultReportDirectory();
 
 // One CSV field, quoted when it holds a comma, a quote or a line break.
 std::wstring CsvField(const std::wstring& text);

@@ -56,14 +56,13 @@ ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
     });
 }
 
-std::optional<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filDir,
-                                   bool withKeys) {
+Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filDir, bool withKeys) {
     Tally all;
     std::vector<Folder> waiting;
     const Folder top{WithSeparator(folder), filDir, true};
     const ListingResult first = ListOne(top, withKeys, all, waiting);
-    if (!first.started) return std::nullopt;
-    if (!first.complete()) all.broken.push_back({top.path, first.error});
+    if (!first.started) return Win32Error(first.error(), folder);
+    if (!first.complete()) all.broken.push_back({top.path, first.error()});
 
     SrwMutex mutex;
     ConditionVariable changed;
@@ -85,11 +84,11 @@ std::optional<SourceSurvey> Survey(const std::wstring& folder, const std::wstrin
                 result = ListOne(next, withKeys, mine, found);
             } catch (...) {
                 // An exception must not leave the thread; the folder counts as listed in part.
-                result = {ERROR_NOT_ENOUGH_MEMORY, true};
+                result = {Win32Error(ERROR_NOT_ENOUGH_MEMORY, next.path), true};
             }
             // A folder that can't be listed at all is the walk's to report, with its holding copy.
             if (result.started && !result.complete())
-                mine.broken.push_back({next.path, result.error});
+                mine.broken.push_back({next.path, result.error()});
             lock.lock();
             --listing;
             for (Folder& subfolder : found) waiting.push_back(std::move(subfolder));
@@ -134,13 +133,13 @@ uint64_t StoreKey(std::wstring_view filPath) {
     return hash;
 }
 
-std::optional<SourceSurvey> SurveyFolder(const std::wstring& folder, const std::wstring& filDir) {
+Result<SourceSurvey> SurveyFolder(const std::wstring& folder, const std::wstring& filDir) {
     return Survey(folder, filDir, true);
 }
 
-std::optional<uint64_t> FolderSize(const std::wstring& folder) {
-    const auto survey = Survey(folder, L"", false);
-    if (!survey) return std::nullopt;
+Result<uint64_t> FolderSize(const std::wstring& folder) {
+    Result<SourceSurvey> survey = Survey(folder, L"", false);
+    if (!survey) return std::move(survey).error();
     return survey->bytes;
 }
 

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "util/result.h"
+
 namespace ksr {
 
 // The store path a file is written to, as a number: store-relative paths that the file system
@@ -29,12 +31,14 @@ struct SourceSurvey {
 // Lists `folder` (an absolute path) and everything below it, several folders at once. Files
 // are keyed by the store path the import gives them below `filDir` ("/"-separated, ending in
 // "/"), with the walk's rules: system entries, directory links and names the server can't
-// serve are left out, folder names are cleaned. No value when `folder` itself can't be listed.
-std::optional<SourceSurvey> SurveyFolder(const std::wstring& folder, const std::wstring& filDir);
+// serve are left out, folder names are cleaned. Fails with the listing's error when `folder`
+// itself can't be listed.
+[[nodiscard]] Result<SourceSurvey> SurveyFolder(const std::wstring& folder,
+                                                const std::wstring& filDir);
 
 // The byte total of every file below `folder`; sub-folders that can't be listed and directory
-// links add nothing. No value when `folder` itself can't be listed.
-std::optional<uint64_t> FolderSize(const std::wstring& folder);
+// links add nothing. Fails with the listing's error when `folder` itself can't be listed.
+[[nodiscard]] Result<uint64_t> FolderSize(const std::wstring& folder);
 
 // Which store paths of a run more than one source is written to, and which of them the walk has
 // claimed so far. A source whose store file another source of the run also writes is not

@@ -13,8 +13,8 @@ SQLWCHAR* Sql(const std::wstring& text) {
     return reinterpret_cast<SQLWCHAR*>(const_cast<wchar_t*>(text.c_str()));
 }
 
-DbError Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
-    DbError error;
+Error Diagnostics(SQLSMALLINT handleType, SQLHANDLE handle) {
+    Error error;
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLWCHAR message[1024] = {};
@@ -40,9 +40,9 @@ bool IsCaseInsensitiveEqual(std::wstring_view a, std::wstring_view b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// Reads a whole text column of the current row; integers come back as decimal digits.
-std::optional<std::wstring> ReadColumn(SQLHSTMT stmt, SQLUSMALLINT index, DbError& error,
-                                       bool& failed) {
+// Reads a whole text column of the current row (no value for NULL); integers come back as
+// decimal digits.
+Result<std::optional<std::wstring>> ReadColumn(SQLHSTMT stmt, SQLUSMALLINT index) {
     std::wstring text;
     std::vector<wchar_t> chunk(1024);
     for (;;) {
@@ -51,12 +51,8 @@ std::optional<std::wstring> ReadColumn(SQLHSTMT stmt, SQLUSMALLINT index, DbErro
             SQLGetData(stmt, index, SQL_C_WCHAR, chunk.data(),
                        static_cast<SQLLEN>(chunk.size() * sizeof(wchar_t)), &indicator);
         if (rc == SQL_NO_DATA) break;
-        if (!SQL_SUCCEEDED(rc)) {
-            error = Diagnostics(SQL_HANDLE_STMT, stmt);
-            failed = true;
-            return std::nullopt;
-        }
-        if (indicator == SQL_NULL_DATA) return std::nullopt;
+        if (!SQL_SUCCEEDED(rc)) return Diagnostics(SQL_HANDLE_STMT, stmt);
+        if (indicator == SQL_NULL_DATA) return std::optional<std::wstring>();
         const size_t capacity = chunk.size() - 1;
         const size_t got =
             (indicator == SQL_NO_TOTAL || indicator / 2 > static_cast<SQLLEN>(capacity))
@@ -65,16 +61,12 @@ std::optional<std::wstring> ReadColumn(SQLHSTMT stmt, SQLUSMALLINT index, DbErro
         text.append(chunk.data(), got);
         if (rc == SQL_SUCCESS) break;
     }
-    return text;
+    return std::optional<std::wstring>(std::move(text));
 }
 
-// A SQLSTATE the driver attaches to a statement that stored a value cut short.
-bool IsTruncationState(std::wstring_view state) {
-    return state == L"01004" || state == L"22001";
-}
-
-// The truncation among the diagnostics of a statement that succeeded with information.
-std::optional<DbError> TruncationInfo(SQLHSTMT stmt) {
+// Fails with the truncation among the diagnostics of a statement that succeeded with
+// information.
+Status TruncationInfo(SQLHSTMT stmt) {
     SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
     SQLWCHAR message[1024] = {};
@@ -82,10 +74,12 @@ std::optional<DbError> TruncationInfo(SQLHSTMT stmt) {
     for (SQLSMALLINT record = 1;; ++record) {
         const SQLRETURN rc = SQLGetDiagRecW(SQL_HANDLE_STMT, stmt, record, state, &native, message,
                                             static_cast<SQLSMALLINT>(std::size(message)), &length);
-        if (!SQL_SUCCEEDED(rc)) return std::nullopt;
+        if (!SQL_SUCCEEDED(rc)) return {};
         const std::wstring_view text = reinterpret_cast<const wchar_t*>(state);
-        if (IsTruncationState(text)) {
-            return DbError{std::wstring(text), reinterpret_cast<const wchar_t*>(message), native};
+        // The SQLSTATEs a driver attaches to a statement that stored a value cut short.
+        if (text == L"01004" || text == L"22001") {
+            return DatabaseError(std::wstring(text), reinterpret_cast<const wchar_t*>(message),
+                                 native);
         }
     }
 }
@@ -106,27 +100,11 @@ const wchar_t* TruncationWarningState(long code) {
     }
 }
 
-DbError Refused(const wchar_t* sqlstate, const wchar_t* message) {
-    return DbError{sqlstate, message, 0};
+Error Refused(const wchar_t* sqlstate, const wchar_t* message) {
+    return DatabaseError(sqlstate, message);
 }
 
 }  // namespace
-
-bool DbError::IsConnectionLevel() const {
-    if (sqlstate.starts_with(L"08")) return true;
-    // Timeout expired: the server did not answer in time.
-    if (sqlstate == L"HYT00" || sqlstate == L"HYT01") return true;
-    // MySQL client: 2002 and 2003 can't connect (socket, TCP), 2005 unknown host, 2006 server
-    // has gone away, 2013 lost connection during query, 2055 lost connection at a system call.
-    return nativeError == 2002 || nativeError == 2003 || nativeError == 2005 ||
-           nativeError == 2006 || nativeError == 2013 || nativeError == 2055;
-}
-
-bool DbError::IsTruncation() const {
-    if (TruncationWarningState(nativeError)) return true;
-    // SQL Server: 8152 and 2628 "String or binary data would be truncated".
-    return IsTruncationState(sqlstate) || nativeError == 8152 || nativeError == 2628;
-}
 
 DbSession::DbSession(std::wstring connectionString, unsigned loginTimeoutSeconds,
                      unsigned statementTimeoutSeconds)
@@ -147,21 +125,22 @@ void DbSession::Close() {
     }
     if (inTransaction_) transactionLost_ = true;
     manualCommit_ = false;
+    connection_.reset();
     dbc_.reset();
 }
 
-DbError DbSession::Fail(SQLSMALLINT handleType, SQLHANDLE handle) {
-    DbError error = Diagnostics(handleType, handle);
+Error DbSession::Fail(SQLSMALLINT handleType, SQLHANDLE handle) {
+    Error error = Diagnostics(handleType, handle);
     if (error.IsConnectionLevel()) Close();
     return error;
 }
 
-std::optional<DbError> DbSession::Open() {
-    if (dbc_) return std::nullopt;
+Status DbSession::Open() {
+    if (dbc_) return {};
     if (!env_) {
         if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, env_.put()))) {
             env_.reset();
-            return DbError{L"HY001", L"The ODBC environment could not be created.", 0};
+            return DatabaseError(L"HY001", L"The ODBC environment could not be created.");
         }
         SQLSetEnvAttr(env_.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3),
                       0);
@@ -179,47 +158,46 @@ std::optional<DbError> DbSession::Open() {
     const SQLRETURN rc = SQLDriverConnectW(dbc.get(), nullptr, Sql(odbc), SQL_NTS, nullptr, 0,
                                            nullptr, SQL_DRIVER_NOPROMPT);
     if (!SQL_SUCCEEDED(rc)) {
-        DbError error = Diagnostics(SQL_HANDLE_DBC, dbc.get());
-        // A handle that never connected must not be disconnected; free it directly.
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc.release());
-        return error;
+        // The handle never connected: it is freed without a disconnect.
+        return Diagnostics(SQL_HANDLE_DBC, dbc.get());
     }
     dbc_ = std::move(dbc);
+    connection_.reset(dbc_.get());
     manualCommit_ = false;
     SQLWCHAR dbms[64] = {};
     SQLSMALLINT dbmsLength = 0;
     SQLGetInfoW(dbc_.get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbmsLength);
     const std::wstring_view name = reinterpret_cast<const wchar_t*>(dbms);
     serverWarns_ = name.find(L"MySQL") != name.npos || name.find(L"MariaDB") != name.npos;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<DbError> DbSession::SetAutocommit(bool on) {
+Status DbSession::SetAutocommit(bool on) {
     const SQLULEN value = on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF;
     const SQLRETURN rc =
         SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(value), 0);
     if (!SQL_SUCCEEDED(rc)) return Fail(SQL_HANDLE_DBC, dbc_.get());
     manualCommit_ = !on;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<DbError> DbSession::Begin() {
+Status DbSession::Begin() {
     if (inTransaction_ && !transactionLost_) {
         return Refused(L"25000", L"A transaction is already open.");
     }
     // A transaction lost with its connection was rolled back by the server; start afresh.
     inTransaction_ = false;
     transactionLost_ = false;
-    if (auto error = Open()) return error;
+    if (Status opened = Open(); !opened) return opened;
     if (!manualCommit_) {
-        if (auto error = SetAutocommit(false)) return error;
+        if (Status set = SetAutocommit(false); !set) return set;
     }
     inTransaction_ = true;
-    return std::nullopt;
+    return {};
 }
 
-std::optional<DbError> DbSession::Commit() {
-    if (!inTransaction_) return std::nullopt;
+Status DbSession::Commit() {
+    if (!inTransaction_) return {};
     if (transactionLost_ || !dbc_) {
         inTransaction_ = false;
         transactionLost_ = false;
@@ -228,7 +206,7 @@ std::optional<DbError> DbSession::Commit() {
     }
     inTransaction_ = false;
     if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_COMMIT))) {
-        DbError error = Diagnostics(SQL_HANDLE_DBC, dbc_.get());
+        Error error = Diagnostics(SQL_HANDLE_DBC, dbc_.get());
         // Whatever the server kept, this connection is not reused half-way through.
         SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
         Close();
@@ -236,7 +214,7 @@ std::optional<DbError> DbSession::Commit() {
     }
     // Autocommit comes back on before the next statement outside a transaction (see Run), so
     // that a run of transactions pays no round trips for switching it off and on again.
-    return std::nullopt;
+    return {};
 }
 
 void DbSession::Rollback() {
@@ -247,14 +225,14 @@ void DbSession::Rollback() {
     if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK))) Close();
 }
 
-std::optional<DbError> DbSession::Run(std::wstring_view sql, DbParams params, SQLHSTMT& stmt) {
+Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
     if (transactionLost_) {
         return Refused(L"08003",
                        L"The connection was lost inside the transaction; it must be rolled back.");
     }
-    if (auto error = Open()) return error;
+    if (Status opened = Open(); !opened) return std::move(opened).error();
     if (!inTransaction_ && manualCommit_) {
-        if (auto error = SetAutocommit(true)) return error;
+        if (Status set = SetAutocommit(true); !set) return std::move(set).error();
     }
 
     auto found = statements_.find(sql);
@@ -270,14 +248,14 @@ std::optional<DbError> DbSession::Run(std::wstring_view sql, DbParams params, SQ
                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(statementTimeout_)), 0);
         const std::wstring text(sql);
         if (!SQL_SUCCEEDED(SQLPrepareW(fresh.get(), Sql(text), SQL_NTS))) {
-            DbError error = Diagnostics(SQL_HANDLE_STMT, fresh.get());
+            Error error = Diagnostics(SQL_HANDLE_STMT, fresh.get());
             fresh.reset();
             if (error.IsConnectionLevel()) Close();
             return error;
         }
         found = statements_.emplace(text, std::move(fresh)).first;
     }
-    stmt = found->second.get();
+    SQLHSTMT stmt = found->second.get();
     SQLFreeStmt(stmt, SQL_CLOSE);
 
     std::vector<SQLLEN> lengths(params.size());
@@ -297,56 +275,57 @@ std::optional<DbError> DbSession::Run(std::wstring_view sql, DbParams params, SQ
     const SQLRETURN rc = SQLExecute(stmt);
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) return Fail(SQL_HANDLE_STMT, stmt);
     if (rc == SQL_SUCCESS_WITH_INFO) {
-        if (auto truncated = TruncationInfo(stmt)) {
+        if (Status clean = TruncationInfo(stmt); !clean) {
             SQLFreeStmt(stmt, SQL_CLOSE);
-            return truncated;
+            return std::move(clean).error();
         }
     }
-    return std::nullopt;
+    return stmt;
 }
 
-std::optional<DbError> DbSession::TruncationWarning() {
-    SQLHSTMT stmt = nullptr;
-    if (auto error = Run(L"SHOW WARNINGS", {}, stmt)) return error;
-    std::optional<DbError> found;
+Status DbSession::TruncationWarning() {
+    Result<SQLHSTMT> ran = Run(L"SHOW WARNINGS", {});
+    if (!ran) return std::move(ran).error();
+    const SQLHSTMT stmt = *ran;
+    std::optional<Error> found;
     while (!found) {
         const SQLRETURN fetched = SQLFetch(stmt);
         if (fetched == SQL_NO_DATA) break;
         if (!SQL_SUCCEEDED(fetched)) return Fail(SQL_HANDLE_STMT, stmt);
-        DbError error;
-        bool failed = false;
-        const auto code = ReadColumn(stmt, 2, error, failed);
-        const auto message = failed ? std::nullopt : ReadColumn(stmt, 3, error, failed);
-        if (failed) {
-            if (error.IsConnectionLevel()) Close();
-            return error;
+        Result<std::optional<std::wstring>> code = ReadColumn(stmt, 2);
+        Result<std::optional<std::wstring>> message =
+            code ? ReadColumn(stmt, 3) : Result<std::optional<std::wstring>>(code.error());
+        if (!message) {
+            if (message.error().IsConnectionLevel()) Close();
+            return std::move(message).error();
         }
-        const long native = code ? std::wcstol(code->c_str(), nullptr, 10) : 0;
+        const long native = code->has_value() ? std::wcstol((*code)->c_str(), nullptr, 10) : 0;
         if (const wchar_t* state = TruncationWarningState(native)) {
-            found = DbError{state, message.value_or(L""), native};
+            found = DatabaseError(state, message->value_or(L""), native);
         }
     }
     SQLFreeStmt(stmt, SQL_CLOSE);
-    return found;
+    if (found) return std::move(*found);
+    return {};
 }
 
-std::optional<DbError> DbSession::Execute(std::wstring_view sql, DbParams params) {
-    SQLHSTMT stmt = nullptr;
-    auto error = Run(sql, params, stmt);
-    if (error) return error;
-    if (stmt) SQLFreeStmt(stmt, SQL_CLOSE);
+Status DbSession::Execute(std::wstring_view sql, DbParams params) {
+    Result<SQLHSTMT> ran = Run(sql, params);
+    if (!ran) return std::move(ran).error();
+    if (*ran) SQLFreeStmt(*ran, SQL_CLOSE);
     // MySQL outside strict mode stores an over-long value cut short, and a character its
     // column's set cannot hold as "?", with only a warning; ask for the warnings of statements
     // that carried values. Only they can have been altered.
     if (serverWarns_ && !params.empty()) return TruncationWarning();
-    return std::nullopt;
+    return {};
 }
 
-DbRow DbSession::FirstRow(std::wstring_view sql, DbParams params, std::wstring_view column) {
-    SQLHSTMT stmt = nullptr;
-    if (auto error = Run(sql, params, stmt)) return {{}, std::move(error)};
+Result<DbRow> DbSession::FirstRow(std::wstring_view sql, DbParams params,
+                                  std::wstring_view column) {
+    Result<SQLHSTMT> ran = Run(sql, params);
+    if (!ran) return std::move(ran).error();
+    const SQLHSTMT stmt = *ran;
 
-    DbRow result;
     SQLSMALLINT columns = 0;
     SQLNumResultCols(stmt, &columns);
     SQLUSMALLINT first = 1, last = static_cast<SQLUSMALLINT>(columns);
@@ -364,43 +343,43 @@ DbRow DbSession::FirstRow(std::wstring_view sql, DbParams params, std::wstring_v
     const SQLRETURN fetched = SQLFetch(stmt);
     if (fetched == SQL_NO_DATA) {
         SQLFreeStmt(stmt, SQL_CLOSE);
-        return result;
+        return DbRow();
     }
-    if (!SQL_SUCCEEDED(fetched)) {
-        result.error = Fail(SQL_HANDLE_STMT, stmt);
-        return result;
-    }
+    if (!SQL_SUCCEEDED(fetched)) return Fail(SQL_HANDLE_STMT, stmt);
     if (first == 0) {
-        result.error = DbError{L"42S22", L"Column not found: " + std::wstring(column), 0};
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        return DatabaseError(L"42S22", L"Column not found: " + std::wstring(column));
     }
-    for (SQLUSMALLINT i = first; i != 0 && i <= last; ++i) {
-        DbError error;
-        bool failed = false;
-        auto value = ReadColumn(stmt, i, error, failed);
-        if (failed) {
-            result.values.clear();
-            result.error = error;
+    DbRow values;
+    for (SQLUSMALLINT i = first; i <= last; ++i) {
+        Result<std::optional<std::wstring>> value = ReadColumn(stmt, i);
+        if (!value) {
+            Error error = std::move(value).error();
             if (error.IsConnectionLevel()) {
                 Close();
-                return result;
+            } else {
+                SQLFreeStmt(stmt, SQL_CLOSE);
             }
-            break;
+            return error;
         }
-        result.values.push_back(std::move(value));
+        values.push_back(std::move(*value));
     }
     SQLFreeStmt(stmt, SQL_CLOSE);
-    return result;
+    return values;
 }
 
-DbValue DbSession::QueryValue(std::wstring_view sql, std::wstring_view column, DbParams params) {
+Result<std::optional<std::wstring>> DbSession::QueryValue(std::wstring_view sql,
+                                                          std::wstring_view column,
+                                                          DbParams params) {
     // An empty name would read every column.
-    if (column.empty()) return {std::nullopt, DbError{L"42S22", L"Column not found: ", 0}};
-    DbRow row = FirstRow(sql, params, column);
-    if (row.values.empty()) return {std::nullopt, std::move(row.error)};
-    return {std::move(row.values.front()), std::move(row.error)};
+    if (column.empty()) return DatabaseError(L"42S22", L"Column not found: ");
+    Result<DbRow> row = FirstRow(sql, params, column);
+    if (!row) return std::move(row).error();
+    if (row->empty()) return std::optional<std::wstring>();
+    return std::move(row->front());
 }
 
-DbRow DbSession::QueryRow(std::wstring_view sql, DbParams params) {
+Result<DbRow> DbSession::QueryRow(std::wstring_view sql, DbParams params) {
     return FirstRow(sql, params, {});
 }
 

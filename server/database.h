@@ -8,36 +8,12 @@
 #include <vector>
 
 #include "util/handles.h"
+#include "util/result.h"
 
 namespace ksr {
 
-// A failure as the driver described it.
-struct DbError {
-    std::wstring sqlstate;
-    std::wstring message;
-    long nativeError = 0;
-
-    // The connection itself is gone or could not be made (SQLSTATE class 08, the client's
-    // "server has gone away" codes reported under HY000, or a timeout: a server that stopped
-    // answering leaves the connection in an unknown state).
-    [[nodiscard]] bool IsConnectionLevel() const;
-    // The statement ran, but a bound value was stored cut short or converted (MySQL warnings
-    // 1265, 1366, 1406; SQLSTATE 22001 or 01004).
-    [[nodiscard]] bool IsTruncation() const;
-};
-
-// The first row's value of one column: no value for no row or NULL; `error` when the query
-// itself failed.
-struct DbValue {
-    std::optional<std::wstring> value;
-    std::optional<DbError> error;
-};
-
 // The first row's values in column order (NULL as no value); empty for no row.
-struct DbRow {
-    std::vector<std::optional<std::wstring>> values;
-    std::optional<DbError> error;
-};
+using DbRow = std::vector<std::optional<std::wstring>>;
 
 using DbParams = std::span<const std::wstring_view>;
 
@@ -54,36 +30,45 @@ class DbSession {
     DbSession& operator=(const DbSession&) = delete;
     ~DbSession();
 
-    std::optional<DbError> Open();
+    [[nodiscard]] Status Open();
     [[nodiscard]] bool IsOpen() const { return static_cast<bool>(dbc_); }
     void Close();
 
     // Fails with IsTruncation() when the server stored a bound value altered.
-    std::optional<DbError> Execute(std::wstring_view sql, DbParams params = {});
-    DbValue QueryValue(std::wstring_view sql, std::wstring_view column, DbParams params = {});
-    DbRow QueryRow(std::wstring_view sql, DbParams params = {});
+    [[nodiscard]] Status Execute(std::wstring_view sql, DbParams params = {});
+    // The first row's value of one column: no value for no row or NULL.
+    [[nodiscard]] Result<std::optional<std::wstring>> QueryValue(std::wstring_view sql,
+                                                                 std::wstring_view column,
+                                                                 DbParams params = {});
+    [[nodiscard]] Result<DbRow> QueryRow(std::wstring_view sql, DbParams params = {});
 
     // The statements up to Commit() or Rollback() form one transaction. If the connection is
     // lost inside it, every statement fails until Commit() (which then fails too) or
     // Rollback() ends it; the next one reopens the session in autocommit mode.
-    [[nodiscard]] std::optional<DbError> Begin();
-    [[nodiscard]] std::optional<DbError> Commit();
+    [[nodiscard]] Status Begin();
+    [[nodiscard]] Status Commit();
     void Rollback();  // best effort; safe without a transaction or a connection
     [[nodiscard]] bool InTransaction() const { return inTransaction_; }
 
   private:
-    std::optional<DbError> Run(std::wstring_view sql, DbParams params, SQLHSTMT& stmt);
+    // Prepares (once) and executes the statement; its handle, open on the result.
+    [[nodiscard]] Result<SQLHSTMT> Run(std::wstring_view sql, DbParams params);
     // The first row of a query: every column, or only `column` (by name) when it is given.
-    DbRow FirstRow(std::wstring_view sql, DbParams params, std::wstring_view column);
-    std::optional<DbError> TruncationWarning();
-    std::optional<DbError> SetAutocommit(bool on);
-    DbError Fail(SQLSMALLINT handleType, SQLHANDLE handle);
+    [[nodiscard]] Result<DbRow> FirstRow(std::wstring_view sql, DbParams params,
+                                         std::wstring_view column);
+    // Fails with the first warning of a value stored altered.
+    [[nodiscard]] Status TruncationWarning();
+    [[nodiscard]] Status SetAutocommit(bool on);
+    // The handle's diagnostics; a connection-level failure closes the session.
+    Error Fail(SQLSMALLINT handleType, SQLHANDLE handle);
 
     std::wstring connectionString_;
     unsigned loginTimeout_;
     unsigned statementTimeout_;
     unique_odbc_env env_;
     unique_odbc_dbc dbc_;
+    // Disconnects dbc_ before it is freed; set only while it is connected.
+    unique_odbc_connection connection_;
     // MySQL and MariaDB report altered values only as warnings, read after the statement.
     bool serverWarns_ = false;
     // The connection's autocommit is off: inside a transaction, and after one until the next

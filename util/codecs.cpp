@@ -2,15 +2,14 @@
 
 #include <optional>
 
+#include "util/hex.h"
+
 namespace ksr {
 namespace {
 
-constexpr wchar_t kHexDigits[] = L"0123456789ABCDEF";
-
 void AppendEscape(std::wstring& out, unsigned byte) {
     out += L'%';
-    out += kHexDigits[(byte >> 4) & 0xF];
-    out += kHexDigits[byte & 0xF];
+    AppendHex(out, static_cast<uint8_t>(byte), HexCase::Upper);
 }
 
 std::optional<unsigned> HexDigit(wchar_t c) {

@@ -40,7 +40,9 @@ void SetListingFaultForTest(Fault fault) {
 ListingResult ListDirectory(const std::wstring& directory,
                             const std::function<bool(const WIN32_FIND_DATAW&)>& visit) {
     const std::shared_ptr<const Fault> fault = CurrentFault();
-    if (const DWORD injected = AskFault(fault.get(), directory, 0)) return {injected, false};
+    if (const DWORD injected = AskFault(fault.get(), directory, 0)) {
+        return {Win32Error(injected, directory), false};
+    }
 
     const std::wstring folder = WithSeparator(directory);
     WIN32_FIND_DATAW entry;
@@ -49,24 +51,23 @@ ListingResult ListDirectory(const std::wstring& directory,
     if (!find) {
         const DWORD error = GetLastError();
         // A drive root lists no "." entry: when empty it yields nothing at all.
-        if (error == ERROR_FILE_NOT_FOUND && IsExistingDirectory(folder)) {
-            return {ERROR_SUCCESS, true};
-        }
-        return {error, false};
+        if (error == ERROR_FILE_NOT_FOUND && IsExistingDirectory(folder)) return {{}, true};
+        return {Win32Error(error, directory), false};
     }
 
     size_t delivered = 0;
     for (;;) {
         if (!IsDotEntry(entry.cFileName)) {
-            if (!visit(entry)) return {ERROR_SUCCESS, true};
+            if (!visit(entry)) return {{}, true};
             ++delivered;
             if (const DWORD injected = AskFault(fault.get(), directory, delivered)) {
-                return {injected, true};
+                return {Win32Error(injected, directory), true};
             }
         }
         if (!FindNextFileW(find.get(), &entry)) {
             const DWORD error = GetLastError();
-            return {error == ERROR_NO_MORE_FILES ? static_cast<DWORD>(ERROR_SUCCESS) : error, true};
+            if (error == ERROR_NO_MORE_FILES) return {{}, true};
+            return {Win32Error(error, directory), true};
         }
     }
 }

@@ -6,12 +6,19 @@
 #include <functional>
 #include <string>
 
+#include "util/result.h"
+
 namespace ksr {
 
+// How a listing ended: `status` fails (with the Win32 error and the folder's path) unless the
+// whole folder was listed; `started` tells a folder listed in part from one that could not be
+// opened for listing at all.
 struct ListingResult {
-    DWORD error = ERROR_SUCCESS;  // ERROR_SUCCESS when the whole folder was listed
-    bool started = false;         // false: the folder could not be opened for listing at all
-    [[nodiscard]] bool complete() const { return error == ERROR_SUCCESS; }
+    Status status;
+    bool started = false;
+    [[nodiscard]] bool complete() const { return status.ok(); }
+    // ERROR_SUCCESS when complete.
+    [[nodiscard]] DWORD error() const { return Win32CodeOf(status); }
 };
 
 // Lists `directory` (an extended "\\?\" path, with or without a trailing "\"), calling `visit`

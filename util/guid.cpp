@@ -15,9 +15,13 @@ std::wstring FormatGuidText(const GUID& guid) {
     return text;
 }
 
-std::wstring NewGuidText() {
+Result<std::wstring> NewGuidText() {
     GUID guid{};
-    if (CoCreateGuid(&guid) != S_OK) return {};
+    const HRESULT result = CoCreateGuid(&guid);
+    if (result != S_OK) {
+        return Win32Error(HRESULT_FACILITY(result) == FACILITY_WIN32 ? HRESULT_CODE(result)
+                                                                     : ERROR_INVALID_FUNCTION);
+    }
     return FormatGuidText(guid);
 }
 

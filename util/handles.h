@@ -1,6 +1,8 @@
 #pragma once
 
 #include <windows.h>
+#include <bcrypt.h>
+#include <objbase.h>
 #include <sql.h>
 #include <sqlext.h>
 
@@ -8,8 +10,9 @@
 
 namespace ksr {
 
-// Owns one OS handle. The empty value is part of the type (Traits::Empty), so a
-// default-constructed holder is always safe to destroy or reset.
+// Owns one OS handle. The empty value is part of the type (Traits::Empty, and Traits::IsValid
+// where more than one value means "none"), so a default-constructed holder is always safe to
+// destroy or reset, and a failed open tests false whichever empty value the call returned.
 template <typename Traits>
 class unique_any {
   public:
@@ -28,11 +31,11 @@ class unique_any {
     ~unique_any() { reset(); }
 
     [[nodiscard]] T get() const { return value_; }
-    explicit operator bool() const { return value_ != Traits::Empty(); }
+    explicit operator bool() const { return IsValid(value_); }
     T release() { return std::exchange(value_, Traits::Empty()); }
     void reset(T value = Traits::Empty()) {
         T old = std::exchange(value_, value);
-        if (old != Traits::Empty()) Traits::Close(old);
+        if (IsValid(old)) Traits::Close(old);
     }
     // For out-parameters: frees the current value and hands back its address.
     T* put() {
@@ -41,20 +44,31 @@ class unique_any {
     }
 
   private:
+    static bool IsValid(T value) {
+        if constexpr (requires { Traits::IsValid(value); }) {
+            return Traits::IsValid(value);
+        } else {
+            return value != Traits::Empty();
+        }
+    }
+
     T value_ = Traits::Empty();
 };
 
 namespace detail {
-template <typename H, void (*CloseFn)(H)>
+template <typename H, auto CloseFn>
 struct NullTraits {
     using Type = H;
     static H Empty() { return H{}; }
     static void Close(H h) { CloseFn(h); }
 };
-template <void (*CloseFn)(HANDLE)>
+// Kernel handles of files and searches: the open calls return INVALID_HANDLE_VALUE on failure,
+// but a null handle names nothing either.
+template <auto CloseFn>
 struct InvalidTraits {
     using Type = HANDLE;
     static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(HANDLE h) { return h != INVALID_HANDLE_VALUE && h != nullptr; }
     static void Close(HANDLE h) { CloseFn(h); }
 };
 inline void CloseKey(HKEY key) {
@@ -69,15 +83,26 @@ inline void CloseAny(HANDLE h) {
 inline void DeleteFont(HFONT font) {
     ::DeleteObject(font);
 }
+inline void FreeCoTaskMem(wchar_t* text) {
+    ::CoTaskMemFree(text);
+}
 inline void FreeEnv(SQLHENV h) {
     ::SQLFreeHandle(SQL_HANDLE_ENV, h);
 }
 inline void FreeDbc(SQLHDBC h) {
-    ::SQLDisconnect(h);
     ::SQLFreeHandle(SQL_HANDLE_DBC, h);
+}
+inline void Disconnect(SQLHDBC h) {
+    ::SQLDisconnect(h);
 }
 inline void FreeStmt(SQLHSTMT h) {
     ::SQLFreeHandle(SQL_HANDLE_STMT, h);
+}
+inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) {
+    ::BCryptCloseAlgorithmProvider(h, 0);
+}
+inline void DestroyHash(BCRYPT_HASH_HANDLE h) {
+    ::BCryptDestroyHash(h);
 }
 }  // namespace detail
 
@@ -86,8 +111,33 @@ using unique_hfind = unique_any<detail::InvalidTraits<detail::CloseFind>>;
 using unique_handle = unique_any<detail::NullTraits<HANDLE, detail::CloseAny>>;
 using unique_hfile = unique_any<detail::InvalidTraits<detail::CloseAny>>;
 using unique_hfont = unique_any<detail::NullTraits<HFONT, detail::DeleteFont>>;
+// Text the system allocated with CoTaskMemAlloc (SHGetKnownFolderPath, GetDisplayName).
+using unique_cotaskmem_string = unique_any<detail::NullTraits<wchar_t*, detail::FreeCoTaskMem>>;
 using unique_odbc_env = unique_any<detail::NullTraits<SQLHENV, detail::FreeEnv>>;
+// A connection handle, freed; whether it is connected is the business of unique_odbc_connection.
 using unique_odbc_dbc = unique_any<detail::NullTraits<SQLHDBC, detail::FreeDbc>>;
+// Holds the connection of a dbc that SQLDriverConnectW connected, and disconnects it; set only
+// once the connect succeeded, and reset before the dbc itself is freed.
+using unique_odbc_connection = unique_any<detail::NullTraits<SQLHDBC, detail::Disconnect>>;
 using unique_odbc_stmt = unique_any<detail::NullTraits<SQLHSTMT, detail::FreeStmt>>;
+using unique_bcrypt_algorithm =
+    unique_any<detail::NullTraits<BCRYPT_ALG_HANDLE, detail::CloseAlgorithm>>;
+using unique_bcrypt_hash = unique_any<detail::NullTraits<BCRYPT_HASH_HANDLE, detail::DestroyHash>>;
+
+// One CoInitializeEx on this thread, undone by CoUninitialize when it succeeded (S_OK or
+// S_FALSE); a call refused for another apartment model is not undone.
+class [[nodiscard]] unique_com_init {
+  public:
+    explicit unique_com_init(DWORD model) : result_(::CoInitializeEx(nullptr, model)) {}
+    unique_com_init(const unique_com_init&) = delete;
+    unique_com_init& operator=(const unique_com_init&) = delete;
+    ~unique_com_init() {
+        if (SUCCEEDED(result_)) ::CoUninitialize();
+    }
+    HRESULT result() const { return result_; }
+
+  private:
+    HRESULT result_;
+};
 
 }  // namespace ksr

@@ -2,41 +2,46 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+
+#include "util/handles.h"
+#include "util/result.h"
 
 namespace ksr {
 
 using Md5Digest = std::array<uint8_t, 16>;
 
-// Streaming MD5 of RFC 1321 (init on construction, Update any number of times, Final once).
+// Streaming MD5 of RFC 1321, computed by the system's cryptography (CNG): Update any number of
+// times, then Final, which starts the next digest afresh. One hasher serves one thread at a
+// time; it may be handed to another thread between calls. Hash objects are reused across hashers.
 class Md5Hasher {
   public:
-    Md5Hasher() = default;
+    Md5Hasher();
+    ~Md5Hasher();
     Md5Hasher(const Md5Hasher&) = delete;
     Md5Hasher& operator=(const Md5Hasher&) = delete;
 
     void Update(std::span<const uint8_t> bytes);
-    Md5Digest Final();
+    // The digest of everything given since construction or the last Final, or the Win32 error
+    // of the first call the system refused.
+    [[nodiscard]] Result<Md5Digest> Final();
 
   private:
-    void Blocks(const uint8_t* data, size_t count);
+    [[nodiscard]] Status Create();
 
-    std::array<uint32_t, 4> state_{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    uint64_t length_ = 0;  // bytes so far
-    std::array<uint8_t, 64> pending_{};
-    size_t pendingSize_ = 0;
+    unique_bcrypt_hash hash_;
+    bool reusable_ = true;  // BCryptFinishHash resets the object for the next digest
+    bool dirty_ = false;    // data went in since the last Final
+    DWORD error_ = ERROR_SUCCESS;
 };
 
-Md5Digest Md5OfBytes(std::span<const uint8_t> bytes);
+[[nodiscard]] Result<Md5Digest> Md5OfBytes(std::span<const uint8_t> bytes);
 
-// Two upper-case hex digits per byte, in order.
-std::wstring BytesToHex(std::span<const uint8_t> bytes);
-
-// The file's digest as 32 upper-case hex digits, empty text for a zero-length file, no value
-// when the file can't be opened or read. Reads in pieces; any length works.
-std::optional<std::wstring> FileMd5Hex(std::wstring_view path);
+// The file's digest as 32 lower-case hex digits, empty text for a zero-length file, the Win32
+// error (with the path) when the file can't be opened or read. Reads in pieces; any length
+// works.
+[[nodiscard]] Result<std::wstring> FileMd5Hex(std::wstring_view path);
 
 }  // namespace ksr

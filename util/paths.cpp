@@ -254,29 +254,33 @@ bool PathContains(std::wstring_view outer, std::wstring_view inner) {
     return inner.size() == outer.size() || inner[outer.size()] == L'\\';
 }
 
-DWORD CreateDirectoryLevels(const std::wstring& extendedPath) {
+Status CreateDirectoryLevels(const std::wstring& extendedPath) {
     const size_t volumeEnd = VolumeEnd(extendedPath);
     std::wstring path = extendedPath;
     while (path.size() > volumeEnd + 1 && path.ends_with(L'\\')) path.pop_back();
     if (path.size() <= volumeEnd + 1) {
-        return IsDirectory(WithSeparator(path)) ? ERROR_SUCCESS : ERROR_PATH_NOT_FOUND;
+        if (IsDirectory(WithSeparator(path))) return {};
+        return Win32Error(ERROR_PATH_NOT_FOUND, path);
     }
     // Up from the deepest level to the first one that exists or can be made...
     size_t end = path.size();
     for (;;) {
         const DWORD error = CreateOneLevel(path.substr(0, end));
         if (error == ERROR_SUCCESS) break;
-        if (error != ERROR_PATH_NOT_FOUND) return error;
         const size_t cut = path.rfind(L'\\', end - 1);
-        if (cut == std::wstring::npos || cut <= volumeEnd) return error;
+        if (error != ERROR_PATH_NOT_FOUND || cut == std::wstring::npos || cut <= volumeEnd) {
+            return Win32Error(error, path.substr(0, end));
+        }
         end = cut;
     }
     // ...then down again through the missing ones.
     while (end < path.size()) {
         end = std::min(path.find(L'\\', end + 1), path.size());
-        if (const DWORD error = CreateOneLevel(path.substr(0, end))) return error;
+        if (const DWORD error = CreateOneLevel(path.substr(0, end))) {
+            return Win32Error(error, path.substr(0, end));
+        }
     }
-    return ERROR_SUCCESS;
+    return {};
 }
 
 }  // namespace ksr

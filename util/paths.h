@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "util/result.h"
+
 namespace ksr {
 
 // Everything up to and including the last "\"; empty when there is none. "/" is an ordinary
@@ -16,6 +18,8 @@ std::wstring DirectoryPart(std::wstring_view path);
 std::optional<std::wstring> LastPathSegment(std::wstring_view path);
 
 // Creates every missing level of `path`, top down; failures of single levels are passed over.
+// Only "\" separates levels: a "/" is part of a name. File-system work goes through
+// CreateDirectoryLevels, which says what failed.
 void EnsureDirectoryPath(std::wstring_view path);
 
 // The form handed to file-system calls: absolute, "\" separators, with the "\\?\" prefix so
@@ -49,9 +53,9 @@ std::optional<std::wstring> ResolveFolder(std::wstring_view path);
 bool PathContains(std::wstring_view outer, std::wstring_view inner);
 
 // Creates every missing level of the directory `extendedPath` (in "\\?\" form), appending raw
-// segments so names keep trailing blanks and dots. ERROR_SUCCESS when the directory exists at
-// the end, else the error of the level that failed.
-[[nodiscard]] DWORD CreateDirectoryLevels(const std::wstring& extendedPath);
+// segments so names keep trailing blanks and dots. Succeeds when the directory exists at the
+// end; else fails with the Win32 error and the path of the level that failed.
+[[nodiscard]] Status CreateDirectoryLevels(const std::wstring& extendedPath);
 
 // True for the "." and ".." entries of a directory listing.
 inline bool IsDotEntry(const wchar_t* name) {

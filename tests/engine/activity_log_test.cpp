@@ -6,6 +6,7 @@
 
 #include "engine/activity_log.h"
 #include "support/temp_dir.h"
+#include "util/handles.h"
 
 namespace ksr {
 namespace {
@@ -73,19 +74,22 @@ TEST(ServerLog, StoreRootWithTrailingSeparatorAndForeignCharacters) {
 TEST(ServerLog, AppendsWhileTheServerHoldsTheFileOpen) {
     test::TempDir store;
     test::WriteBytes(LogFile(store.path()), "a\r\n");
-    HANDLE server =
-        CreateFileW(LogFile(store.path()).c_str(), GENERIC_READ | GENERIC_WRITE,
-                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(server, INVALID_HANDLE_VALUE);
+    unique_hfile server(CreateFileW(LogFile(store.path()).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr));
+    ASSERT_TRUE(server);
     EXPECT_TRUE(serverlog({L"b"}, store.path()));
-    CloseHandle(server);
+    server.reset();
     EXPECT_EQ(test::ReadBytes(LogFile(store.path())), "a\r\nb\r\n");
 }
 
 TEST(ServerLog, UnwritablePlaceReportsFailure) {
     test::TempDir store;
     test::WriteBytes(store / L"file", "x");
-    EXPECT_FALSE(serverlog({L"lost"}, store / L"file"));
+    const Status written = serverlog({L"lost"}, store / L"file");
+    ASSERT_FALSE(written.ok());
+    EXPECT_NE(written.error().win32, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(written.error().path.ends_with(L".log")) << "the log file it could not open";
 }
 
 }  // namespace

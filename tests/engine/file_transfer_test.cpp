@@ -89,13 +89,16 @@ TEST(FolderSize, SumsEveryFileBelowTheFolder) {
     test::WriteBytes(dir / L"a\\b\\two", std::string(20, 'x'));
     test::WriteBytes(dir / L"a\\b\\c\\three", std::string(30, 'x'));
     test::MakeDirs(dir / L"a\\empty");
-    EXPECT_EQ(FolderSize(dir / L"a"), 60u);
-    EXPECT_EQ(FolderSize(dir / L"a\\empty"), 0u);
-    EXPECT_FALSE(FolderSize(dir / L"absent").has_value());
+    EXPECT_EQ(FolderSize(dir / L"a").value(), 60u);
+    EXPECT_EQ(FolderSize(dir / L"a\\empty").value(), 0u);
+    const Result<uint64_t> absent = FolderSize(dir / L"absent");
+    ASSERT_FALSE(absent.ok());
+    EXPECT_NE(absent.error().win32, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(absent.error().path, dir / L"absent");
     unique_hfile hold(CreateFileW((dir / L"a\\b\\c").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     ASSERT_TRUE(hold);
-    EXPECT_EQ(FolderSize(dir / L"a"), 30u) << "an unlistable sub-folder adds nothing";
+    EXPECT_EQ(FolderSize(dir / L"a").value(), 30u) << "an unlistable sub-folder adds nothing";
 }
 
 TEST(FolderSize, WideAndDeepTreesSumExactly) {
@@ -114,7 +117,7 @@ TEST(FolderSize, WideAndDeepTreesSumExactly) {
     }
     test::WriteBytes(dir / L"t\\top.bin", std::string(7, 'x'));
     want += 7;
-    for (int run = 0; run < 3; ++run) EXPECT_EQ(FolderSize(dir / L"t"), want);
+    for (int run = 0; run < 3; ++run) EXPECT_EQ(FolderSize(dir / L"t").value(), want);
 }
 
 TEST(DeleteHeldFile, DeletesThroughTheHandleReadOnlyFilesToo) {

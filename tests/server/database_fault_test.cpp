@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "server/database.h"
+#include "support/db_outcome.h"
 #include "support/fault_db.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
@@ -20,14 +21,14 @@ constexpr std::wstring_view kInsertFile =
     L"FileState,CreatorID,CreatorName) values('m','Public',?,'DownLoad/Public','1','1',?,1,0,"
     L"'1','admin')";
 
-std::optional<DbError> InsertFolder(DbSession& session, std::wstring_view name) {
+std::optional<Error> InsertFolder(DbSession& session, std::wstring_view name) {
     const std::wstring_view params[] = {name};
-    return session.Execute(kInsertFolder, params);
+    return test::Outcome(session.Execute(kInsertFolder, params));
 }
 
-std::optional<DbError> InsertFile(DbSession& session, std::wstring_view name) {
+std::optional<Error> InsertFile(DbSession& session, std::wstring_view name) {
     const std::wstring_view params[] = {name, L"DownLoad/Public/f"};
-    return session.Execute(kInsertFile, params);
+    return test::Outcome(session.Execute(kInsertFile, params));
 }
 
 std::wstring Count(test::TestDatabase& db, const std::wstring& table) {
@@ -39,7 +40,7 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::string Describe(const std::optional<DbError>& error) {
+std::string Describe(const std::optional<Error>& error) {
     if (!error) return "no error";
     return test::Utf8(error->sqlstate + L" " + std::to_wstring(error->nativeError) + L" " +
                       error->message);
@@ -53,12 +54,12 @@ class DatabaseTransactionTest : public testing::Test {
 
 TEST_F(DatabaseTransactionTest, CommitKeepsEveryRowAndOnlyThen) {
     DbSession session(db_.ConnString());
-    ASSERT_FALSE(session.Begin());
+    ASSERT_FALSE(test::Outcome(session.Begin()));
     EXPECT_TRUE(session.InTransaction());
     ASSERT_FALSE(InsertFolder(session, L"a"));
     ASSERT_FALSE(InsertFolder(session, L"b"));
     EXPECT_EQ(Count(db_, L"PtpFolder"), L"0") << "another connection sees nothing before Commit";
-    ASSERT_FALSE(session.Commit());
+    ASSERT_FALSE(test::Outcome(session.Commit()));
     EXPECT_FALSE(session.InTransaction());
     EXPECT_EQ(Count(db_, L"PtpFolder"), L"2");
 
@@ -66,12 +67,12 @@ TEST_F(DatabaseTransactionTest, CommitKeepsEveryRowAndOnlyThen) {
     EXPECT_EQ(Count(db_, L"PtpFolder"), L"3") << "after Commit each statement commits again";
 
     for (int round = 0; round < 2; ++round) {
-        ASSERT_FALSE(session.Begin());
+        ASSERT_FALSE(test::Outcome(session.Begin()));
         ASSERT_FALSE(InsertFolder(session, L"undone"));
         session.Rollback();
-        ASSERT_FALSE(session.Begin());
+        ASSERT_FALSE(test::Outcome(session.Begin()));
         ASSERT_FALSE(InsertFolder(session, L"kept"));
-        ASSERT_FALSE(session.Commit());
+        ASSERT_FALSE(test::Outcome(session.Commit()));
     }
     EXPECT_EQ(Count(db_, L"PtpFolder"), L"5") << "transactions back to back stay apart";
 }
@@ -79,8 +80,8 @@ TEST_F(DatabaseTransactionTest, CommitKeepsEveryRowAndOnlyThen) {
 TEST_F(DatabaseTransactionTest, RollbackLeavesNothingAndIsSafeAnyTime) {
     DbSession session(db_.ConnString());
     session.Rollback();  // no connection, no transaction
-    ASSERT_FALSE(session.Begin());
-    EXPECT_TRUE(session.Begin()) << "a second Begin inside a transaction is refused";
+    ASSERT_FALSE(test::Outcome(session.Begin()));
+    EXPECT_TRUE(test::Outcome(session.Begin())) << "a second Begin inside a transaction is refused";
     ASSERT_FALSE(InsertFolder(session, L"a"));
     ASSERT_FALSE(InsertFile(session, L"a.txt"));
     session.Rollback();
@@ -89,16 +90,18 @@ TEST_F(DatabaseTransactionTest, RollbackLeavesNothingAndIsSafeAnyTime) {
     EXPECT_EQ(Count(db_, L"PtpFile"), L"0");
     ASSERT_FALSE(InsertFolder(session, L"b"));
     EXPECT_EQ(Count(db_, L"PtpFolder"), L"1") << "autocommit is back after Rollback";
-    EXPECT_FALSE(session.Commit()) << "Commit without a transaction has nothing to lose";
+    EXPECT_FALSE(test::Outcome(session.Commit()))
+        << "Commit without a transaction has nothing to lose";
 }
 
 TEST_F(DatabaseTransactionTest, CommitAfterTheConnectionWasKilledFails) {
     for (const bool statementAfterKill : {false, true}) {
         SCOPED_TRACE(statementAfterKill ? "a statement after the kill" : "Commit right after");
         DbSession session(db_.ConnString());
-        ASSERT_FALSE(session.Begin());
+        ASSERT_FALSE(test::Outcome(session.Begin()));
         ASSERT_FALSE(InsertFolder(session, L"lost"));
-        const DbValue id = session.QueryValue(L"select connection_id() as c", L"c");
+        const test::QueriedValue id =
+            test::Outcome(session.QueryValue(L"select connection_id() as c", L"c"));
         ASSERT_TRUE(id.value) << Describe(id.error);
         ASSERT_EQ(db_.Exec(L"kill " + *id.value), L"");
         if (statementAfterKill) {
@@ -110,7 +113,7 @@ TEST_F(DatabaseTransactionTest, CommitAfterTheConnectionWasKilledFails) {
             ASSERT_TRUE(again) << "no statement runs outside the lost transaction";
             EXPECT_TRUE(again->IsConnectionLevel());
         }
-        const auto commit = session.Commit();
+        const auto commit = test::Outcome(session.Commit());
         ASSERT_TRUE(commit) << "a transaction whose connection was lost is never committed";
         EXPECT_TRUE(commit->IsConnectionLevel()) << Describe(commit);
         EXPECT_EQ(Count(db_, L"PtpFolder"), L"0");
@@ -128,17 +131,18 @@ TEST_F(DatabaseTransactionTest, QueryRowReadsTheFirstRowInColumnOrder) {
               L"");
     DbSession session(db_.ConnString());
     const std::wstring_view owner[] = {L"Public"};
-    const DbRow row = session.QueryRow(
+    const test::QueriedRow row = test::Outcome(session.QueryRow(
         L"select UsName, PtpFolderID, NULL as nothing from PtpFolder where MyID=? order by "
         L"PtpFolderID",
-        owner);
+        owner));
     ASSERT_FALSE(row.error) << Describe(row.error);
     EXPECT_EQ(row.values, (test::Row{L"名前", L"7", std::nullopt}));
 
-    const DbRow none = session.QueryRow(L"select UsName from PtpFolder where MyID='nobody'");
+    const test::QueriedRow none =
+        test::Outcome(session.QueryRow(L"select UsName from PtpFolder where MyID='nobody'"));
     EXPECT_FALSE(none.error);
     EXPECT_TRUE(none.values.empty());
-    const DbRow bad = session.QueryRow(L"select nonsense from nowhere");
+    const test::QueriedRow bad = test::Outcome(session.QueryRow(L"select nonsense from nowhere"));
     EXPECT_TRUE(bad.error);
     EXPECT_TRUE(bad.values.empty());
 }
@@ -158,7 +162,7 @@ TEST_F(DatabaseTransactionTest, StrictServerRefusesAlteredValuesAsTruncation) {
     EXPECT_FALSE(tooLong->IsConnectionLevel());
     EXPECT_EQ(Count(db_, L"PtpFile"), L"1");
 
-    const auto syntax = session.Execute(L"insert into nowhere values(1)");
+    const auto syntax = test::Outcome(session.Execute(L"insert into nowhere values(1)"));
     ASSERT_TRUE(syntax);
     EXPECT_FALSE(syntax->IsTruncation()) << Describe(syntax);
 }
@@ -188,15 +192,15 @@ TEST_F(LaxServerTest, ValuesStoredAlteredFailWithTheServersWarning) {
 
     const std::wstring_view md5Row[] = {L"DownLoad/Public", L"1", L"D:/store/\U0001F600",
                                         L"0123456789abcdef0123456789abcdef"};
-    const auto md5 = session.Execute(
-        L"insert into MD5File(MyID,FormFileType,TypePath,PcSize,FilPath,MD5Hash) "
-        L"values('1',1,?,?,?,?)",
-        md5Row);
+    const auto md5 = test::Outcome(
+        session.Execute(L"insert into MD5File(MyID,FormFileType,TypePath,PcSize,FilPath,MD5Hash) "
+                        L"values('1',1,?,?,?,?)",
+                        md5Row));
     ASSERT_TRUE(md5);
     EXPECT_TRUE(md5->IsTruncation()) << Describe(md5);
 
     // Inside a transaction the caller undoes the altered row.
-    ASSERT_FALSE(session.Begin());
+    ASSERT_FALSE(test::Outcome(session.Begin()));
     ASSERT_TRUE(InsertFile(session, L"again\U0001F600.txt"));
     session.Rollback();
     EXPECT_EQ(Count(db_, L"PtpFile"), L"3") << "only the plain row and the two autocommitted";
@@ -223,13 +227,13 @@ TEST_F(StalledServerTest, StatementsAndReopeningGiveUpWhileTheServerDoesNotAnswe
     EXPECT_LT(SecondsSince(start), 10);
 
     start = std::chrono::steady_clock::now();
-    const auto reopen = session.Open();
+    const auto reopen = test::Outcome(session.Open());
     ASSERT_TRUE(reopen) << "a server that accepts but never answers is no connection";
     EXPECT_TRUE(reopen->IsConnectionLevel()) << Describe(reopen);
     EXPECT_LT(SecondsSince(start), 10);
 
     db_.Resume();
-    EXPECT_FALSE(session.Open());
+    EXPECT_FALSE(test::Outcome(session.Open()));
     ASSERT_FALSE(InsertFolder(session, L"after"));
     // The abandoned statement waited in the server's socket and ran once it resumed: outside a
     // transaction a timed-out statement may still have taken effect.
@@ -238,14 +242,14 @@ TEST_F(StalledServerTest, StatementsAndReopeningGiveUpWhileTheServerDoesNotAnswe
 
 TEST_F(StalledServerTest, TransactionStalledThenResumedIsNotCommitted) {
     DbSession session(db_.ConnString(), 3, 3);
-    ASSERT_FALSE(session.Begin());
+    ASSERT_FALSE(test::Outcome(session.Begin()));
     ASSERT_FALSE(InsertFolder(session, L"first"));
     db_.Stall();
     const auto error = InsertFolder(session, L"second");
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->IsConnectionLevel());
     db_.Resume();
-    const auto commit = session.Commit();
+    const auto commit = test::Outcome(session.Commit());
     EXPECT_TRUE(commit) << "the transaction died with its connection";
     EXPECT_EQ(Count(db_, L"PtpFolder"), L"0");
 }
@@ -259,7 +263,7 @@ TEST_F(StalledServerTest, DroppedServerRefusesAtOnceAndComesBack) {
     const auto error = InsertFolder(session, L"gone");
     ASSERT_TRUE(error);
     EXPECT_TRUE(error->IsConnectionLevel()) << Describe(error);
-    EXPECT_TRUE(session.Open());
+    EXPECT_TRUE(test::Outcome(session.Open()));
     EXPECT_LT(SecondsSince(start), 2) << "a connection reset and a closed port answer at once";
 
     db_.Resume();

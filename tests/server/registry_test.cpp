@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "server/registry.h"
+#include "util/handles.h"
 
 namespace ksr {
 namespace {
@@ -14,15 +15,15 @@ class RegistryKey {
         : view_(view),
           subkey_(L"Software\\ksrimport-test-" + std::to_wstring(GetCurrentProcessId())) {
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_,
-                        nullptr, &key_, nullptr);
+                        nullptr, key_.put(), nullptr);
     }
     ~RegistryKey() {
-        RegCloseKey(key_);
+        key_.reset();
         RegDeleteKeyExW(HKEY_LOCAL_MACHINE, subkey_.c_str(), view_, 0);
     }
     const std::wstring& subkey() const { return subkey_; }
     void Set(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-        ASSERT_EQ(RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size),
+        ASSERT_EQ(RegSetValueExW(key_.get(), name, 0, type, static_cast<const BYTE*>(data), size),
                   ERROR_SUCCESS);
     }
     void SetText(const wchar_t* name, const std::wstring& text) {
@@ -32,14 +33,13 @@ class RegistryKey {
   private:
     REGSAM view_;
     std::wstring subkey_;
-    HKEY key_ = nullptr;
+    unique_hkey key_;
 };
 
 std::pair<bool, std::wstring> Read(const std::wstring& subkey, const wchar_t* name,
                                    const std::wstring& root = L"HKEY_LOCAL_MACHINE") {
-    std::wstring value = L"stale";
-    const bool ok = ReadRegistryString(root, subkey, name, value);
-    return {ok, value};
+    const Result<std::wstring> read = ReadRegistryString(root, subkey, name);
+    return {read.ok(), read.value_or(L"")};
 }
 
 TEST(ReadRegistryString, TextValuesComeBackTrimmed) {
@@ -80,6 +80,23 @@ TEST(ReadRegistryString, MissingThingsFailWithEmptyText) {
     EXPECT_EQ(Read(key.subkey(), L"exe", L"hkey_local_machine"), std::pair(false, std::wstring()))
         << "root-key names are matched exactly";
     EXPECT_EQ(Read(key.subkey(), L"exe", L"HKEY_USERS"), std::pair(false, std::wstring()));
+}
+
+TEST(ReadRegistryString, FailuresSayWhatAndWhere) {
+    RegistryKey key;
+    const BYTE bytes[] = {1, 2};
+    key.Set(L"binary", REG_BINARY, bytes, sizeof bytes);
+    const std::wstring where = L"HKEY_LOCAL_MACHINE\\" + key.subkey() + L"\\absent";
+    const Result<std::wstring> absent =
+        ReadRegistryString(L"HKEY_LOCAL_MACHINE", key.subkey(), L"absent");
+    ASSERT_FALSE(absent.ok());
+    EXPECT_EQ(absent.error().win32, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(absent.error().path, where);
+    const Result<std::wstring> binary =
+        ReadRegistryString(L"HKEY_LOCAL_MACHINE", key.subkey(), L"binary");
+    ASSERT_FALSE(binary.ok());
+    EXPECT_EQ(binary.error().win32, static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_FALSE(binary.error().IsDatabase());
 }
 
 TEST(ReadRegistryString, SeesBothRegistryViews) {

@@ -8,6 +8,8 @@
 #include <fstream>
 #include <functional>
 
+#include "util/handles.h"
+
 namespace ksr::test {
 namespace {
 
@@ -30,8 +32,7 @@ bool RunUnix(std::wstring commandLine) {
                         &startup, &process)) {
         return false;
     }
-    if (process.hThread) CloseHandle(process.hThread);
-    if (process.hProcess) CloseHandle(process.hProcess);
+    const unique_handle thread(process.hThread), program(process.hProcess);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "util/handles.h"
 #include "util/paths.h"
 
 namespace ksr::test {
@@ -19,12 +20,13 @@ ServerInstall::ServerInstall(bool registered)
     MakeDirs(store);
     MakeDirs(sources);
     WriteBytes(exePath, "MZ");
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
-                    nullptr, &key, nullptr);
-    RegSetValueExW(key, L"exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(exePath.c_str()),
-                   static_cast<DWORD>((exePath.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    {
+        unique_hkey key;
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                        nullptr, key.put(), nullptr);
+        RegSetValueExW(key.get(), L"exe", 0, REG_SZ, reinterpret_cast<const BYTE*>(exePath.c_str()),
+                       static_cast<DWORD>((exePath.size() + 1) * sizeof(wchar_t)));
+    }
     if (!db.ok()) return;
     WriteIni(db.Settings());
     // The server keeps its store root with "/" separators.

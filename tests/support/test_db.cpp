@@ -61,16 +61,14 @@ std::wstring RunScript(const std::wstring& connString, const std::vector<std::ws
     unique_odbc_env env;
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, env.put());
     SQLSetEnvAttr(env.get(), SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-    SQLHDBC rawDbc = nullptr;
-    SQLAllocHandle(SQL_HANDLE_DBC, env.get(), &rawDbc);
+    unique_odbc_dbc dbc;
+    SQLAllocHandle(SQL_HANDLE_DBC, env.get(), dbc.put());
     std::wstring cs = connString;
-    if (!SQL_SUCCEEDED(SQLDriverConnectW(rawDbc, nullptr, reinterpret_cast<SQLWCHAR*>(cs.data()),
+    if (!SQL_SUCCEEDED(SQLDriverConnectW(dbc.get(), nullptr, reinterpret_cast<SQLWCHAR*>(cs.data()),
                                          SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
-        std::wstring error = Diag(SQL_HANDLE_DBC, rawDbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, rawDbc);
-        return L"connect: " + error;
+        return L"connect: " + Diag(SQL_HANDLE_DBC, dbc.get());
     }
-    unique_odbc_dbc dbc(rawDbc);
+    const unique_odbc_connection connection(dbc.get());
     for (const std::wstring& sql : statements) {
         unique_odbc_stmt stmt;
         SQLAllocHandle(SQL_HANDLE_STMT, dbc.get(), stmt.put());

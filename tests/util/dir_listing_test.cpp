@@ -71,8 +71,8 @@ TEST_F(ListDirectoryTest, KeepsNamesThatPathParsingWouldAlter) {
     WriteRaw(Raw(L"b "), "blank");
     WriteRaw(Raw(L"con"), "device name");
     WriteRaw(Raw(L"NUL.txt"), "device name with extension");
-    ASSERT_EQ(CreateDirectoryLevels(Raw(L"v1")), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(CreateDirectoryLevels(Raw(L"v1.")), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(CreateDirectoryLevels(Raw(L"v1")).ok());
+    ASSERT_TRUE(CreateDirectoryLevels(Raw(L"v1.")).ok());
     WriteRaw(Raw(L"v1\\in"), "in v1");
     WriteRaw(Raw(L"v1.\\in"), "in v1.");
     WriteRaw(Raw(L"v1.\\more"), "");
@@ -112,8 +112,10 @@ TEST_F(ListDirectoryTest, EmptyFolderAndEmptyDriveRootAreComplete) {
 TEST_F(ListDirectoryTest, FolderThatCannotBeOpenedIsNotStarted) {
     const Listed missing = List(Raw(L"missing"));
     EXPECT_FALSE(missing.result.started);
-    EXPECT_EQ(missing.result.error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_EQ(missing.result.error(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
     EXPECT_FALSE(missing.result.complete());
+    ASSERT_FALSE(missing.result.status.ok());
+    EXPECT_EQ(missing.result.status.error().path, Raw(L"missing")) << "the folder it concerns";
 
     WriteRaw(Raw(L"file"), "x");
     const Listed file = List(Raw(L"file"));
@@ -146,19 +148,20 @@ TEST_F(ListDirectoryTest, InjectedFailureEndsTheListingPartWay) {
     });
 
     Listed partial = List(base_);
-    EXPECT_EQ(partial.result.error, static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
+    EXPECT_EQ(partial.result.error(), static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
     EXPECT_TRUE(partial.result.started);
+    EXPECT_EQ(partial.result.status.error().path, base_);
     EXPECT_FALSE(partial.result.complete());
     EXPECT_EQ(partial.names.size(), 2u);
     EXPECT_EQ(asked, (std::vector<size_t>{0, 1, 2}));
 
     failAt = 4;  // after the last entry, where FindNextFileW would have ended the folder
-    EXPECT_EQ(List(base_).result.error, static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
+    EXPECT_EQ(List(base_).result.error(), static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
     EXPECT_EQ(List(base_).names.size(), 4u);
 
     failAt = 0;
     const Listed unopened = List(base_);
-    EXPECT_EQ(unopened.result.error, static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
+    EXPECT_EQ(unopened.result.error(), static_cast<DWORD>(ERROR_DEV_NOT_EXIST));
     EXPECT_FALSE(unopened.result.started);
     EXPECT_TRUE(unopened.names.empty());
 

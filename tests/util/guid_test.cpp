@@ -13,8 +13,8 @@ TEST(GuidText, FormatsFieldsAsUnsignedZeroPaddedHex) {
 }
 
 TEST(GuidText, FreshIdentifiersAreDistinctUpperCaseHex) {
-    const std::wstring a = NewGuidText();
-    const std::wstring b = NewGuidText();
+    const std::wstring a = NewGuidText().value();
+    const std::wstring b = NewGuidText().value();
     EXPECT_NE(a, b);
     for (const std::wstring& text : {a, b}) {
         ASSERT_EQ(text.size(), 32u);

@@ -4,7 +4,10 @@
 #include <winioctl.h>
 
 #include "support/temp_dir.h"
+#include <thread>
+
 #include "util/handles.h"
+#include "util/hex.h"
 #include "util/md5.h"
 
 namespace ksr {
@@ -12,30 +15,49 @@ namespace {
 
 std::wstring HexOf(const std::string& bytes) {
     return BytesToHex(
-        Md5OfBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())));
+        Md5OfBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()))
+            .value());
 }
 
+std::span<const uint8_t> BytesOf(const std::string& text) {
+    return std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+// The test suite of RFC 1321, appendix A.5.
+const std::pair<const char*, const wchar_t*> kRfc1321[] = {
+    {"", L"d41d8cd98f00b204e9800998ecf8427e"},
+    {"a", L"0cc175b9c0f1b6a831c399e269772661"},
+    {"abc", L"900150983cd24fb0d6963f7d28e17f72"},
+    {"message digest", L"f96b697d7cb7938d525a2f31aaf161d0"},
+    {"abcdefghijklmnopqrstuvwxyz", L"c3fcd3d76192e4007dfb496cca67e13b"},
+    {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
+     L"d174ab98d277d9f5a5611c2c9f419d9f"},
+    {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+     L"57edf4a22be3c955ac49da2e2107b67a"},
+};
+
 TEST(Md5, MatchesTheRfc1321Suite) {
-    EXPECT_EQ(HexOf(""), L"D41D8CD98F00B204E9800998ECF8427E");
-    EXPECT_EQ(HexOf("a"), L"0CC175B9C0F1B6A831C399E269772661");
-    EXPECT_EQ(HexOf("abc"), L"900150983CD24FB0D6963F7D28E17F72");
-    EXPECT_EQ(HexOf("message digest"), L"F96B697D7CB7938D525A2F31AAF161D0");
-    EXPECT_EQ(HexOf("abcdefghijklmnopqrstuvwxyz"), L"C3FCD3D76192E4007DFB496CCA67E13B");
+    for (const auto& [text, digest] : kRfc1321) EXPECT_EQ(HexOf(text), digest) << text;
+    EXPECT_EQ(HexOf(""), L"d41d8cd98f00b204e9800998ecf8427e");
+    EXPECT_EQ(HexOf("a"), L"0cc175b9c0f1b6a831c399e269772661");
+    EXPECT_EQ(HexOf("abc"), L"900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(HexOf("message digest"), L"f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(HexOf("abcdefghijklmnopqrstuvwxyz"), L"c3fcd3d76192e4007dfb496cca67e13b");
     EXPECT_EQ(HexOf("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
-              L"D174AB98D277D9F5A5611C2C9F419D9F");
+              L"d174ab98d277d9f5a5611c2c9f419d9f");
     EXPECT_EQ(HexOf("1234567890123456789012345678901234567890123456789012345678901234567890123456"
                     "7890"),
-              L"57EDF4A22BE3C955AC49DA2E2107B67A");
+              L"57edf4a22be3c955ac49da2e2107b67a");
 }
 
 TEST(Md5, PadsCorrectlyAroundBlockEdges) {
     // Lengths where the length field just fits, just misses, or fills a block exactly.
     const std::pair<size_t, const wchar_t*> cases[] = {
-        {55, L"EF1772B6DFF9A122358552954AD0DF65"},  {56, L"3B0C8AC703F828B04C6C197006D17218"},
-        {57, L"652B906D60AF96844EBD21B674F35E93"},  {63, L"B06521F39153D618550606BE297466D5"},
-        {64, L"014842D480B571495A4A0363793F7367"},  {65, L"C743A45E0D2E6A95CB859ADAE0248435"},
-        {119, L"8A7BD0732ED6A28CE75F6DABC90E1613"}, {120, L"5F61C0CCAD4CAC44C75FF505E1F1E537"},
-        {128, L"E510683B3F5FFE4093D021808BC6FF70"},
+        {55, L"ef1772b6dff9a122358552954ad0df65"},  {56, L"3b0c8ac703f828b04c6c197006d17218"},
+        {57, L"652b906d60af96844ebd21b674f35e93"},  {63, L"b06521f39153d618550606be297466d5"},
+        {64, L"014842d480b571495a4a0363793f7367"},  {65, L"c743a45e0d2e6a95cb859adae0248435"},
+        {119, L"8a7bd0732ed6a28ce75f6dabc90e1613"}, {120, L"5f61c0ccad4cac44c75ff505e1f1e537"},
+        {128, L"e510683b3f5ffe4093d021808bc6ff70"},
     };
     for (const auto& [length, digest] : cases) {
         EXPECT_EQ(HexOf(std::string(length, 'a')), digest) << length << " bytes";
@@ -50,7 +72,7 @@ TEST(Md5, StreamingEqualsOneShot) {
     hasher.Update(std::span(bytes, 1));
     hasher.Update(std::span(bytes + 1, 999));
     hasher.Update(std::span(bytes + 1000, data.size() - 1000));
-    EXPECT_EQ(BytesToHex(hasher.Final()), HexOf(data));
+    EXPECT_EQ(BytesToHex(hasher.Final().value()), HexOf(data));
 
     // Every split of a few blocks, so each pending length meets each kind of piece.
     const std::string few = data.substr(0, 200);
@@ -59,13 +81,80 @@ TEST(Md5, StreamingEqualsOneShot) {
         Md5Hasher parts;
         parts.Update(std::span(head, split));
         parts.Update(std::span(head + split, few.size() - split));
-        ASSERT_EQ(BytesToHex(parts.Final()), HexOf(few)) << "split at " << split;
+        ASSERT_EQ(BytesToHex(parts.Final().value()), HexOf(few)) << "split at " << split;
     }
 }
 
-TEST(BytesToHex, PadsAndUsesUpperCase) {
-    const uint8_t bytes[] = {0x00, 0x0A, 0xFF, 0x10};
-    EXPECT_EQ(BytesToHex(bytes), L"000AFF10");
+TEST(Md5, OneHasherServesDigestAfterDigest) {
+    // Final starts the next digest afresh: no byte of one digest leaks into the next.
+    Md5Hasher hasher;
+    for (int round = 0; round < 3; ++round) {
+        for (const auto& [text, digest] : kRfc1321) {
+            hasher.Update(BytesOf(text));
+            EXPECT_EQ(BytesToHex(hasher.Final().value()), digest) << text << ", round " << round;
+        }
+    }
+    EXPECT_EQ(BytesToHex(hasher.Final().value()), kRfc1321[0].second) << "nothing given";
+}
+
+TEST(Md5, AHasherLeftUnfinishedLeavesNothingBehind) {
+    // Hashers pass their objects on once they are done; one dropped half-way must not hand its
+    // bytes to the next.
+    for (int i = 0; i < 3; ++i) {
+        Md5Hasher dropped;
+        dropped.Update(BytesOf("left behind"));
+    }
+    {
+        Md5Hasher finished;
+        finished.Update(BytesOf("a"));
+        EXPECT_EQ(BytesToHex(finished.Final().value()), kRfc1321[1].second);
+    }
+    Md5Hasher next;
+    next.Update(BytesOf("abc"));
+    EXPECT_EQ(BytesToHex(next.Final().value()), kRfc1321[2].second);
+}
+
+TEST(Md5, HashersOnSeveralThreadsAtOnce) {
+    // The copy threads and the overlapped hasher digest at the same time; a hasher may also be
+    // fed on another thread than the one that made it.
+    std::string big(300000, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+    const std::wstring expected = HexOf(big);
+    std::vector<std::thread> threads;
+    std::vector<int> wrong(4, 0);
+    for (size_t t = 0; t < wrong.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 20; ++i) {
+                Md5Hasher hasher;
+                for (size_t at = 0; at < big.size(); at += 4096) {
+                    hasher.Update(
+                        BytesOf(big).subspan(at, std::min<size_t>(4096, big.size() - at)));
+                }
+                const Result<Md5Digest> digest = hasher.Final();
+                if (!digest || BytesToHex(*digest) != expected) ++wrong[t];
+                for (const auto& [text, hex] : kRfc1321) {
+                    if (HexOf(text) != hex) ++wrong[t];
+                }
+            }
+        });
+    }
+    Md5Hasher handed;
+    handed.Update(BytesOf("message "));
+    std::thread([&] { handed.Update(BytesOf("digest")); }).join();
+    EXPECT_EQ(BytesToHex(handed.Final().value()), kRfc1321[3].second);
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong, std::vector<int>(4, 0));
+}
+
+TEST(BytesToHex, PadsAndUsesLowerCaseUnlessAskedForUpper) {
+    const uint8_t bytes[] = {0x00, 0x0A, 0xFF, 0x10, 0x9B};
+    EXPECT_EQ(BytesToHex(bytes), L"000aff109b");
+    EXPECT_EQ(BytesToHex(bytes, HexCase::Upper), L"000AFF109B");
+    EXPECT_EQ(BytesToHex(std::span<const uint8_t>()), L"");
+    std::wstring text = L"%";
+    AppendHex(text, 0xC3, HexCase::Upper);
+    AppendHex(text, 0x0F);
+    EXPECT_EQ(text, L"%C30f");
 }
 
 TEST(FileMd5Hex, ReadsFilesOfAnySize) {
@@ -73,15 +162,18 @@ TEST(FileMd5Hex, ReadsFilesOfAnySize) {
     test::WriteBytes(dir / L"empty", "");
     test::WriteBytes(dir / L"abc", "abc");
     test::WriteBytes(dir / L"one", std::string(1, '\x01'));
-    EXPECT_EQ(FileMd5Hex(dir / L"empty"), L"") << "an empty file has no digest text";
-    EXPECT_EQ(FileMd5Hex(dir / L"abc"), L"900150983CD24FB0D6963F7D28E17F72");
-    EXPECT_EQ(FileMd5Hex(dir / L"one"), HexOf(std::string(1, '\x01')));
-    EXPECT_FALSE(FileMd5Hex(dir / L"missing").has_value());
+    EXPECT_EQ(FileMd5Hex(dir / L"empty").value(), L"") << "an empty file has no digest text";
+    EXPECT_EQ(FileMd5Hex(dir / L"abc").value(), L"900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(FileMd5Hex(dir / L"one").value(), HexOf(std::string(1, '\x01')));
+    const Result<std::wstring> missing = FileMd5Hex(dir / L"missing");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().win32, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(missing.error().path, dir / L"missing");
     // Several read pieces: 2.5 MiB of a repeating pattern.
     std::string big(2621440, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
     test::WriteBytes(dir / L"big", big);
-    EXPECT_EQ(FileMd5Hex(dir / L"big"), HexOf(big));
+    EXPECT_EQ(FileMd5Hex(dir / L"big").value(), HexOf(big));
 }
 
 TEST(FileMd5Hex, LockedFileGivesNoValue) {
@@ -90,7 +182,9 @@ TEST(FileMd5Hex, LockedFileGivesNoValue) {
     unique_hfile hold(CreateFileW((dir / L"locked").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(hold);
-    EXPECT_FALSE(FileMd5Hex(dir / L"locked").has_value());
+    const Result<std::wstring> locked = FileMd5Hex(dir / L"locked");
+    ASSERT_FALSE(locked.ok());
+    EXPECT_EQ(locked.error().win32, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
 
 TEST(FileMd5Hex, SparseFileBeyondTwoGiB) {
@@ -108,7 +202,7 @@ TEST(FileMd5Hex, SparseFileBeyondTwoGiB) {
         ASSERT_TRUE(SetEndOfFile(file.get()));
     }
     // The digest of 2147483649 zero bytes, as md5sum gives it.
-    EXPECT_EQ(FileMd5Hex(path), L"97CDD4BB45C3D5D652C0079901FB4EEC");
+    EXPECT_EQ(FileMd5Hex(path).value(), L"97cdd4bb45c3d5d652c0079901fb4eec");
 }
 
 }  // namespace

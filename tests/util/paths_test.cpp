@@ -8,6 +8,13 @@
 namespace ksr {
 namespace {
 
+// "\\?\X:" for the drive of the current directory, for test::ListNames.
+std::wstring CurrentDriveRoot() {
+    std::wstring root = ToExtendedPath(L"\\");
+    while (root.ends_with(L'\\')) root.pop_back();
+    return root;
+}
+
 TEST(DirectoryPart, KeepsEverythingUpToTheLastBackslash) {
     EXPECT_EQ(DirectoryPart(L"C:\\a\\b.exe"), L"C:\\a\\");
     EXPECT_EQ(DirectoryPart(L"C:\\a\\"), L"C:\\a\\");
@@ -33,9 +40,15 @@ TEST(EnsureDirectoryPath, CreatesEveryMissingLevel) {
     EXPECT_TRUE(test::Exists(dir / L"a\\b\\c"));
     EnsureDirectoryPath(dir / L"x\\y\\");
     EXPECT_TRUE(test::Exists(dir / L"x\\y"));
+    test::WriteBytes(dir / L"a\\b\\c\\kept.txt", "kept");
     EnsureDirectoryPath(dir / L"a\\b\\c");  // all there: nothing changes, nothing fails
-    EXPECT_TRUE(test::Exists(dir / L"a\\b\\c"));
-    EnsureDirectoryPath(L"");  // the root of the current drive: fails quietly
+    EXPECT_EQ(test::ReadBytes(dir / L"a\\b\\c\\kept.txt"), "kept");
+    EXPECT_EQ(test::ListNames(dir.path()), (std::vector<std::wstring>{L"a", L"x"}));
+
+    // The root of the current drive: nothing is made there, and the call returns.
+    const std::vector<std::wstring> root = test::ListNames(CurrentDriveRoot());
+    EnsureDirectoryPath(L"");
+    EXPECT_EQ(test::ListNames(CurrentDriveRoot()), root);
 }
 
 TEST(EnsureDirectoryPath, SlashTailIsOneLevelAndNeedsItsParents) {
@@ -60,7 +73,12 @@ TEST(EnsureDirectoryPath, WorksBeyondMaxPath) {
 }
 
 TEST(EnsureDirectoryPath, UncRootsFailQuietly) {
-    EnsureDirectoryPath(L"\\\\no-such-server\\share\\dir");  // must simply return
+    // An unreachable server: the call returns, and no level lands on a local drive instead.
+    const std::vector<std::wstring> root = test::ListNames(CurrentDriveRoot());
+    EnsureDirectoryPath(L"\\\\no-such-server\\share\\dir");
+    EXPECT_EQ(test::ListNames(CurrentDriveRoot()), root);
+    EXPECT_FALSE(test::Exists(L"no-such-server"));
+    EXPECT_FALSE(test::Exists(L"share"));
 }
 
 TEST(ToExtendedPath, MakesLongPathsUsable) {
@@ -179,30 +197,30 @@ TEST_F(ResolveFolderTest, FolderWithTrailingDotIsNotTakenForItsNamesake) {
     // A "\\?\" path is not parsed again, and Wine reports the final path of "v1." as "v1":
     // the resolver must not switch folders either way.
     const std::wstring base = ExtendedFromAbsolute(resolved_);
-    ASSERT_EQ(CreateDirectoryLevels(base + L"\\v1."), static_cast<DWORD>(ERROR_SUCCESS));
-    ASSERT_EQ(CreateDirectoryLevels(base + L"\\v1"), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(CreateDirectoryLevels(base + L"\\v1.").ok());
+    ASSERT_TRUE(CreateDirectoryLevels(base + L"\\v1").ok());
     EXPECT_EQ(ResolveFolder(base + L"\\v1.\\"), resolved_ + L"\\v1.");
 }
 
 TEST(CreateDirectoryLevels, KeepsRawNamesAndMakesEveryLevel) {
     test::TempDir dir;
     const std::wstring base = ExtendedFromAbsolute(dir.path());
-    EXPECT_EQ(CreateDirectoryLevels(base + L"\\A \\b.\\c"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(CreateDirectoryLevels(base + L"\\A \\b.\\c").ok());
     EXPECT_EQ(test::ListNames(dir.path()), (std::vector<std::wstring>{L"A "}));
     EXPECT_EQ(GetFileAttributesW((base + L"\\A \\b.\\c").c_str()),
               static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
     EXPECT_EQ(GetFileAttributesW((base + L"\\A").c_str()), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(GetFileAttributesW((base + L"\\A \\b").c_str()), INVALID_FILE_ATTRIBUTES);
 
-    EXPECT_EQ(CreateDirectoryLevels(base + L"\\A \\b.\\c\\"), static_cast<DWORD>(ERROR_SUCCESS))
+    EXPECT_TRUE(CreateDirectoryLevels(base + L"\\A \\b.\\c\\").ok())
         << "an existing directory, with a trailing separator";
-    EXPECT_EQ(CreateDirectoryLevels(base), static_cast<DWORD>(ERROR_SUCCESS));
-    EXPECT_EQ(CreateDirectoryLevels(L"\\\\?\\C:\\"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(CreateDirectoryLevels(base).ok());
+    EXPECT_TRUE(CreateDirectoryLevels(L"\\\\?\\C:\\").ok());
 
     std::wstring deep = base;
     for (int i = 0; i < 30; ++i) deep += L"\\level-" + std::to_wstring(i) + L"-文件夹";
     ASSERT_GT(deep.size(), 400u);
-    EXPECT_EQ(CreateDirectoryLevels(deep), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(CreateDirectoryLevels(deep).ok());
     EXPECT_EQ(GetFileAttributesW(deep.c_str()), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
 }
 
@@ -210,10 +228,19 @@ TEST(CreateDirectoryLevels, ReportsTheLevelThatFailed) {
     test::TempDir dir;
     const std::wstring base = ExtendedFromAbsolute(dir.path());
     test::WriteBytes(dir / L"file", "x");
-    EXPECT_EQ(CreateDirectoryLevels(base + L"\\file"), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    EXPECT_EQ(CreateDirectoryLevels(base + L"\\file\\a\\b"),
-              static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    const Status file = CreateDirectoryLevels(base + L"\\file");
+    ASSERT_FALSE(file.ok());
+    EXPECT_EQ(file.error().win32, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(file.error().path, base + L"\\file");
+    const Status below = CreateDirectoryLevels(base + L"\\file\\a\\b");
+    ASSERT_FALSE(below.ok());
+    EXPECT_EQ(below.error().win32, static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_EQ(below.error().path, base + L"\\file") << "the level that failed, not the target";
     EXPECT_FALSE(test::Exists(dir / L"file\\a"));
+
+    const Status noDrive = CreateDirectoryLevels(L"\\\\?\\Q:\\");
+    ASSERT_FALSE(noDrive.ok()) << "a drive that isn't there";
+    EXPECT_EQ(noDrive.error().win32, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+#include "util/result.h"
+
+#include <string_view>
+
+namespace ksr {
+namespace {
+
+// A SQLSTATE the driver attaches to a statement that stored a value cut short.
+bool IsTruncationState(std::wstring_view state) {
+    return state == L"01004" || state == L"22001";
+}
+
+}  // namespace
+
+bool Error::IsConnectionLevel() const {
+    if (!IsDatabase()) return false;
+    if (sqlstate.starts_with(L"08")) return true;
+    // Timeout expired: the server did not answer in time.
+    if (sqlstate == L"HYT00" || sqlstate == L"HYT01") return true;
+    // MySQL client: 2002 and 2003 can't connect (socket, TCP), 2005 unknown host, 2006 server
+    // has gone away, 2013 lost connection during query, 2055 lost connection at a system call.
+    return nativeError == 2002 || nativeError == 2003 || nativeError == 2005 ||
+           nativeError == 2006 || nativeError == 2013 || nativeError == 2055;
+}
+
+bool Error::IsTruncation() const {
+    if (!IsDatabase()) return false;
+    // MySQL: 1265 data truncated, 1366 incorrect value, 1406 data too long; SQL Server: 8152 and
+    // 2628 "String or binary data would be truncated".
+    return IsTruncationState(sqlstate) || nativeError == 1265 || nativeError == 1366 ||
+           nativeError == 1406 || nativeError == 8152 || nativeError == 2628;
+}
+
+}  // namespace ksr
