@@ -33,12 +33,12 @@ class MainWindow {
     ~MainWindow();
 
     bool Create(int showCommand);
-    HWND hwnd() const { return hwnd_; }
-    HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
+    [[nodiscard]] HWND hwnd() const { return hwnd_; }
+    [[nodiscard]] HWND Control(int id) const { return GetDlgItem(hwnd_, id); }
     // The tooltip that carries every caption its control cannot show whole.
-    HWND Tooltip() const { return tooltip_; }
-    bool IsRunning() const { return static_cast<bool>(bridge_); }
-    const ImportState& State() const { return state_; }
+    [[nodiscard]] HWND Tooltip() const { return tooltip_; }
+    [[nodiscard]] bool IsRunning() const { return static_cast<bool>(bridge_); }
+    [[nodiscard]] const ImportState& State() const { return state_; }
 
   private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -50,7 +50,7 @@ class MainWindow {
     void ApplyLayout(UINT dpi);
     void FitCaptions(UINT dpi);
     HFONT FontOfHeight(const LOGFONTW& base, int height);
-    LRESULT DrawButtonCaption(const NMCUSTOMDRAW& draw) const;
+    [[nodiscard]] LRESULT DrawButtonCaption(const NMCUSTOMDRAW& draw) const;
     void OnCommand(int id);
     void OnStartImporting();
     void StartRun();

@@ -134,7 +134,7 @@ class [[nodiscard]] unique_com_init {
     ~unique_com_init() {
         if (SUCCEEDED(result_)) ::CoUninitialize();
     }
-    HRESULT result() const { return result_; }
+    [[nodiscard]] HRESULT result() const { return result_; }
 
   private:
     HRESULT result_;

@@ -19,15 +19,15 @@ struct Error {
     long nativeError = 0;         // the server's own code
     std::wstring path;            // what the failure concerns, when known
 
-    bool IsDatabase() const { return !sqlstate.empty(); }
+    [[nodiscard]] bool IsDatabase() const { return !sqlstate.empty(); }
     // A database failure where the connection itself is gone or could not be made (SQLSTATE
     // class 08, the client's "server has gone away" codes reported under HY000, or a timeout: a
     // server that stopped answering leaves the connection in an unknown state).
-    bool IsConnectionLevel() const;
+    [[nodiscard]] bool IsConnectionLevel() const;
     // A database failure where the statement ran, but a bound value was stored cut short or
     // converted (MySQL warnings 1265, 1366, 1406; SQLSTATE 22001 or 01004; SQL Server 8152,
     // 2628).
-    bool IsTruncation() const;
+    [[nodiscard]] bool IsTruncation() const;
 };
 
 // A failure with this Win32 error code.
@@ -65,24 +65,24 @@ class [[nodiscard]] Result {
     Result(U&& value) : state_(std::in_place_index<0>, std::forward<U>(value)) {}
     Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}
 
-    bool ok() const { return state_.index() == 0; }
+    [[nodiscard]] bool ok() const { return state_.index() == 0; }
     explicit operator bool() const { return ok(); }
 
     // Only on success.
-    T& value() & { return std::get<0>(state_); }
-    const T& value() const& { return std::get<0>(state_); }
-    T&& value() && { return std::get<0>(std::move(state_)); }
+    [[nodiscard]] T& value() & { return std::get<0>(state_); }
+    [[nodiscard]] const T& value() const& { return std::get<0>(state_); }
+    [[nodiscard]] T&& value() && { return std::get<0>(std::move(state_)); }
     T& operator*() & { return value(); }
     const T& operator*() const& { return value(); }
     T* operator->() { return &value(); }
     const T* operator->() const { return &value(); }
     template <class U>
-    T value_or(U&& fallback) const& {
+    [[nodiscard]] T value_or(U&& fallback) const& {
         return ok() ? value() : static_cast<T>(std::forward<U>(fallback));
     }
 
     // Only on failure.
-    const Error& error() const& { return std::get<1>(state_); }
+    [[nodiscard]] const Error& error() const& { return std::get<1>(state_); }
     Error&& error() && { return std::get<1>(std::move(state_)); }
 
   private:
@@ -96,11 +96,11 @@ class [[nodiscard]] Result<void> {
     Result() = default;
     Result(Error error) : error_(std::move(error)) {}
 
-    bool ok() const { return !error_; }
+    [[nodiscard]] bool ok() const { return !error_; }
     explicit operator bool() const { return ok(); }
 
     // Only on failure.
-    const Error& error() const& { return *error_; }
+    [[nodiscard]] const Error& error() const& { return *error_; }
     Error&& error() && { return std::move(*error_); }
 
   private:
