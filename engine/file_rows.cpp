@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <utility>
+
 #include "engine/failure_reason.h"
 #include "engine/importer.h"
 #include "engine/messages.h"
@@ -64,12 +66,14 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
 }
 
 bool Importer::FlushBatch(bool finish) {
-    if (batch_.empty()) return false;
+    if (!settling_.empty() && (finish || deleter_.Done())) SettleBatch();
+    if (batch_.empty()) return !settling_.empty();
     if (!finish && batchFiles_ < kBatchFiles && GetTickCount64() - batchStarted_ < kBatchMs) {
         return true;
     }
     WriteBatch();
-    return false;
+    if (finish) SettleBatch();
+    return !settling_.empty();
 }
 
 std::optional<DbError> Importer::InsertRows(std::span<PendingFile* const> files) {
@@ -130,11 +134,35 @@ void Importer::WriteBatch() {
     } catch (...) {
         for (auto& failure : failures) failure = reason::kUnexpected;
     }
-    size_t next = 0;
-    for (BatchEntry& entry : entries) {
+    // The batch before goes first: its sources were being deleted while these rows went in.
+    SettleBatch();
+    std::vector<SourceDeleter::Item> deletions;
+    for (size_t i = 0; i < files.size(); ++i) {
+        try {
+            FinishFile(*files[i], failures[i], deletions);
+        } catch (...) {
+            files[i]->failure = reason::kUnexpected;
+        }
+    }
+    settling_ = std::move(entries);
+    flushing_ = false;
+    if (deletions.empty()) {
+        SettleBatch();
+        return;
+    }
+    deleter_.Start(std::move(deletions));
+}
+
+void Importer::SettleBatch() {
+    if (settling_.empty()) return;
+    const std::vector<SourceDeleter::Item> deletions = deleter_.Take();
+    const std::vector<BatchEntry> entries = std::move(settling_);
+    settling_.clear();
+    const bool flushing = std::exchange(flushing_, true);
+    for (const BatchEntry& entry : entries) {
         try {
             if (entry.file) {
-                FinishFile(*entry.file, failures[next++]);
+                ReportFile(*entry.file, deletions);
             } else if (entry.report) {
                 entry.report();
             }
@@ -142,7 +170,7 @@ void Importer::WriteBatch() {
             ++failedItems_;
         }
     }
-    flushing_ = false;
+    flushing_ = flushing;
 }
 
 void Importer::WriteBatchRows(std::span<PendingFile* const> files,
@@ -182,16 +210,18 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     }
 }
 
-void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& failure) {
+void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& failure,
+                          std::vector<SourceDeleter::Item>& deletions) {
     const FileUnit& unit = file.unit;
     CopyResult& copy = file.copy;
     if (failure) {
         // The store file this one replaced comes back, so the rows that name it stay true.
-        std::wstring reason = *failure;
+        file.failure = *failure;
         if (const DWORD error = RestorePreviousStoreFile(copy, StorePath(unit.FilPath))) {
-            reason += L"; " + std::wstring(reason::kNotRestored) + Win32Reason(error);
+            *file.failure += L"; " + std::wstring(reason::kNotRestored) + Win32Reason(error);
         }
-        ReportFailure(unit.source, msg::kFileFailed, reason);
+        copy.source.reset();
+        copy.stored.reset();
         return;
     }
     KeepNewStoreFile(copy);
@@ -201,21 +231,37 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
 
     // The operator's only copy goes only once its committed rows name a store file that holds
     // exactly its bytes on disk, which no later file of this run writes.
-    std::wstring kept;
     if (unit.claim != StorePlan::Claim::Sole) {
-        kept = reason::kSharedStorePath;
+        file.kept = reason::kSharedStorePath;
     } else if (unit.link) {
-        kept = reason::kFileLink;
+        file.kept = reason::kFileLink;
     } else if (!copy.source) {
-        kept = reason::kNotHeld + Win32Reason(copy.holdError);
+        file.kept = reason::kNotHeld + Win32Reason(copy.holdError);
     } else if (!copy.stored) {
-        kept = reason::kNotVerified + Win32Reason(ERROR_INVALID_HANDLE);
-    } else if (const DWORD error = DeleteHeldFile(copy.source)) {
-        kept = reason::kNotDeleted + Win32Reason(error);
+        file.kept = reason::kNotVerified + Win32Reason(ERROR_INVALID_HANDLE);
+    } else {
+        deletions.push_back({std::move(copy.source), std::move(copy.stored)});
+        file.deletion = deletions.size() - 1;
     }
     copy.source.reset();
     copy.stored.reset();
-    if (!kept.empty()) ReportFailure(unit.source, msg::kSourceKept, kept);
+}
+
+void Importer::ReportFile(const PendingFile& file,
+                          std::span<const SourceDeleter::Item> deletions) {
+    if (file.failure) {
+        ReportFailure(file.unit.source, msg::kFileFailed, *file.failure);
+        return;
+    }
+    std::wstring kept = file.kept;
+    if (file.deletion && *file.deletion < deletions.size()) {
+        if (const DWORD error = deletions[*file.deletion].error) {
+            kept = reason::kNotDeleted + Win32Reason(error);
+        }
+    } else if (file.deletion) {
+        kept = reason::kNotDeleted + Win32Reason(ERROR_INVALID_HANDLE);
+    }
+    if (!kept.empty()) ReportFailure(file.unit.source, msg::kSourceKept, kept);
 }
 
 }  // namespace ksr
