@@ -15,6 +15,7 @@
 #include "engine/import_window.h"
 #include "engine/ordered_pipeline.h"
 #include "engine/source_deleter.h"
+#include "engine/store_verifier.h"
 #include "engine/source_survey.h"
 #include "server/database.h"
 
@@ -125,6 +126,8 @@ class Importer {
         std::optional<std::wstring> failure;
         std::wstring kept;
         std::optional<size_t> deletion;
+        // The store copy's flush and read-back, under way until the batch is written.
+        std::shared_ptr<StoreVerifier::Ticket> verify;
     };
     // The batch keeps files and the lines reported between them in walk order.
     struct BatchEntry {
@@ -138,6 +141,8 @@ class Importer {
     // The pipeline's flush: writes the batch once it is large or old enough, or when told to.
     bool FlushBatch(bool finish);
     void WriteBatch();
+    // Waits for the batch's store copies to be on disk as copied; a copy that is not fails.
+    void AwaitStoreCopies(std::span<PendingFile* const> files);
     // Writes the files' rows; leaves why in `failures` for each file whose rows are not in.
     void WriteBatchRows(std::span<PendingFile* const> files,
                         std::vector<std::optional<std::wstring>>& failures);
@@ -181,6 +186,8 @@ class Importer {
     // The batch written last, while its sources are deleted; its lines wait until then.
     std::vector<BatchEntry> settling_;
     SourceDeleter deleter_;
+    // Made on the first copy that needs it: flushes store copies many at once.
+    std::optional<StoreVerifier> verifier_;
     // During the walk: file copies on two threads, rows and lines on one, in listing order.
     std::optional<OrderedPipeline> pipeline_;
     std::vector<std::wstring> lines_;
