@@ -66,8 +66,8 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     file->sizeText = std::to_wstring(file->copy.bytes);
     if (file->copy.verifyPending) {
         if (!verifier_) verifier_.emplace(kVerifyThreads);
-        file->verify = verifier_->Post(std::move(file->copy.stored), file->copy.bytes,
-                                       file->copy.md5);
+        file->verify =
+            verifier_->Post(std::move(file->copy.stored), file->copy.bytes, file->copy.md5);
     }
     batch_.push_back({std::move(file), {}});
     ++batchFiles_;
@@ -276,8 +276,7 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
     copy.stored.reset();
 }
 
-void Importer::ReportFile(const PendingFile& file,
-                          std::span<const SourceDeleter::Item> deletions) {
+void Importer::ReportFile(const PendingFile& file, std::span<const SourceDeleter::Item> deletions) {
     if (file.failure) {
         ReportFailure(file.unit.source, msg::kFileFailed, *file.failure);
         return;

@@ -358,8 +358,8 @@ TEST_F(ImportSafetyTest, SourcesGoOnlyAfterTheirOwnRowsAcrossBatches) {
     ASSERT_EQ(server_.db.Exec(L"alter table MD5File add constraint no_f280 check "
                               L"(TypePath <> 'f280.txt')"),
               L"");
-    unique_hfile other(CreateFileW((root + L"\\f010.txt").c_str(), GENERIC_READ,
-                                   FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    unique_hfile other(CreateFileW((root + L"\\f010.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(other);
     Run(root, false, true);
     other.reset();
@@ -389,9 +389,9 @@ TEST_F(ImportSafetyTest, SourcesGoOnlyAfterTheirOwnRowsAcrossBatches) {
     for (size_t i = 0; i < 2; ++i) {
         EXPECT_NE(window_.list1[i].find(root + L"\\" + order[i] + L" "), std::wstring::npos)
             << test::Utf8(window_.list1[i]);
-        EXPECT_NE(window_.list1[i].find(order[i] == L"f010.txt" ? msg::kSourceKept
-                                                                 : msg::kFileFailed),
-                  std::wstring::npos)
+        EXPECT_NE(
+            window_.list1[i].find(order[i] == L"f010.txt" ? msg::kSourceKept : msg::kFileFailed),
+            std::wstring::npos)
             << test::Utf8(window_.list1[i]);
     }
     EXPECT_EQ(EndText(), PartlyFailed(2));

@@ -44,7 +44,8 @@ TEST(StoreVerifier, PassesExactCopiesAndFailsAnyOtherAndGivesEveryHandleBack) {
     std::vector<CopyResult> copies;
     std::vector<std::shared_ptr<StoreVerifier::Ticket>> tickets;
     for (int i = 0; i < 12; ++i) {
-        const std::string bytes(size_t{1000} * (i + 1) + (i == 11 ? (size_t{3} << 20) : 0), 'a' + i);
+        const std::string bytes(size_t{1000} * (i + 1) + (i == 11 ? (size_t{3} << 20) : 0),
+                                'a' + i);
         copies.push_back(CopyToVerifyLater(dir, L"f" + std::to_wstring(i), bytes));
         CopyResult& copy = copies.back();
         // The fourth claims other bytes, the fifth another length.
