@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <utility>
+
 #include "engine/failure_reason.h"
 #include "engine/importer.h"
 #include "engine/log_texts.h"
@@ -13,6 +15,10 @@ namespace {
 constexpr size_t kBatchFiles = 256;
 // Rows wait no longer than this for more to join them.
 constexpr ULONGLONG kBatchMs = 250;
+// Store copies flushed at once while the rows of their batch wait: flushes issued together
+// share the disk's trips (on the development machine 1,000 small files took 2.3 s flushed one
+// by one, 0.85 s eight at a time).
+constexpr unsigned kVerifyThreads = 8;
 
 constexpr wchar_t kInsertFile[] =
     L"insert into PtpFile(Msg_ID,MyID,UsName,TypePath,PcSize,PtpFolderID,FilPath,To_Type,"
@@ -58,18 +64,25 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     file->copy = std::move(copy);
     file->guid = NewGuidText().value_or(L"");
     file->sizeText = std::to_wstring(file->copy.bytes);
+    if (file->copy.verifyPending) {
+        if (!verifier_) verifier_.emplace(kVerifyThreads);
+        file->verify =
+            verifier_->Post(std::move(file->copy.stored), file->copy.bytes, file->copy.md5);
+    }
     batch_.push_back({std::move(file), {}});
     ++batchFiles_;
     if (batchFiles_ >= kBatchFiles) WriteBatch();
 }
 
 bool Importer::FlushBatch(bool finish) {
-    if (batch_.empty()) return false;
+    if (!settling_.empty() && (finish || deleter_.Done())) SettleBatch();
+    if (batch_.empty()) return !settling_.empty();
     if (!finish && batchFiles_ < kBatchFiles && GetTickCount64() - batchStarted_ < kBatchMs) {
         return true;
     }
     WriteBatch();
-    return false;
+    if (finish) SettleBatch();
+    return !settling_.empty();
 }
 
 Status Importer::InsertRows(std::span<PendingFile* const> files) {
@@ -123,9 +136,14 @@ void Importer::WriteBatch() {
     std::vector<BatchEntry> entries = std::move(batch_);
     batch_.clear();
     batchFiles_ = 0;
-    std::vector<PendingFile*> files;
+    std::vector<PendingFile*> copied;
     for (BatchEntry& entry : entries) {
-        if (entry.file) files.push_back(entry.file.get());
+        if (entry.file) copied.push_back(entry.file.get());
+    }
+    AwaitStoreCopies(copied);
+    std::vector<PendingFile*> files;
+    for (PendingFile* file : copied) {
+        if (!file->failure) files.push_back(file);
     }
     std::vector<std::optional<std::wstring>> failures(files.size());
     try {
@@ -133,11 +151,50 @@ void Importer::WriteBatch() {
     } catch (...) {
         for (auto& failure : failures) failure = reason::kUnexpected;
     }
-    size_t next = 0;
-    for (BatchEntry& entry : entries) {
+    // The batch before goes first: its sources were being deleted while these rows went in.
+    SettleBatch();
+    std::vector<SourceDeleter::Item> deletions;
+    for (size_t i = 0; i < files.size(); ++i) {
+        try {
+            FinishFile(*files[i], failures[i], deletions);
+        } catch (...) {
+            files[i]->failure = reason::kUnexpected;
+        }
+    }
+    settling_ = std::move(entries);
+    flushing_ = false;
+    if (deletions.empty()) {
+        SettleBatch();
+        return;
+    }
+    deleter_.Start(std::move(deletions));
+}
+
+void Importer::AwaitStoreCopies(std::span<PendingFile* const> files) {
+    for (PendingFile* file : files) {
+        if (!file->verify) continue;
+        verifier_->Wait(*file->verify);
+        CopyResult& copy = file->copy;
+        copy.stored = std::move(file->verify->file);
+        copy.verifyPending = false;
+        if (const DWORD error = file->verify->error) {
+            DiscardStoreCopy(copy, StorePath(file->unit.FilPath));
+            file->failure = Win32Reason(error);
+        }
+        file->verify.reset();
+    }
+}
+
+void Importer::SettleBatch() {
+    if (settling_.empty()) return;
+    const std::vector<SourceDeleter::Item> deletions = deleter_.Take();
+    const std::vector<BatchEntry> entries = std::move(settling_);
+    settling_.clear();
+    const bool flushing = std::exchange(flushing_, true);
+    for (const BatchEntry& entry : entries) {
         try {
             if (entry.file) {
-                FinishFile(*entry.file, failures[next++]);
+                ReportFile(*entry.file, deletions);
             } else if (entry.report) {
                 entry.report();
             }
@@ -145,7 +202,7 @@ void Importer::WriteBatch() {
             ++failedItems_;
         }
     }
-    flushing_ = false;
+    flushing_ = flushing;
 }
 
 void Importer::WriteBatchRows(std::span<PendingFile* const> files,
@@ -185,16 +242,18 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     }
 }
 
-void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& failure) {
+void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& failure,
+                          std::vector<SourceDeleter::Item>& deletions) {
     const FileUnit& unit = file.unit;
     CopyResult& copy = file.copy;
     if (failure) {
         // The store file this one replaced comes back, so the rows that name it stay true.
-        std::wstring reason = *failure;
+        file.failure = *failure;
         if (const DWORD error = RestorePreviousStoreFile(copy, StorePath(unit.FilPath))) {
-            reason += L"; " + std::wstring(reason::kNotRestored) + Win32Reason(error);
+            *file.failure += L"; " + std::wstring(reason::kNotRestored) + Win32Reason(error);
         }
-        ReportFailure(unit.source, logtext::kFileFailed, reason);
+        copy.source.reset();
+        copy.stored.reset();
         return;
     }
     KeepNewStoreFile(copy);
@@ -204,21 +263,36 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
 
     // The operator's only copy goes only once its committed rows name a store file that holds
     // exactly its bytes on disk, which no later file of this run writes.
-    std::wstring kept;
     if (unit.claim != StorePlan::Claim::Sole) {
-        kept = reason::kSharedStorePath;
+        file.kept = reason::kSharedStorePath;
     } else if (unit.link) {
-        kept = reason::kFileLink;
+        file.kept = reason::kFileLink;
     } else if (!copy.source) {
-        kept = reason::kNotHeld + Win32Reason(copy.holdError);
+        file.kept = reason::kNotHeld + Win32Reason(copy.holdError);
     } else if (!copy.stored) {
-        kept = reason::kNotVerified + Win32Reason(ERROR_INVALID_HANDLE);
-    } else if (const DWORD error = DeleteHeldFile(copy.source)) {
-        kept = reason::kNotDeleted + Win32Reason(error);
+        file.kept = reason::kNotVerified + Win32Reason(ERROR_INVALID_HANDLE);
+    } else {
+        deletions.push_back({std::move(copy.source), std::move(copy.stored)});
+        file.deletion = deletions.size() - 1;
     }
     copy.source.reset();
     copy.stored.reset();
-    if (!kept.empty()) ReportFailure(unit.source, logtext::kSourceKept, kept);
+}
+
+void Importer::ReportFile(const PendingFile& file, std::span<const SourceDeleter::Item> deletions) {
+    if (file.failure) {
+        ReportFailure(file.unit.source, logtext::kFileFailed, *file.failure);
+        return;
+    }
+    std::wstring kept = file.kept;
+    if (file.deletion && *file.deletion < deletions.size()) {
+        if (const DWORD error = deletions[*file.deletion].error) {
+            kept = reason::kNotDeleted + Win32Reason(error);
+        }
+    } else if (file.deletion) {
+        kept = reason::kNotDeleted + Win32Reason(ERROR_INVALID_HANDLE);
+    }
+    if (!kept.empty()) ReportFailure(file.unit.source, logtext::kSourceKept, kept);
 }
 
 }  // namespace ksr

@@ -159,7 +159,7 @@ DWORD CopyAndHash(HANDLE in, HANDLE out, CopyResult& result) {
 unique_hfile CreateTarget(const std::wstring& path, DWORD disposition, CopyPurpose purpose) {
     // A copy that is read back before its source is deleted keeps readers out of nothing but
     // lets nobody else write while it is held.
-    const bool readBack = purpose == CopyPurpose::ImportThenDelete;
+    const bool readBack = purpose != CopyPurpose::Import;
     return unique_hfile(CreateFileW(path.c_str(), GENERIC_WRITE | (readBack ? GENERIC_READ : 0),
                                     readBack ? FILE_SHARE_READ : 0, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -185,27 +185,29 @@ class PartialFile {
     unique_hfile& handle_;
 };
 
-// Reads `file` from its start and compares length and digest with what was copied.
-DWORD ReadBack(HANDLE file, const CopyResult& copy) {
+// Reads `file` from its start and compares length and digest with what was copied. The buffer
+// is smaller than a copy's: several threads may read back at once.
+DWORD ReadBack(HANDLE file, uint64_t bytes, const std::wstring& digest) {
+    constexpr DWORD kReadBackChunk = 256 << 10;
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return GetLastError();
-    static thread_local std::vector<uint8_t> buffer(kChunk);
+    static thread_local std::vector<uint8_t> buffer(kReadBackChunk);
     Md5Hasher hasher;
     uint64_t total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file, buffer.data(), kChunk, &got, nullptr)) return GetLastError();
+        if (!ReadFile(file, buffer.data(), kReadBackChunk, &got, nullptr)) return GetLastError();
         if (got == 0) break;
         hasher.Update(std::span(buffer.data(), got));
         total += got;
     }
     std::wstring md5;
     if (total > 0) {
-        const Result<Md5Digest> digest = hasher.Final();
-        if (!digest) return digest.error().win32;
-        md5 = BytesToHex(*digest);
+        const Result<Md5Digest> read = hasher.Final();
+        if (!read) return read.error().win32;
+        md5 = BytesToHex(*read);
     }
-    return total == copy.bytes && md5 == copy.md5 ? ERROR_SUCCESS : ERROR_DATA_CHECKSUM_ERROR;
+    return total == bytes && md5 == digest ? ERROR_SUCCESS : ERROR_DATA_CHECKSUM_ERROR;
 }
 
 unique_hfile OpenSource(const std::wstring& path, DWORD access) {
@@ -218,7 +220,7 @@ unique_hfile OpenSource(const std::wstring& path, DWORD access) {
 CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
                           CopyPurpose purpose) {
     CopyResult result;
-    const bool forDeletion = purpose == CopyPurpose::ImportThenDelete;
+    const bool forDeletion = purpose != CopyPurpose::Import;
     const std::wstring from = ToExtendedPath(source);
     unique_hfile in;
     if (forDeletion) {
@@ -259,8 +261,11 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     PartialFile partial(writePath, out);
 
     result.error = CopyAndHash(in.get(), out.get(), result);
-    // A source is deleted only once its copy is on disk, not just in the cache.
-    if (result.ok() && forDeletion && !FlushFileBuffers(out.get())) result.error = GetLastError();
+    // A source is deleted only once its copy is on disk, not just in the cache. A replaced
+    // store file's successor is reopened for reading only, so it is flushed here in any case.
+    const bool verifyNow = purpose == CopyPurpose::ImportThenDelete ||
+                           (purpose == CopyPurpose::ImportThenDeleteVerifyLater && replacing);
+    if (result.ok() && verifyNow && !FlushFileBuffers(out.get())) result.error = GetLastError();
     if (result.ok() && replacing) {
         out.reset();
         const std::wstring previous = SideName(finalPath, L".ksrimport-old");
@@ -282,7 +287,7 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     }
     // Rows must name exactly these bytes: a store copy that can't be read back as them is no
     // copy.
-    if (result.ok() && forDeletion) result.error = ReadBack(out.get(), result);
+    if (result.ok() && verifyNow) result.error = ReadBack(out.get(), result.bytes, result.md5);
     if (!result.ok()) {
         if (!result.previous.empty()) {
             out.reset();
@@ -296,8 +301,27 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     if (forDeletion) {
         result.stored = std::move(out);
         result.source = std::move(in);
+        result.verifyPending = !verifyNow;
     }
     return result;
+}
+
+DWORD VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5) {
+    if (!FlushFileBuffers(file)) return GetLastError();
+    return ReadBack(file, bytes, md5);
+}
+
+void DiscardStoreCopy(CopyResult& copy, const std::wstring& target) {
+    copy.stored.reset();
+    copy.source.reset();
+    if (!copy.previous.empty()) {
+        RestorePreviousStoreFile(copy, target);
+    } else {
+        DeleteFileW(ToExtendedPath(target).c_str());
+    }
+    copy.verifyPending = false;
+    copy.bytes = 0;
+    copy.md5.clear();
 }
 
 void KeepNewStoreFile(CopyResult& copy) {

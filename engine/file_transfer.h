@@ -28,11 +28,17 @@ struct CopyResult {
     // The store file this copy replaced, moved aside under this name ("\\?\" form) until the
     // new file's rows are in: KeepNewStoreFile or RestorePreviousStoreFile settles it.
     std::wstring previous;
+    // The store copy (in `stored`) is not yet flushed and read back: VerifyStoreCopy must pass
+    // before its rows are written, and DiscardStoreCopy removes it when it does not.
+    bool verifyPending = false;
 
     [[nodiscard]] bool ok() const { return error == ERROR_SUCCESS; }
 };
 
-enum class CopyPurpose { Import, ImportThenDelete };
+// ImportThenDelete flushes and reads back the store copy before the copy returns;
+// ImportThenDeleteVerifyLater leaves that to VerifyStoreCopy where it can be done (a copy that
+// replaced a store file is verified at once all the same), so flushes can be issued together.
+enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater };
 
 // Copies `source` to `target` in one pass, hashing the bytes as they go. Missing target
 // directories are created and an existing target is replaced only once the new copy is
@@ -41,6 +47,12 @@ enum class CopyPurpose { Import, ImportThenDelete };
 // form are used exactly as given.
 CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
                           CopyPurpose purpose = CopyPurpose::Import);
+
+// Flushes the store copy `file` (open for writing and reading) to disk and reads it back from
+// its start: ERROR_SUCCESS when it holds `bytes` bytes of digest `md5` (lower-case hex).
+[[nodiscard]] DWORD VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5);
+// Removes a store copy that failed VerifyStoreCopy from `target`, so no rows ever name it.
+void DiscardStoreCopy(CopyResult& copy, const std::wstring& target);
 
 // The new file's rows are in: the store file it replaced goes.
 void KeepNewStoreFile(CopyResult& copy);

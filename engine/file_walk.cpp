@@ -179,7 +179,7 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
     copy->error = ERROR_OPERATION_ABORTED;  // until the copy says otherwise
     const std::wstring target = StorePath(unit->FilPath);
     const CopyPurpose purpose = deleting && unit->claim == StorePlan::Claim::Sole && !unit->link
-                                    ? CopyPurpose::ImportThenDelete
+                                    ? CopyPurpose::ImportThenDeleteVerifyLater
                                     : CopyPurpose::Import;
     Submit(
         [copy, unit, target, purpose] {

@@ -14,6 +14,8 @@
 #include "engine/file_transfer.h"
 #include "engine/import_window.h"
 #include "engine/ordered_pipeline.h"
+#include "engine/source_deleter.h"
+#include "engine/store_verifier.h"
 #include "engine/source_survey.h"
 #include "server/database.h"
 
@@ -120,6 +122,13 @@ class Importer {
         CopyResult copy;
         std::wstring guid;
         std::wstring sizeText;
+        // Once its rows are written: why it failed, or why its source stays; and which of the
+        // batch's deletions is its own.
+        std::optional<std::wstring> failure;
+        std::wstring kept;
+        std::optional<size_t> deletion;
+        // The store copy's flush and read-back, under way until the batch is written.
+        std::shared_ptr<StoreVerifier::Ticket> verify;
     };
     // The batch keeps files and the lines reported between them in walk order.
     struct BatchEntry {
@@ -133,6 +142,8 @@ class Importer {
     // The pipeline's flush: writes the batch once it is large or old enough, or when told to.
     bool FlushBatch(bool finish);
     void WriteBatch();
+    // Waits for the batch's store copies to be on disk as copied; a copy that is not fails.
+    void AwaitStoreCopies(std::span<PendingFile* const> files);
     // Writes the files' rows; leaves why in `failures` for each file whose rows are not in.
     void WriteBatchRows(std::span<PendingFile* const> files,
                         std::vector<std::optional<std::wstring>>& failures);
@@ -141,10 +152,19 @@ class Importer {
     // Whether the file's rows are in, after a commit whose answer was lost; fails when the
     // database can't tell.
     [[nodiscard]] Result<bool> RowsLanded(const PendingFile& file);
-    // Records a file whose rows are in (or failed, with why) and deletes its source if asked.
-    void FinishFile(PendingFile& file, const std::optional<std::wstring>& failure);
-    // True while lines must wait behind files whose rows are not written yet.
-    bool Deferring() const { return !batch_.empty() && !flushing_; }
+    // Settles the store file of a file whose rows are in (or failed, with why) and, when its
+    // source is to go, hands the source over to `deletions`.
+    void FinishFile(PendingFile& file, const std::optional<std::wstring>& failure,
+                    std::vector<SourceDeleter::Item>& deletions);
+    // Says what became of a file, once its source's deletion (if any) is done.
+    void ReportFile(const PendingFile& file, std::span<const SourceDeleter::Item> deletions);
+    // Reports the batch whose sources are being deleted, in walk order, after waiting for them.
+    void SettleBatch();
+    // True while lines must wait behind files whose rows are not written yet, or whose
+    // sources are still being deleted.
+    [[nodiscard]] bool Deferring() const {
+        return (!batch_.empty() || !settling_.empty()) && !flushing_;
+    }
     // Runs `work` and then `commit`; during a walk on the pipeline's threads, commits in order.
     void Submit(std::function<void()> work, std::function<void()> commit);
     void CommitFile(CopyResult& copy, const FileUnit& unit);
@@ -167,6 +187,11 @@ class Importer {
     size_t batchFiles_ = 0;
     ULONGLONG batchStarted_ = 0;
     bool flushing_ = false;
+    // The batch written last, while its sources are deleted; its lines wait until then.
+    std::vector<BatchEntry> settling_;
+    SourceDeleter deleter_;
+    // Made on the first copy that needs it: flushes store copies many at once.
+    std::optional<StoreVerifier> verifier_;
     // During the walk: file copies on two threads, rows and lines on one, in listing order.
     std::optional<OrderedPipeline> pipeline_;
     std::vector<std::wstring> lines_;

@@ -1,5 +1,7 @@
 #include "tests/e2e/operator.h"
 
+#include <psapi.h>
+
 #include <chrono>
 #include <thread>
 
@@ -81,6 +83,11 @@ bool WaitFor(F&& done, Clock::time_point deadline) {
 // Closes the window as its close box does and waits for the program to end.
 template <typename Fail>
 OperatorResult Close(HWND form, HANDLE process, OperatorResult& result, Fail&& fail) {
+    // An ended process has no memory figures to give.
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    if (GetProcessMemoryInfo(process, &memory, sizeof memory))
+        result.peakWorkingSet = memory.PeakWorkingSetSize;
     PostMessageW(form, WM_CLOSE, 0, 0);
     if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) {
         TerminateProcess(process, 1);

@@ -32,6 +32,9 @@ struct OperatorResult {
     std::vector<std::wstring> progress;  // Label2 texts seen during the run
     std::vector<std::wstring> titles;    // window titles seen along with those texts
     DWORD exitCode = STILL_ACTIVE;
+    // The peak working set of ksrimport.exe, read just before its window is closed; 0 when
+    // it could not be read.
+    SIZE_T peakWorkingSet = 0;
 };
 
 OperatorResult PlayOperator(const OperatorScript& script);

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "util/handles.h"
+#include "util/sync.h"
+
+namespace ksr {
+
+// Flushes store copies to disk and reads them back (see VerifyStoreCopy) on threads of their
+// own, many at once. One flush waits for the disk; flushes issued together share its trips,
+// and the copies go on meanwhile.
+class StoreVerifier {
+  public:
+    // One store copy: its handle is the verifier's until Wait gives it back.
+    struct Ticket {
+        unique_hfile file;
+        uint64_t bytes = 0;
+        std::wstring md5;
+        DWORD error = ERROR_SUCCESS;  // once done: why the copy is not on disk as copied
+        bool done = false;
+    };
+
+    explicit StoreVerifier(unsigned threads);
+    // Finishes every copy handed over first.
+    ~StoreVerifier();
+    StoreVerifier(const StoreVerifier&) = delete;
+    StoreVerifier& operator=(const StoreVerifier&) = delete;
+
+    // Starts verifying `file`, which holds `bytes` bytes of digest `md5`. Without threads of its
+    // own, verifies it before returning.
+    std::shared_ptr<Ticket> Post(unique_hfile file, uint64_t bytes, std::wstring md5);
+    // Waits until `ticket` is verified; its handle and error are the caller's again.
+    void Wait(Ticket& ticket);
+
+  private:
+    void Run();
+
+    SrwMutex mutex_;
+    ConditionVariable queued_;
+    ConditionVariable done_;
+    std::deque<std::shared_ptr<Ticket>> queue_;  // in the order the copies were made
+    bool closing_ = false;
+    std::vector<std::thread> threads_;
+};
+
+}  // namespace ksr

@@ -1,0 +1,147 @@
+// The two helpers that take a deleting run's slow steps off the thread writing rows: store
+// copies flushed and read back many at once, and sources deleted a batch at a time.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "engine/file_transfer.h"
+#include "engine/source_deleter.h"
+#include "engine/store_verifier.h"
+#include "support/digest.h"
+#include "support/temp_dir.h"
+#include "util/handles.h"
+
+// A store copy that reads back otherwise than it was written; older SDK headers lack it.
+#ifndef ERROR_DATA_CHECKSUM_ERROR
+#define ERROR_DATA_CHECKSUM_ERROR 323L
+#endif
+
+namespace ksr {
+namespace {
+
+using test::Md5Lower;
+
+unique_hfile Open(const std::wstring& path, DWORD access, DWORD share = FILE_SHARE_READ) {
+    return unique_hfile(
+        CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr));
+}
+
+// A copy made for deletion whose verification is left for later.
+CopyResult CopyToVerifyLater(test::TempDir& dir, const std::wstring& name,
+                             const std::string& bytes) {
+    test::WriteBytes(dir / (L"src\\" + name), bytes);
+    CopyResult copy = CopyFileHashed(dir / (L"src\\" + name), dir / (L"store\\" + name),
+                                     CopyPurpose::ImportThenDeleteVerifyLater);
+    EXPECT_TRUE(copy.ok()) << copy.error;
+    EXPECT_TRUE(copy.verifyPending);
+    EXPECT_TRUE(copy.stored);
+    return copy;
+}
+
+TEST(StoreVerifier, PassesExactCopiesAndFailsAnyOtherAndGivesEveryHandleBack) {
+    test::TempDir dir;
+    StoreVerifier verifier(3);
+    std::vector<CopyResult> copies;
+    std::vector<std::shared_ptr<StoreVerifier::Ticket>> tickets;
+    for (int i = 0; i < 12; ++i) {
+        const std::string bytes(size_t{1000} * (i + 1) + (i == 11 ? (size_t{3} << 20) : 0),
+                                'a' + i);
+        copies.push_back(CopyToVerifyLater(dir, L"f" + std::to_wstring(i), bytes));
+        CopyResult& copy = copies.back();
+        // The fourth claims other bytes, the fifth another length.
+        const std::wstring md5 = i == 3 ? Md5Lower("other") : copy.md5;
+        const uint64_t size = i == 4 ? copy.bytes + 1 : copy.bytes;
+        tickets.push_back(verifier.Post(std::move(copy.stored), size, md5));
+    }
+    // A handle that cannot write cannot be flushed.
+    test::WriteBytes(dir / L"readonly.bin", "r");
+    tickets.push_back(verifier.Post(Open(dir / L"readonly.bin", GENERIC_READ), 1, Md5Lower("r")));
+
+    for (size_t i = 0; i < tickets.size(); ++i) {
+        verifier.Wait(*tickets[i]);
+        EXPECT_TRUE(tickets[i]->done);
+        EXPECT_TRUE(tickets[i]->file) << i;
+        if (i == 3 || i == 4) {
+            EXPECT_EQ(tickets[i]->error, static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR)) << i;
+        } else if (i == 12) {
+            EXPECT_NE(tickets[i]->error, static_cast<DWORD>(ERROR_SUCCESS));
+        } else {
+            EXPECT_EQ(tickets[i]->error, static_cast<DWORD>(ERROR_SUCCESS)) << i;
+        }
+    }
+}
+
+TEST(StoreVerifier, WithoutThreadsVerifiesInPlace) {
+    test::TempDir dir;
+    StoreVerifier verifier(0);
+    CopyResult copy = CopyToVerifyLater(dir, L"a.txt", "abc");
+    auto ticket = verifier.Post(std::move(copy.stored), copy.bytes, copy.md5);
+    EXPECT_TRUE(ticket->done);
+    verifier.Wait(*ticket);
+    EXPECT_EQ(ticket->error, static_cast<DWORD>(ERROR_SUCCESS));
+}
+
+// A copy that fails verification is no copy: it leaves the store and its source stays.
+TEST(StoreVerifier, ACopyThatFailsIsDiscardedAndItsSourceKept) {
+    test::TempDir dir;
+    CopyResult copy = CopyToVerifyLater(dir, L"a.txt", "the only copy");
+    EXPECT_EQ(VerifyStoreCopy(copy.stored.get(), copy.bytes, Md5Lower("not it")),
+              static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR));
+    DiscardStoreCopy(copy, dir / L"store\\a.txt");
+    EXPECT_FALSE(copy.source);
+    EXPECT_FALSE(copy.stored);
+    EXPECT_FALSE(test::Exists(dir / L"store\\a.txt"));
+    EXPECT_EQ(test::ReadBytes(dir / L"src\\a.txt"), "the only copy");
+}
+
+// A copy that replaces a store file can only be flushed through the handle that wrote it, so
+// it is verified at once even when verification could wait.
+TEST(StoreVerifier, AReplacingCopyIsVerifiedAtOnce) {
+    test::TempDir dir;
+    test::WriteBytes(dir / L"src\\a.txt", "new bytes");
+    test::WriteBytes(dir / L"store\\a.txt", "old");
+    CopyResult copy = CopyFileHashed(dir / L"src\\a.txt", dir / L"store\\a.txt",
+                                     CopyPurpose::ImportThenDeleteVerifyLater);
+    ASSERT_TRUE(copy.ok()) << copy.error;
+    EXPECT_FALSE(copy.verifyPending);
+    EXPECT_TRUE(copy.stored);
+    EXPECT_TRUE(copy.source);
+    EXPECT_EQ(test::ReadBytes(copy.previous), "old");
+    EXPECT_EQ(test::ReadBytes(dir / L"store\\a.txt"), "new bytes");
+    copy.stored.reset();
+    KeepNewStoreFile(copy);
+}
+
+TEST(SourceDeleter, DeletesABatchAndSaysWhichStay) {
+    test::TempDir dir;
+    SourceDeleter deleter;
+    for (int round = 0; round < 2; ++round) {
+        std::vector<SourceDeleter::Item> items;
+        for (int i = 0; i < 5; ++i) {
+            CopyResult copy =
+                CopyToVerifyLater(dir, L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i),
+                                  std::string(10 + i, 'x'));
+            ASSERT_TRUE(copy.source) << copy.holdError;
+            items.push_back({std::move(copy.source), std::move(copy.stored)});
+        }
+        // Held without delete access, the third source refuses.
+        const std::wstring stays = dir / (L"src\\r" + std::to_wstring(round) + L"f2");
+        items[2].source = Open(stays, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+        deleter.Start(std::move(items));
+        const std::vector<SourceDeleter::Item> done = deleter.Take();
+        EXPECT_TRUE(deleter.Done());
+        ASSERT_EQ(done.size(), 5u);
+        for (int i = 0; i < 5; ++i) {
+            const std::wstring name = L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i);
+            EXPECT_FALSE(done[i].source) << i;
+            EXPECT_FALSE(done[i].stored) << "the store copy is let go once the source is";
+            EXPECT_EQ(test::Exists(dir / (L"src\\" + name)), i == 2) << i;
+            EXPECT_EQ(done[i].error != ERROR_SUCCESS, i == 2) << i;
+            // Let go: the store copy can be written again.
+            EXPECT_TRUE(Open(dir / (L"store\\" + name), GENERIC_WRITE)) << i;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ksr
