@@ -50,12 +50,13 @@ size_t ChunkSize(size_t left) {
 
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
-        if (copy.ok()) RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
+        // The lost database is what is reported; the old store file comes back if it can.
+        if (copy.ok()) (void)RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
         ReportFailure(unit.source, logtext::kFileFailed, reason::kDatabaseLost);
         return;
     }
     if (!copy.ok()) {
-        ReportFailure(unit.source, logtext::kFileFailed, Win32Reason(copy.error));
+        ReportFailure(unit.source, logtext::kFileFailed, Win32Reason(copy.error()));
         return;
     }
     if (batch_.empty()) batchStarted_ = GetTickCount64();
@@ -177,9 +178,9 @@ void Importer::AwaitStoreCopies(std::span<PendingFile* const> files) {
         CopyResult& copy = file->copy;
         copy.stored = std::move(file->verify->file);
         copy.verifyPending = false;
-        if (const DWORD error = file->verify->error) {
+        if (const Status& verified = file->verify->status; !verified) {
             DiscardStoreCopy(copy, StorePath(file->unit.FilPath));
-            file->failure = Win32Reason(error);
+            file->failure = Win32Reason(verified.error().win32);
         }
         file->verify.reset();
     }
@@ -249,8 +250,10 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
     if (failure) {
         // The store file this one replaced comes back, so the rows that name it stay true.
         file.failure = *failure;
-        if (const DWORD error = RestorePreviousStoreFile(copy, StorePath(unit.FilPath))) {
-            *file.failure += L"; " + std::wstring(reason::kNotRestored) + Win32Reason(error);
+        if (const Status restored = RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
+            !restored) {
+            *file.failure +=
+                L"; " + std::wstring(reason::kNotRestored) + Win32Reason(restored.error().win32);
         }
         copy.source.reset();
         copy.stored.reset();
@@ -268,11 +271,11 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
     } else if (unit.link) {
         file.kept = reason::kFileLink;
     } else if (!copy.source) {
-        file.kept = reason::kNotHeld + Win32Reason(copy.holdError);
+        file.kept = reason::kNotHeld + Win32Reason(Win32CodeOf(copy.hold));
     } else if (!copy.stored) {
         file.kept = reason::kNotVerified + Win32Reason(ERROR_INVALID_HANDLE);
     } else {
-        deletions.push_back({std::move(copy.source), std::move(copy.stored)});
+        deletions.push_back({std::move(copy.source), std::move(copy.stored), {}});
         file.deletion = deletions.size() - 1;
     }
     copy.source.reset();
@@ -286,8 +289,8 @@ void Importer::ReportFile(const PendingFile& file, std::span<const SourceDeleter
     }
     std::wstring kept = file.kept;
     if (file.deletion && *file.deletion < deletions.size()) {
-        if (const DWORD error = deletions[*file.deletion].error) {
-            kept = reason::kNotDeleted + Win32Reason(error);
+        if (const Status& deleted = deletions[*file.deletion].status; !deleted) {
+            kept = reason::kNotDeleted + Win32Reason(deleted.error().win32);
         }
     } else if (file.deletion) {
         kept = reason::kNotDeleted + Win32Reason(ERROR_INVALID_HANDLE);

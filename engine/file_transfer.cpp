@@ -109,18 +109,21 @@ class OverlappedHasher {
     std::thread thread_;
 };
 
-// Copies `in` to `out`; returns the first error, ERROR_SUCCESS when all bytes went across.
-DWORD CopyAndHash(HANDLE in, HANDLE out, CopyResult& result) {
-    DWORD error = ERROR_SUCCESS;
+// Copies `in` (the file `from`) to `out` (the file `to`); fails with the first error and the
+// file it concerns unless all bytes went across.
+Status CopyAndHash(HANDLE in, const std::wstring& from, HANDLE out, const std::wstring& to,
+                   CopyResult& result) {
+    Status error;
     const auto copy = [&](uint8_t* data, DWORD& got) {
         if (!ReadFile(in, data, kChunk, &got, nullptr)) {
-            error = GetLastError();
+            error = Win32Failure(from);
             return false;
         }
         if (got == 0) return false;
         DWORD put = 0;
         if (!WriteFile(out, data, got, &put, nullptr) || put != got) {
-            error = put != got && GetLastError() == 0 ? ERROR_WRITE_FAULT : GetLastError();
+            const DWORD code = GetLastError();
+            error = Win32Error(put != got && code == 0 ? ERROR_WRITE_FAULT : code, to);
             return false;
         }
         result.bytes += got;
@@ -148,9 +151,9 @@ DWORD CopyAndHash(HANDLE in, HANDLE out, CopyResult& result) {
         }
         overlapped.Finish();
     }
-    if (error == ERROR_SUCCESS && result.bytes > 0) {
+    if (error.ok() && result.bytes > 0) {
         const Result<Md5Digest> digest = hasher.Final();
-        if (!digest) return digest.error().win32;
+        if (!digest) return Win32Error(digest.error().win32, from);
         result.md5 = BytesToHex(*digest);
     }
     return error;
@@ -186,17 +189,21 @@ class PartialFile {
 };
 
 // Reads `file` from its start and compares length and digest with what was copied. The buffer
-// is smaller than a copy's: several threads may read back at once.
-DWORD ReadBack(HANDLE file, uint64_t bytes, const std::wstring& digest) {
+// is smaller than a copy's: several threads may read back at once. `path` names the file in the
+// error, when known.
+Status ReadBack(HANDLE file, uint64_t bytes, const std::wstring& digest,
+                const std::wstring& path = {}) {
     constexpr DWORD kReadBackChunk = 256 << 10;
     LARGE_INTEGER zero{};
-    if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return GetLastError();
+    if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return Win32Failure(path);
     static thread_local std::vector<uint8_t> buffer(kReadBackChunk);
     Md5Hasher hasher;
     uint64_t total = 0;
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file, buffer.data(), kReadBackChunk, &got, nullptr)) return GetLastError();
+        if (!ReadFile(file, buffer.data(), kReadBackChunk, &got, nullptr)) {
+            return Win32Failure(path);
+        }
         if (got == 0) break;
         hasher.Update(std::span(buffer.data(), got));
         total += got;
@@ -204,10 +211,11 @@ DWORD ReadBack(HANDLE file, uint64_t bytes, const std::wstring& digest) {
     std::wstring md5;
     if (total > 0) {
         const Result<Md5Digest> read = hasher.Final();
-        if (!read) return read.error().win32;
+        if (!read) return Win32Error(read.error().win32, path);
         md5 = BytesToHex(*read);
     }
-    return total == bytes && md5 == digest ? ERROR_SUCCESS : ERROR_DATA_CHECKSUM_ERROR;
+    if (total != bytes || md5 != digest) return Win32Error(ERROR_DATA_CHECKSUM_ERROR, path);
+    return {};
 }
 
 unique_hfile OpenSource(const std::wstring& path, DWORD access) {
@@ -226,11 +234,11 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     if (forDeletion) {
         // Others may go on reading; nobody may write, rename or delete it while it is held.
         in = OpenSource(from, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
-        if (!in) result.holdError = GetLastError();
+        if (!in) result.hold = Win32Failure(source);
     }
     if (!in) in = OpenSource(from, GENERIC_READ);
     if (!in) {
-        result.error = GetLastError();
+        result.status = Win32Failure(source);
         return result;
     }
     // A new store file is written in place (and removed again if the copy fails). An existing
@@ -242,8 +250,8 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     if (!out && GetLastError() == ERROR_PATH_NOT_FOUND) {
         std::wstring directory = DirectoryPart(finalPath);
         if (directory.size() > 1) directory.pop_back();
-        if (const Status made = CreateDirectoryLevels(directory); !made) {
-            result.error = made.error().win32;
+        if (Status made = CreateDirectoryLevels(directory); !made) {
+            result.status = std::move(made);
             return result;
         }
         out = CreateTarget(writePath, CREATE_NEW, purpose);
@@ -255,24 +263,26 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
         out = CreateTarget(writePath, CREATE_NEW, purpose);
     }
     if (!out) {
-        result.error = GetLastError();
+        result.status = Win32Failure(target);
         return result;
     }
     PartialFile partial(writePath, out);
 
-    result.error = CopyAndHash(in.get(), out.get(), result);
+    result.status = CopyAndHash(in.get(), source, out.get(), target, result);
     // A source is deleted only once its copy is on disk, not just in the cache. A replaced
     // store file's successor is reopened for reading only, so it is flushed here in any case.
     const bool verifyNow = purpose == CopyPurpose::ImportThenDelete ||
                            (purpose == CopyPurpose::ImportThenDeleteVerifyLater && replacing);
-    if (result.ok() && verifyNow && !FlushFileBuffers(out.get())) result.error = GetLastError();
+    if (result.ok() && verifyNow && !FlushFileBuffers(out.get())) {
+        result.status = Win32Failure(target);
+    }
     if (result.ok() && replacing) {
         out.reset();
         const std::wstring previous = SideName(finalPath, L".ksrimport-old");
         if (!MoveFileExW(finalPath.c_str(), previous.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            result.error = GetLastError();
+            result.status = Win32Failure(target);
         } else if (!MoveFileExW(writePath.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            result.error = GetLastError();
+            result.status = Win32Failure(target);
             MoveFileExW(previous.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH);
         } else {
             partial.Keep();
@@ -281,17 +291,20 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
                 out = unique_hfile(CreateFileW(finalPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
                                                nullptr));
-                if (!out) result.error = GetLastError();
+                if (!out) result.status = Win32Failure(target);
             }
         }
     }
     // Rows must name exactly these bytes: a store copy that can't be read back as them is no
     // copy.
-    if (result.ok() && verifyNow) result.error = ReadBack(out.get(), result.bytes, result.md5);
+    if (result.ok() && verifyNow) {
+        result.status = ReadBack(out.get(), result.bytes, result.md5, target);
+    }
     if (!result.ok()) {
         if (!result.previous.empty()) {
             out.reset();
-            RestorePreviousStoreFile(result, target);
+            // The copy's own failure is what is reported; the old file comes back if it can.
+            (void)RestorePreviousStoreFile(result, target);
         }
         result.bytes = 0;
         result.md5.clear();
@@ -306,8 +319,8 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     return result;
 }
 
-DWORD VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5) {
-    if (!FlushFileBuffers(file)) return GetLastError();
+Status VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5) {
+    if (!FlushFileBuffers(file)) return Win32Failure();
     return ReadBack(file, bytes, md5);
 }
 
@@ -315,7 +328,8 @@ void DiscardStoreCopy(CopyResult& copy, const std::wstring& target) {
     copy.stored.reset();
     copy.source.reset();
     if (!copy.previous.empty()) {
-        RestorePreviousStoreFile(copy, target);
+        // The failed verification is what is reported; the old file comes back if it can.
+        (void)RestorePreviousStoreFile(copy, target);
     } else {
         DeleteFileW(ToExtendedPath(target).c_str());
     }
@@ -330,30 +344,30 @@ void KeepNewStoreFile(CopyResult& copy) {
     copy.previous.clear();
 }
 
-DWORD RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target) {
-    if (copy.previous.empty()) return ERROR_SUCCESS;
+Status RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target) {
+    if (copy.previous.empty()) return {};
     copy.stored.reset();
-    DWORD error = ERROR_SUCCESS;
+    Status error;
     if (!MoveFileExW(copy.previous.c_str(), ToExtendedPath(target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = GetLastError();
+        error = Win32Failure(target);
     }
     copy.previous.clear();
     return error;
 }
 
-DWORD DeleteHeldFile(unique_hfile& source) {
+Status DeleteHeldFile(unique_hfile& source) {
     FILE_DISPOSITION_INFO dispose{TRUE};
     if (SetFileInformationByHandle(source.get(), FileDispositionInfo, &dispose, sizeof dispose)) {
         source.reset();
-        return ERROR_SUCCESS;
+        return {};
     }
     const DWORD error = GetLastError();
     FILE_BASIC_INFO basic{};
     if (error != ERROR_ACCESS_DENIED ||
         !GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic) ||
         !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        return error;
+        return Win32Error(error);
     }
     // A read-only file refuses deletion until the attribute is gone; it comes back should the
     // deletion still fail. Zero times leave the file's times as they are.
@@ -362,17 +376,17 @@ DWORD DeleteHeldFile(unique_hfile& source) {
     writable.FileAttributes = original & ~FILE_ATTRIBUTE_READONLY;
     if (writable.FileAttributes == 0) writable.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     if (!SetFileInformationByHandle(source.get(), FileBasicInfo, &writable, sizeof writable)) {
-        return GetLastError();
+        return Win32Failure();
     }
     if (SetFileInformationByHandle(source.get(), FileDispositionInfo, &dispose, sizeof dispose)) {
         source.reset();
-        return ERROR_SUCCESS;
+        return {};
     }
     const DWORD refused = GetLastError();
     FILE_BASIC_INFO restore{};
     restore.FileAttributes = original;
     SetFileInformationByHandle(source.get(), FileBasicInfo, &restore, sizeof restore);
-    return refused;
+    return Win32Error(refused);
 }
 
 ListingResult CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent) {

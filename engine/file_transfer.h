@@ -9,20 +9,21 @@
 
 #include "util/dir_listing.h"
 #include "util/handles.h"
+#include "util/result.h"
 
 namespace ksr {
 
 struct CopyResult {
-    DWORD error = ERROR_SUCCESS;  // the first Win32 error met; ERROR_SUCCESS when copied
-    uint64_t bytes = 0;           // bytes read from the source and written to the target
-    std::wstring md5;             // lower-case hex digest of those bytes; empty for 0 bytes
+    Status status;     // the first Win32 error met, with the file it concerns
+    uint64_t bytes = 0;  // bytes read from the source and written to the target
+    std::wstring md5;    // lower-case hex digest of those bytes; empty for 0 bytes
 
     // Only for a copy made to be followed by deleting its source:
     // the source, held open from before its first byte was read so that nobody can write,
     // rename or delete it, and opened with delete access so that it can be deleted through
-    // this very handle. Empty when it could not be opened that way (`holdError` says why).
+    // this very handle. Empty when it could not be opened that way (`hold` says why).
     unique_hfile source;
-    DWORD holdError = ERROR_SUCCESS;
+    Status hold;
     // The store copy, flushed to disk and read back whole, held so nobody can write to it.
     unique_hfile stored;
     // The store file this copy replaced, moved aside under this name ("\\?\" form) until the
@@ -32,7 +33,9 @@ struct CopyResult {
     // before its rows are written, and DiscardStoreCopy removes it when it does not.
     bool verifyPending = false;
 
-    [[nodiscard]] bool ok() const { return error == ERROR_SUCCESS; }
+    [[nodiscard]] bool ok() const { return status.ok(); }
+    // ERROR_SUCCESS when copied.
+    [[nodiscard]] DWORD error() const { return Win32CodeOf(status); }
 };
 
 // ImportThenDelete flushes and reads back the store copy before the copy returns;
@@ -49,20 +52,21 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
                           CopyPurpose purpose = CopyPurpose::Import);
 
 // Flushes the store copy `file` (open for writing and reading) to disk and reads it back from
-// its start: ERROR_SUCCESS when it holds `bytes` bytes of digest `md5` (lower-case hex).
-[[nodiscard]] DWORD VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5);
+// its start: fails (ERROR_DATA_CHECKSUM_ERROR when it reads back otherwise) unless it holds
+// `bytes` bytes of digest `md5` (lower-case hex).
+[[nodiscard]] Status VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5);
 // Removes a store copy that failed VerifyStoreCopy from `target`, so no rows ever name it.
 void DiscardStoreCopy(CopyResult& copy, const std::wstring& target);
 
 // The new file's rows are in: the store file it replaced goes.
 void KeepNewStoreFile(CopyResult& copy);
 // The new file's rows failed: the store file it replaced comes back under `target`, so the rows
-// that name it stay true. ERROR_SUCCESS, or why it could not.
-DWORD RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target);
+// that name it stay true. Fails, with `target`, when it could not.
+[[nodiscard]] Status RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target);
 
 // Deletes the file held by `source` (see CopyResult::source) through that handle, read-only
-// files included, and closes it. ERROR_SUCCESS, or why it is still there.
-[[nodiscard]] DWORD DeleteHeldFile(unique_hfile& source);
+// files included, and closes it. Fails with why it is still there (the handle knows no path).
+[[nodiscard]] Status DeleteHeldFile(unique_hfile& source);
 
 // Copies the folder with all its content into `destinationParent` (which is created when
 // missing), under the folder's own name. Single files that fail are passed over; the result

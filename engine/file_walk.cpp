@@ -38,23 +38,16 @@ constexpr wchar_t kOwnFolderIdSqlServer[] =
 
 }  // namespace
 
-std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
-                                                     const std::wstring& ParentID,
-                                                     const std::wstring& MyID,
-                                                     std::wstring& reason) {
-    if (databaseLost_) {
-        reason = reason::kDatabaseLost;
-        return std::nullopt;
-    }
+Result<std::wstring> Importer::RegisterFolder(const std::wstring& name,
+                                              const std::wstring& ParentID,
+                                              const std::wstring& MyID) {
+    if (databaseLost_) return Win32Error(ERROR_CONNECTION_ABORTED);
     DbSession& db = *folderDb_;
-    const auto fail = [&](const Error& error) -> std::optional<std::wstring> {
+    // A connection-level failure the database does not come back from marks it lost.
+    const auto fail = [&](const Error& error) -> Result<std::wstring> {
         db.Rollback();
-        if (error.IsConnectionLevel() && !DatabaseBack(db)) {
-            reason = reason::kDatabaseLost;
-        } else {
-            reason = DatabaseReason(error);
-        }
-        return std::nullopt;
+        if (error.IsConnectionLevel()) (void)DatabaseBack(db);
+        return error;
     };
     // The row and the reading of its id form one transaction, so a row the server altered (or
     // whose id could not be told) does not stay behind.
@@ -83,12 +76,19 @@ std::optional<std::wstring> Importer::RegisterFolder(const std::wstring& name,
     }
     if (!*id || (*id)->empty()) {
         db.Rollback();
-        reason = reason::kFolderRowMissing;
-        return std::nullopt;
+        return Win32Error(ERROR_NOT_FOUND);
     }
     if (const Status committed = db.Commit(); !committed) return fail(committed.error());
     ++foldersImported_;
-    return *id;
+    return std::move(**id);
+}
+
+std::wstring Importer::FolderReason(const Error& error) const {
+    // The database is marked lost only on the thread that registers folders, so it tells
+    // whether the failure just met lost it.
+    if (databaseLost_) return reason::kDatabaseLost;
+    if (error.IsDatabase()) return DatabaseReason(error);
+    return reason::kFolderRowMissing;
 }
 
 void Importer::ShowProgress() {
@@ -123,10 +123,10 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
     }
 }
 
-void Importer::ReportBrokenListing(const std::wstring& folder, DWORD error) {
+void Importer::ReportBrokenListing(const std::wstring& folder, const Error& error) {
     // The survey and the walk may both meet the same broken folder; it is one item.
     if (!brokenReported_.insert(WithSeparator(folder)).second) return;
-    const std::wstring reason = reason::kListingBroken + Win32Reason(error);
+    const std::wstring reason = reason::kListingBroken + Win32Reason(error.win32);
     if (pipeline_) {
         SubmitFailure(WithSeparator(folder), logtext::kFolderFailed, reason);
     } else {
@@ -176,7 +176,7 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
 
     // The copy may run beside other copies; its rows are written in listing order.
     auto copy = std::make_shared<CopyResult>();
-    copy->error = ERROR_OPERATION_ABORTED;  // until the copy says otherwise
+    copy->status = Win32Error(ERROR_OPERATION_ABORTED);  // until the copy says otherwise
     const std::wstring target = StorePath(unit->FilPath);
     const CopyPurpose purpose = deleting && unit->claim == StorePlan::Claim::Sole && !unit->link
                                     ? CopyPurpose::ImportThenDeleteVerifyLater
@@ -187,7 +187,7 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
                 *copy = CopyFileHashed(ExtendedFromAbsolute(unit->source), target, purpose);
             } catch (...) {
                 // The copy removed its partial store file on the way out.
-                copy->error = ERROR_NOT_ENOUGH_MEMORY;
+                copy->status = Win32Error(ERROR_NOT_ENOUGH_MEMORY);
             }
         },
         [this, copy, unit] {
@@ -195,7 +195,7 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
                 CommitFile(*copy, *unit);
             } catch (...) {
                 copy->source.reset();
-                if (copy->ok()) RestorePreviousStoreFile(*copy, StorePath(unit->FilPath));
+                if (copy->ok()) (void)RestorePreviousStoreFile(*copy, StorePath(unit->FilPath));
                 ReportFailure(unit->source, logtext::kFileFailed, reason::kUnexpected);
             }
         });
@@ -245,11 +245,15 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
                     if (special)
                         AddLine(
                             ActivityLine(ActivityType::NameCleaned, path, logtext::kFolderCleaned));
-                    std::wstring reason;
-                    got = RegisterFolder(cleaned, ParentID, MyID, reason);
+                    Result<std::wstring> registered = RegisterFolder(cleaned, ParentID, MyID);
                     // Without its own id the sub-tree would land under an empty parent or
                     // another folder; it waits for the next run instead.
-                    if (!got) ReportFailure(path + L"\\", logtext::kFolderFailed, reason);
+                    if (registered) {
+                        got = std::move(registered).value();
+                    } else {
+                        ReportFailure(path + L"\\", logtext::kFolderFailed,
+                                      FolderReason(registered.error()));
+                    }
                 } catch (...) {
                     got.reset();
                     ReportFailure(path + L"\\", logtext::kFolderFailed, reason::kUnexpected);
@@ -265,7 +269,7 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         return;
     }
     // What was listed is imported; the rest of the folder is reported.
-    if (!listing.complete()) ReportBrokenListing(MyPath, listing.error());
+    if (!listing.complete()) ReportBrokenListing(MyPath, listing.status.error());
 
     for (SubFolder& folder : folders) {
         const std::optional<std::wstring> id = folder.id.get();

@@ -165,21 +165,19 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
         state_.SourceBytesTotal = std::to_wstring(total);
         filesExpected_ = survey->files;
         plan_ = StorePlan(std::move(survey->storeKeys));
-        for (const auto& [folder, error] : survey->brokenFolders)
-            ReportBrokenListing(folder, error);
+        for (const Error& broken : survey->brokenFolders) ReportBrokenListing(broken.path, broken);
     }
     sourceBytes_ = ByteTotal(state_.SourceBytesTotal);
 
     std::wstring rootId = L"0";
     if (rootMode) {
-        rootId = genfolder(source, kPublicDir, L"0", kPublicOwner);
-        if (rootId.empty()) {
-            ReportFailure(WithSeparator(source), logtext::kFolderFailed, rootFolderReason_);
-        }
+        // A root that can't be registered is reported there; nothing below it is imported.
+        Result<std::wstring> root = genfolder(source, kPublicDir, L"0", kPublicOwner);
+        if (!root) return;
+        rootId = std::move(root).value();
     } else {
         state_.RootFolderName = rootName;
     }
-    if (rootId.empty()) return;
     pipeline_.emplace(kCopyThreads, kUnitsInFlight,
                       [this](bool finish) { return FlushBatch(finish); });
     sosuofile(source, target, rootId, kPublicOwner);

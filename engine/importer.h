@@ -70,8 +70,10 @@ class Importer {
     void sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
                    const std::wstring& MyID);
 
-    // Registers the selected folder itself; returns its folder id or empty text.
-    std::wstring genfolder(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
+    // Registers the selected folder itself and returns its folder id. When it can't, reports the
+    // folder with why and fails: with the Win32 error and the folder's path, or the database's
+    // error.
+    [[nodiscard]] Result<std::wstring> genfolder(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
                            const std::wstring& MyID);
 
     // Appends the run's activity lines to the server's daily log; false when it could not.
@@ -113,9 +115,14 @@ class Importer {
     // After a connection-level failure of `session`: true when the database answers again;
     // otherwise the run stops after the file in hand.
     bool DatabaseBack(DbSession& session);
-    std::optional<std::wstring> RegisterFolder(const std::wstring& name,
-                                               const std::wstring& ParentID,
-                                               const std::wstring& MyID, std::wstring& reason);
+    // Inserts the folder row and returns its id. Fails with the database's error; with
+    // ERROR_NOT_FOUND when the row just inserted could not be found; with ERROR_CONNECTION_ABORTED
+    // when the database was lost before. FolderReason words the failure.
+    [[nodiscard]] Result<std::wstring> RegisterFolder(const std::wstring& name,
+                                                      const std::wstring& ParentID,
+                                                      const std::wstring& MyID);
+    // The reason of a folder that RegisterFolder failed to register, told right after.
+    [[nodiscard]] std::wstring FolderReason(const Error& error) const;
     // A copied file whose rows wait in the batch.
     struct PendingFile {
         FileUnit unit;
@@ -172,7 +179,8 @@ class Importer {
                        const WIN32_FIND_DATAW& entry, const std::wstring& ParentID,
                        const std::wstring& MyID);
     void HoldUnlistableFolder(const std::wstring& MyPath);
-    void ReportBrokenListing(const std::wstring& folder, DWORD error);
+    // Reports a folder whose listing broke off part-way with `error`, once.
+    void ReportBrokenListing(const std::wstring& folder, const Error& error);
     // Tells the window the share of the source bytes copied, once it moved by a hundredth.
     void ShowProgress();
     // The "\\?\" form of a file or directory below the store root.
@@ -207,7 +215,6 @@ class Importer {
     size_t filesExpected_ = 0;  // by the survey
     size_t filesReached_ = 0;   // by the walk
     std::set<std::wstring> brokenReported_;
-    std::wstring rootFolderReason_;  // why genfolder returned no id
     uint64_t filesImported_ = 0, foldersImported_ = 0, bytesImported_ = 0;
     std::optional<std::wstring> reportDirectory_;
     unsigned loginTimeout_ = 15, statementTimeout_ = 30;

@@ -12,28 +12,29 @@
 
 namespace ksr {
 
-std::wstring Importer::genfolder(std::wstring MyPath, std::wstring fil_dir,
-                                 const std::wstring& ParentID, const std::wstring& MyID) {
+Result<std::wstring> Importer::genfolder(std::wstring MyPath, std::wstring fil_dir,
+                                         const std::wstring& ParentID, const std::wstring& MyID) {
+    const std::wstring subject = WithSeparator(MyPath);
     if (MyPath.ends_with(L'\\')) MyPath.pop_back();
     if (!fil_dir.ends_with(L'/')) fil_dir += L'/';
 
     std::wstring name = LastPathSegment(MyPath).value_or(L"");
     state_.RootFolderName = name;
-    rootFolderReason_.clear();
-    if (name == L"." || name == L"..") return {};
-    // A store directory of that name could not be served.
+    const auto refuse = [&](const std::wstring& reason, Error error) -> Result<std::wstring> {
+        ReportFailure(subject, logtext::kFolderFailed, reason);
+        return error;
+    };
+    // A store directory of that name could not be served ("." and ".." have no name at all).
+    if (name == L"." || name == L"..") return refuse({}, Win32Error(ERROR_INVALID_NAME, MyPath));
     if (IsAlteredByPathParsing(name)) {
-        rootFolderReason_ = reason::kNameNotServable;
-        return {};
+        return refuse(reason::kNameNotServable, Win32Error(ERROR_INVALID_NAME, MyPath));
     }
     // A folder that is not there (or is a file) is not registered: its row would stand for
     // nothing in the store.
     const DWORD attributes = GetFileAttributesW(ExtendedFromAbsolute(MyPath).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        rootFolderReason_ =
-            reason::kRootNotRegistered +
-            Win32Reason(attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY);
-        return {};
+        const DWORD code = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_DIRECTORY;
+        return refuse(reason::kRootNotRegistered + Win32Reason(code), Win32Error(code, MyPath));
     }
 
     if (MatchesPattern(name, L"7")) {
@@ -41,10 +42,12 @@ std::wstring Importer::genfolder(std::wstring MyPath, std::wstring fil_dir,
         name = CleanFolderName(name);
     }
     (void)CreateDirectoryLevels(StorePath(fil_dir + name));
-    std::wstring reason;
-    const std::optional<std::wstring> id = RegisterFolder(name, ParentID, MyID, reason);
-    if (!id) rootFolderReason_ = reason::kRootNotRegistered + reason;
-    return id.value_or(L"");
+    Result<std::wstring> id = RegisterFolder(name, ParentID, MyID);
+    if (!id) {
+        const std::wstring reason = reason::kRootNotRegistered + FolderReason(id.error());
+        return refuse(reason, std::move(id).error());
+    }
+    return id;
 }
 
 }  // namespace ksr

@@ -24,7 +24,7 @@ SourceDeleter::~SourceDeleter() {
 
 void SourceDeleter::DeleteAll(std::vector<Item>& items) {
     for (Item& item : items) {
-        item.error = DeleteHeldFile(item.source);
+        item.status = DeleteHeldFile(item.source);
         item.source.reset();
         item.stored.reset();
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "util/handles.h"
+#include "util/result.h"
 #include "util/sync.h"
 
 namespace ksr {
@@ -16,9 +17,9 @@ namespace ksr {
 class SourceDeleter {
   public:
     struct Item {
-        unique_hfile source;          // deleted through this handle, then closed
-        unique_hfile stored;          // the store copy, kept locked until the source is gone
-        DWORD error = ERROR_SUCCESS;  // why the source is still there
+        unique_hfile source;  // deleted through this handle, then closed
+        unique_hfile stored;  // the store copy, kept locked until the source is gone
+        Status status;        // fails with why the source is still there
     };
 
     SourceDeleter();

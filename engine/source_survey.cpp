@@ -26,7 +26,7 @@ struct Folder {
 struct Tally {
     uint64_t bytes = 0;
     size_t files = 0;
-    std::vector<std::pair<std::wstring, DWORD>> broken;
+    std::vector<Error> broken;
     std::vector<uint64_t> keys;
 };
 
@@ -62,7 +62,7 @@ Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filD
     const Folder top{WithSeparator(folder), filDir, true};
     const ListingResult first = ListOne(top, withKeys, all, waiting);
     if (!first.started) return Win32Error(first.error(), folder);
-    if (!first.complete()) all.broken.push_back({top.path, first.error()});
+    if (!first.complete()) all.broken.push_back(Win32Error(first.error(), top.path));
 
     SrwMutex mutex;
     ConditionVariable changed;
@@ -88,7 +88,7 @@ Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filD
             }
             // A folder that can't be listed at all is the walk's to report, with its holding copy.
             if (result.started && !result.complete())
-                mine.broken.push_back({next.path, result.error()});
+                mine.broken.push_back(Win32Error(result.error(), next.path));
             lock.lock();
             --listing;
             for (Folder& subfolder : found) waiting.push_back(std::move(subfolder));

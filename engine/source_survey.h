@@ -22,8 +22,9 @@ uint64_t StoreKey(std::wstring_view filPath);
 struct SourceSurvey {
     uint64_t bytes = 0;  // every file below the folder
     size_t files = 0;    // the files the import will copy
-    // Folders whose listing broke off part-way, with the error.
-    std::vector<std::pair<std::wstring, DWORD>> brokenFolders;
+    // Why the listing of a folder broke off part-way: the Win32 error, with the folder (as
+    // given, with a trailing backslash) as its path.
+    std::vector<Error> brokenFolders;
     // The store key of every file the import will copy, one entry per file.
     std::vector<uint64_t> storeKeys;
 };

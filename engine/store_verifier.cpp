@@ -30,7 +30,7 @@ std::shared_ptr<StoreVerifier::Ticket> StoreVerifier::Post(unique_hfile file, ui
     ticket->bytes = bytes;
     ticket->md5 = std::move(md5);
     if (threads_.empty()) {
-        ticket->error = VerifyStoreCopy(ticket->file.get(), ticket->bytes, ticket->md5);
+        ticket->status = VerifyStoreCopy(ticket->file.get(), ticket->bytes, ticket->md5);
         ticket->done = true;
         return ticket;
     }
@@ -56,13 +56,13 @@ void StoreVerifier::Run() {
         std::shared_ptr<Ticket> ticket = std::move(queue_.front());
         queue_.pop_front();
         lock.unlock();
-        DWORD error = ERROR_NOT_ENOUGH_MEMORY;
+        Status status = Win32Error(ERROR_NOT_ENOUGH_MEMORY);
         try {
-            error = VerifyStoreCopy(ticket->file.get(), ticket->bytes, ticket->md5);
+            status = VerifyStoreCopy(ticket->file.get(), ticket->bytes, ticket->md5);
         } catch (...) {
         }
         lock.lock();
-        ticket->error = error;
+        ticket->status = std::move(status);
         ticket->done = true;
         done_.notify_all();
     }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "util/handles.h"
+#include "util/result.h"
 #include "util/sync.h"
 
 namespace ksr {
@@ -24,7 +25,7 @@ class StoreVerifier {
         unique_hfile file;
         uint64_t bytes = 0;
         std::wstring md5;
-        DWORD error = ERROR_SUCCESS;  // once done: why the copy is not on disk as copied
+        Status status;  // once done: fails with why the copy is not on disk as copied
         bool done = false;
     };
 
@@ -37,7 +38,7 @@ class StoreVerifier {
     // Starts verifying `file`, which holds `bytes` bytes of digest `md5`. Without threads of its
     // own, verifies it before returning.
     std::shared_ptr<Ticket> Post(unique_hfile file, uint64_t bytes, std::wstring md5);
-    // Waits until `ticket` is verified; its handle and error are the caller's again.
+    // Waits until `ticket` is verified; its handle and status are the caller's again.
     void Wait(Ticket& ticket);
 
   private:

@@ -28,7 +28,7 @@ TEST(CopyFileHashed, CopiesAndHashesFilesOfEverySize) {
         test::WriteBytes(dir / (L"src\\" + name), bytes);
         const CopyResult copy =
             CopyFileHashed(dir / (L"src\\" + name), dir / (L"new/a\\b/" + name));
-        ASSERT_TRUE(copy.ok()) << copy.error;
+        ASSERT_TRUE(copy.ok()) << copy.error();
         EXPECT_EQ(copy.bytes, size);
         EXPECT_EQ(copy.md5, size == 0 ? L"" : Md5Lower(bytes)) << size;
         EXPECT_EQ(test::ReadBytes(dir / (L"new\\a\\b\\" + name)), bytes) << size;
@@ -42,7 +42,7 @@ TEST(CopyFileHashed, ReplacesAnExistingReadOnlyTarget) {
     test::WriteBytes(dir / L"dst.txt", "old");
     SetFileAttributesW((dir / L"dst.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
-    ASSERT_TRUE(copy.ok()) << copy.error;
+    ASSERT_TRUE(copy.ok()) << copy.error();
     EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "new content");
     EXPECT_EQ(test::ReadBytes(copy.previous), "old") << "kept aside until the rows are in";
     KeepNewStoreFile(copy);
@@ -57,9 +57,9 @@ TEST(CopyFileHashed, TheReplacedStoreFileComesBackWhenTheRowsFail) {
     // A file named like a copy in progress is no copy of ours: it stays what it is.
     test::WriteBytes(dir / L"dst.txt.ksrimport-part", "someone's file");
     CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
-    ASSERT_TRUE(copy.ok()) << copy.error;
+    ASSERT_TRUE(copy.ok()) << copy.error();
     EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "new content");
-    EXPECT_EQ(RestorePreviousStoreFile(copy, dir / L"dst.txt"), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(RestorePreviousStoreFile(copy, dir / L"dst.txt").ok());
     EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "old");
     EXPECT_EQ(test::ReadBytes(dir / L"dst.txt.ksrimport-part"), "someone's file");
     EXPECT_EQ(test::ListNames(dir.path()),
@@ -75,7 +75,7 @@ TEST(CopyFileHashed, AFailedCopyLeavesTheOldTargetAlone) {
     ASSERT_TRUE(lock);
     const CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
     EXPECT_FALSE(copy.ok());
-    EXPECT_EQ(copy.error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(copy.error(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(copy.bytes, 0u);
     EXPECT_EQ(copy.md5, L"");
     EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "the store's copy");
@@ -126,9 +126,9 @@ TEST(DeleteHeldFile, DeletesThroughTheHandleReadOnlyFilesToo) {
     SetFileAttributesW((dir / L"ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     CopyResult copy =
         CopyFileHashed(dir / L"ro.txt", dir / L"store.txt", CopyPurpose::ImportThenDelete);
-    ASSERT_TRUE(copy.ok()) << copy.error;
-    ASSERT_TRUE(copy.source) << copy.holdError;
-    EXPECT_EQ(DeleteHeldFile(copy.source), static_cast<DWORD>(ERROR_SUCCESS));
+    ASSERT_TRUE(copy.ok()) << copy.error();
+    ASSERT_TRUE(copy.source) << Win32CodeOf(copy.hold);
+    EXPECT_TRUE(DeleteHeldFile(copy.source).ok());
     EXPECT_FALSE(copy.source);
     EXPECT_FALSE(test::Exists(dir / L"ro.txt"));
 
@@ -137,7 +137,7 @@ TEST(DeleteHeldFile, DeletesThroughTheHandleReadOnlyFilesToo) {
     unique_hfile reader(CreateFileW((dir / L"plain.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
                                     nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(reader);
-    EXPECT_NE(DeleteHeldFile(reader), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_NE(Win32CodeOf(DeleteHeldFile(reader)), static_cast<DWORD>(ERROR_SUCCESS));
     reader.reset();
     EXPECT_TRUE(test::Exists(dir / L"plain.txt"));
 }
@@ -151,9 +151,9 @@ TEST(CopyFileHashed, ForDeletionHoldsTheSourceAndAFlushedVerifiedStoreCopy) {
     for (const wchar_t* target : {L"new.bin", L"old.bin"}) {
         CopyResult copy =
             CopyFileHashed(dir / L"src.bin", dir / target, CopyPurpose::ImportThenDelete);
-        ASSERT_TRUE(copy.ok()) << copy.error;
+        ASSERT_TRUE(copy.ok()) << copy.error();
         EXPECT_EQ(copy.md5, Md5Lower(bytes));
-        ASSERT_TRUE(copy.source) << copy.holdError;
+        ASSERT_TRUE(copy.source) << Win32CodeOf(copy.hold);
         ASSERT_TRUE(copy.stored);
         // Nobody may write to the source or the store copy while they are held...
         for (const std::wstring& path : {dir / L"src.bin", dir / target}) {
@@ -183,12 +183,12 @@ TEST(CopyFileHashed, ASourceOthersKeepOpenIsCopiedButNotDeleted) {
     ASSERT_TRUE(other);
     CopyResult copy =
         CopyFileHashed(dir / L"src.txt", dir / L"dst.txt", CopyPurpose::ImportThenDelete);
-    ASSERT_TRUE(copy.ok()) << copy.error;
+    ASSERT_TRUE(copy.ok()) << copy.error();
     EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "busy");
     if (copy.source) {
-        EXPECT_NE(DeleteHeldFile(copy.source), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_NE(Win32CodeOf(DeleteHeldFile(copy.source)), static_cast<DWORD>(ERROR_SUCCESS));
     } else {
-        EXPECT_EQ(copy.holdError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_EQ(Win32CodeOf(copy.hold), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     }
     copy.source.reset();
     other.reset();

@@ -32,7 +32,7 @@ CopyResult CopyToVerifyLater(test::TempDir& dir, const std::wstring& name,
     test::WriteBytes(dir / (L"src\\" + name), bytes);
     CopyResult copy = CopyFileHashed(dir / (L"src\\" + name), dir / (L"store\\" + name),
                                      CopyPurpose::ImportThenDeleteVerifyLater);
-    EXPECT_TRUE(copy.ok()) << copy.error;
+    EXPECT_TRUE(copy.ok()) << copy.error();
     EXPECT_TRUE(copy.verifyPending);
     EXPECT_TRUE(copy.stored);
     return copy;
@@ -62,11 +62,11 @@ TEST(StoreVerifier, PassesExactCopiesAndFailsAnyOtherAndGivesEveryHandleBack) {
         EXPECT_TRUE(tickets[i]->done);
         EXPECT_TRUE(tickets[i]->file) << i;
         if (i == 3 || i == 4) {
-            EXPECT_EQ(tickets[i]->error, static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR)) << i;
+            EXPECT_EQ(Win32CodeOf(tickets[i]->status), static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR)) << i;
         } else if (i == 12) {
-            EXPECT_NE(tickets[i]->error, static_cast<DWORD>(ERROR_SUCCESS));
+            EXPECT_NE(Win32CodeOf(tickets[i]->status), static_cast<DWORD>(ERROR_SUCCESS));
         } else {
-            EXPECT_EQ(tickets[i]->error, static_cast<DWORD>(ERROR_SUCCESS)) << i;
+            EXPECT_EQ(Win32CodeOf(tickets[i]->status), static_cast<DWORD>(ERROR_SUCCESS)) << i;
         }
     }
 }
@@ -78,14 +78,14 @@ TEST(StoreVerifier, WithoutThreadsVerifiesInPlace) {
     auto ticket = verifier.Post(std::move(copy.stored), copy.bytes, copy.md5);
     EXPECT_TRUE(ticket->done);
     verifier.Wait(*ticket);
-    EXPECT_EQ(ticket->error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_TRUE(ticket->status.ok());
 }
 
 // A copy that fails verification is no copy: it leaves the store and its source stays.
 TEST(StoreVerifier, ACopyThatFailsIsDiscardedAndItsSourceKept) {
     test::TempDir dir;
     CopyResult copy = CopyToVerifyLater(dir, L"a.txt", "the only copy");
-    EXPECT_EQ(VerifyStoreCopy(copy.stored.get(), copy.bytes, Md5Lower("not it")),
+    EXPECT_EQ(Win32CodeOf(VerifyStoreCopy(copy.stored.get(), copy.bytes, Md5Lower("not it"))),
               static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR));
     DiscardStoreCopy(copy, dir / L"store\\a.txt");
     EXPECT_FALSE(copy.source);
@@ -102,7 +102,7 @@ TEST(StoreVerifier, AReplacingCopyIsVerifiedAtOnce) {
     test::WriteBytes(dir / L"store\\a.txt", "old");
     CopyResult copy = CopyFileHashed(dir / L"src\\a.txt", dir / L"store\\a.txt",
                                      CopyPurpose::ImportThenDeleteVerifyLater);
-    ASSERT_TRUE(copy.ok()) << copy.error;
+    ASSERT_TRUE(copy.ok()) << copy.error();
     EXPECT_FALSE(copy.verifyPending);
     EXPECT_TRUE(copy.stored);
     EXPECT_TRUE(copy.source);
@@ -121,8 +121,8 @@ TEST(SourceDeleter, DeletesABatchAndSaysWhichStay) {
             CopyResult copy =
                 CopyToVerifyLater(dir, L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i),
                                   std::string(10 + i, 'x'));
-            ASSERT_TRUE(copy.source) << copy.holdError;
-            items.push_back({std::move(copy.source), std::move(copy.stored)});
+            ASSERT_TRUE(copy.source) << Win32CodeOf(copy.hold);
+            items.push_back({std::move(copy.source), std::move(copy.stored), {}});
         }
         // Held without delete access, the third source refuses.
         const std::wstring stays = dir / (L"src\\r" + std::to_wstring(round) + L"f2");
@@ -136,7 +136,7 @@ TEST(SourceDeleter, DeletesABatchAndSaysWhichStay) {
             EXPECT_FALSE(done[i].source) << i;
             EXPECT_FALSE(done[i].stored) << "the store copy is let go once the source is";
             EXPECT_EQ(test::Exists(dir / (L"src\\" + name)), i == 2) << i;
-            EXPECT_EQ(done[i].error != ERROR_SUCCESS, i == 2) << i;
+            EXPECT_EQ(!done[i].status.ok(), i == 2) << i;
             // Let go: the store copy can be written again.
             EXPECT_TRUE(Open(dir / (L"store\\" + name), GENERIC_WRITE)) << i;
         }
