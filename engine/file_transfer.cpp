@@ -26,10 +26,11 @@ std::wstring SideName(const std::wstring& path, const wchar_t* kind) {
     return path + L"." + NewGuidText().value_or(L"") + kind;
 }
 
-bool DeleteEvenReadOnly(const std::wstring& path) {
-    if (DeleteFileW(path.c_str())) return true;
+Status DeleteEvenReadOnly(const std::wstring& path) {
+    if (DeleteFileW(path.c_str())) return {};
     SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileW(path.c_str());
+    if (!DeleteFileW(path.c_str())) return Win32Failure(path);
+    return {};
 }
 
 // Hashes the chunks of one large file on a thread of its own while the copying thread reads
@@ -340,7 +341,8 @@ void DiscardStoreCopy(CopyResult& copy, const std::wstring& target) {
 
 void KeepNewStoreFile(CopyResult& copy) {
     if (copy.previous.empty()) return;
-    DeleteEvenReadOnly(copy.previous);
+    // An old store file that can't go stays beside the new one, under a name no row uses.
+    (void)DeleteEvenReadOnly(copy.previous);
     copy.previous.clear();
 }
 

@@ -48,7 +48,7 @@ enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater }
 // complete, so a failed copy never leaves a half-written or lost store file. A copy for
 // deletion is flushed to disk and read back before it counts as made. Paths in the "\\?\"
 // form are used exactly as given.
-CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
+[[nodiscard]] CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
                           CopyPurpose purpose = CopyPurpose::Import);
 
 // Flushes the store copy `file` (open for writing and reading) to disk and reads it back from
@@ -71,6 +71,6 @@ void KeepNewStoreFile(CopyResult& copy);
 // Copies the folder with all its content into `destinationParent` (which is created when
 // missing), under the folder's own name. Single files that fail are passed over; the result
 // tells whether every listing inside the folder ran to its end.
-ListingResult CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent);
+[[nodiscard]] ListingResult CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent);
 
 }  // namespace ksr

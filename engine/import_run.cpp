@@ -127,8 +127,8 @@ std::wstring Importer::StorePath(const std::wstring& filPath) const {
     return storeRoot_ + L"\\" + ReplaceAll(filPath, L'/', L'\\');
 }
 
-bool Importer::serverlog() {
-    return ksr::serverlog(lines_, state_.KSR_CONSOLE).ok();
+Status Importer::serverlog() {
+    return ksr::serverlog(lines_, state_.KSR_CONSOLE);
 }
 
 size_t Importer::NotReached() const {
@@ -334,7 +334,7 @@ void Importer::importfile() {
     }
 
     // The log is written first, so the end message can say whether it was.
-    const bool logWritten = serverlog();
+    const bool logWritten = serverlog().ok();
     WriteReport(started, startTick);
     window_.RunEnded(Outcome(logWritten));
     EndRun();

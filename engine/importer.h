@@ -76,8 +76,8 @@ class Importer {
     [[nodiscard]] Result<std::wstring> genfolder(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
                            const std::wstring& MyID);
 
-    // Appends the run's activity lines to the server's daily log; false when it could not.
-    bool serverlog();
+    // Appends the run's activity lines to the server's daily log; fails with why it could not.
+    [[nodiscard]] Status serverlog();
 
     struct SubFolder {
         std::wstring name;                            // as listed, before cleaning
@@ -114,7 +114,7 @@ class Importer {
     void WriteReport(const SYSTEMTIME& started, ULONGLONG startTick);
     // After a connection-level failure of `session`: true when the database answers again;
     // otherwise the run stops after the file in hand.
-    bool DatabaseBack(DbSession& session);
+    [[nodiscard]] bool DatabaseBack(DbSession& session);
     // Inserts the folder row and returns its id. Fails with the database's error; with
     // ERROR_NOT_FOUND when the row just inserted could not be found; with ERROR_CONNECTION_ABORTED
     // when the database was lost before. FolderReason words the failure.

@@ -35,7 +35,7 @@ class SourceDeleter {
     bool Done();
     // Waits for the batch handed over and gives it back, each item's error filled in and its
     // handles closed.
-    std::vector<Item> Take();
+    [[nodiscard]] std::vector<Item> Take();
 
   private:
     static void DeleteAll(std::vector<Item>& items);

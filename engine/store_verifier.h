@@ -37,7 +37,7 @@ class StoreVerifier {
 
     // Starts verifying `file`, which holds `bytes` bytes of digest `md5`. Without threads of its
     // own, verifies it before returning.
-    std::shared_ptr<Ticket> Post(unique_hfile file, uint64_t bytes, std::wstring md5);
+    [[nodiscard]] std::shared_ptr<Ticket> Post(unique_hfile file, uint64_t bytes, std::wstring md5);
     // Waits until `ticket` is verified; its handle and status are the caller's again.
     void Wait(Ticket& ticket);
 

@@ -150,11 +150,11 @@ bool IsDirectory(const std::wstring& path) {
 
 // Creates one level; a directory already there counts as made. ERROR_PATH_NOT_FOUND tells
 // that the parent is missing.
-DWORD CreateOneLevel(const std::wstring& path) {
-    if (CreateDirectoryW(path.c_str(), nullptr)) return ERROR_SUCCESS;
+Status CreateOneLevel(const std::wstring& path) {
+    if (CreateDirectoryW(path.c_str(), nullptr)) return {};
     const DWORD error = GetLastError();
-    if (error != ERROR_PATH_NOT_FOUND && IsDirectory(path)) return ERROR_SUCCESS;
-    return error;
+    if (error != ERROR_PATH_NOT_FOUND && IsDirectory(path)) return {};
+    return Win32Error(error, path);
 }
 
 }  // namespace
@@ -265,20 +265,19 @@ Status CreateDirectoryLevels(const std::wstring& extendedPath) {
     // Up from the deepest level to the first one that exists or can be made...
     size_t end = path.size();
     for (;;) {
-        const DWORD error = CreateOneLevel(path.substr(0, end));
-        if (error == ERROR_SUCCESS) break;
+        Status made = CreateOneLevel(path.substr(0, end));
+        if (made) break;
         const size_t cut = path.rfind(L'\\', end - 1);
-        if (error != ERROR_PATH_NOT_FOUND || cut == std::wstring::npos || cut <= volumeEnd) {
-            return Win32Error(error, path.substr(0, end));
+        if (made.error().win32 != ERROR_PATH_NOT_FOUND || cut == std::wstring::npos ||
+            cut <= volumeEnd) {
+            return made;
         }
         end = cut;
     }
     // ...then down again through the missing ones.
     while (end < path.size()) {
         end = std::min(path.find(L'\\', end + 1), path.size());
-        if (const DWORD error = CreateOneLevel(path.substr(0, end))) {
-            return Win32Error(error, path.substr(0, end));
-        }
+        if (Status made = CreateOneLevel(path.substr(0, end)); !made) return made;
     }
     return {};
 }

@@ -83,6 +83,33 @@ TEST(CopyFileHashed, AFailedCopyLeavesTheOldTargetAlone) {
     EXPECT_FALSE(test::Exists(dir / L"x.txt"));
 }
 
+// The error names the file at fault: the source that can't be read, or the store file that
+// can't be replaced.
+TEST(CopyFileHashed, AFailedCopyNamesTheFileAtFault) {
+    test::TempDir dir;
+    test::WriteBytes(dir / L"src.txt", "new");
+    test::WriteBytes(dir / L"dst.txt", "old");
+    {
+        unique_hfile lock(CreateFileW((dir / L"src.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock);
+        const CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
+        ASSERT_FALSE(copy.ok());
+        EXPECT_EQ(copy.status.error().win32, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+        EXPECT_EQ(copy.status.error().path, dir / L"src.txt");
+    }
+    unique_hfile lock(CreateFileW((dir / L"dst.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock);
+    const CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
+    ASSERT_FALSE(copy.ok());
+    EXPECT_NE(copy.error(), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_EQ(copy.status.error().path, dir / L"dst.txt");
+    lock.reset();
+    EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "old");
+    EXPECT_EQ(test::ListNames(dir.path()), (std::vector<std::wstring>{L"dst.txt", L"src.txt"}));
+}
+
 TEST(FolderSize, SumsEveryFileBelowTheFolder) {
     test::TempDir dir;
     test::WriteBytes(dir / L"a\\one", std::string(10, 'x'));

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "app/message_texts.h"
+#include "engine/failure_reason.h"
 #include "engine/log_texts.h"
 #include "import_test_support.h"
 #include "support/digest.h"
@@ -417,6 +418,68 @@ TEST_F(ImportSafetyTest, AListingThatBreaksOffPartWayIsReportedOnce) {
     EXPECT_TRUE(reasons[0].starts_with(reason::kListingBroken)) << test::Utf8(reasons[0]);
     EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"2") << "top.txt and the one listed";
     EXPECT_EQ(EndText(), PartlyFailed(1));
+}
+
+// A report's reason keeps the Win32 error or the SQLSTATE of the failure behind it.
+TEST_F(ImportSafetyTest, ReasonsKeepTheWin32ErrorOrTheSqlstate) {
+    const std::wstring root = Src(L"causes");
+    for (int i = 0; i < 3; ++i) {
+        test::WriteBytes(root + L"\\sub\\f" + std::to_wstring(i) + L".txt", "x");
+    }
+    test::WriteBytes(root + L"\\refused\\lost.txt", "lost");
+    ASSERT_EQ(server_.db.Exec(L"create trigger refuse before insert on PtpFolder for each row "
+                              L"if NEW.UsName = 'refused' then signal sqlstate '45000'; end if"),
+              L"");
+    ListingFault fault([](const std::wstring& directory, size_t delivered) -> DWORD {
+        return directory.ends_with(L"\\sub\\") && delivered == 1 ? ERROR_NETNAME_DELETED
+                                                                   : ERROR_SUCCESS;
+    });
+    Run(root);
+
+    EXPECT_EQ(ReasonsFor(root + L"\\sub\\"),
+              std::vector<std::wstring>{reason::kListingBroken +
+                                        Win32Reason(ERROR_NETNAME_DELETED)});
+    const auto refused = ReasonsFor(root + L"\\refused\\");
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_TRUE(refused[0].starts_with(L"SQLSTATE 45000")) << test::Utf8(refused[0]);
+}
+
+TEST_F(ImportSafetyTest, ARootFolderThatCannotBeRegisteredSaysWhy) {
+    const std::wstring gone = Src(L"gone");
+    Run(gone, true);
+    EXPECT_EQ(ReasonsFor(gone + L"\\"),
+              std::vector<std::wstring>{reason::kRootNotRegistered +
+                                        Win32Reason(ERROR_FILE_NOT_FOUND)});
+}
+
+TEST_F(ImportSafetyTest, ARootFolderTheDatabaseRefusesSaysWhy) {
+    const std::wstring root = Src(L"refused");
+    test::WriteBytes(root + L"\\a.txt", "a");
+    ASSERT_EQ(server_.db.Exec(L"create trigger refuse before insert on PtpFolder for each row "
+                              L"signal sqlstate '45000'"),
+              L"");
+    Run(root, true);
+    const auto reasons = ReasonsFor(root + L"\\");
+    ASSERT_EQ(reasons.size(), 1u);
+    EXPECT_TRUE(reasons[0].starts_with(std::wstring(reason::kRootNotRegistered) + L"SQLSTATE 45000"))
+        << test::Utf8(reasons[0]);
+    EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"0");
+    EXPECT_TRUE(test::Exists(root + L"\\a.txt"));
+}
+
+// A source kept because it could not be held or deleted says which error kept it.
+TEST_F(ImportSafetyTest, AKeptSourceSaysWhichErrorKeptIt) {
+    const std::wstring root = Src(L"held");
+    test::WriteBytes(root + L"\\open.txt", "someone has me open");
+    unique_hfile other(CreateFileW((root + L"\\open.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(other);
+    Run(root, false, true);
+    other.reset();
+    const auto reasons = ReasonsFor(root + L"\\open.txt");
+    ASSERT_EQ(reasons.size(), 1u);
+    EXPECT_NE(reasons[0].find(L"(错误 "), std::wstring::npos) << test::Utf8(reasons[0]);
+    EXPECT_EQ(reasons[0].find(L"(错误 0)"), std::wstring::npos) << test::Utf8(reasons[0]);
 }
 
 TEST_F(ImportSafetyTest, ALogOrVersionCounterThatFailsIsSaid) {
