@@ -14,7 +14,7 @@
 namespace ksr {
 
 struct CopyResult {
-    Status status;     // the first Win32 error met, with the file it concerns
+    Status status;       // the first Win32 error met, with the file it concerns
     uint64_t bytes = 0;  // bytes read from the source and written to the target
     std::wstring md5;    // lower-case hex digest of those bytes; empty for 0 bytes
 
@@ -49,7 +49,7 @@ enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater }
 // deletion is flushed to disk and read back before it counts as made. Paths in the "\\?\"
 // form are used exactly as given.
 [[nodiscard]] CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
-                          CopyPurpose purpose = CopyPurpose::Import);
+                                        CopyPurpose purpose = CopyPurpose::Import);
 
 // Flushes the store copy `file` (open for writing and reading) to disk and reads it back from
 // its start: fails (ERROR_DATA_CHECKSUM_ERROR when it reads back otherwise) unless it holds
@@ -71,6 +71,7 @@ void KeepNewStoreFile(CopyResult& copy);
 // Copies the folder with all its content into `destinationParent` (which is created when
 // missing), under the folder's own name. Single files that fail are passed over; the result
 // tells whether every listing inside the folder ran to its end.
-[[nodiscard]] ListingResult CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent);
+[[nodiscard]] ListingResult CopyFolderInto(const std::wstring& folder,
+                                           const std::wstring& destinationParent);
 
 }  // namespace ksr

@@ -73,8 +73,9 @@ class Importer {
     // Registers the selected folder itself and returns its folder id. When it can't, reports the
     // folder with why and fails: with the Win32 error and the folder's path, or the database's
     // error.
-    [[nodiscard]] Result<std::wstring> genfolder(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
-                           const std::wstring& MyID);
+    [[nodiscard]] Result<std::wstring> genfolder(std::wstring MyPath, std::wstring fil_dir,
+                                                 const std::wstring& ParentID,
+                                                 const std::wstring& MyID);
 
     // Appends the run's activity lines to the server's daily log; fails with why it could not.
     [[nodiscard]] Status serverlog();

@@ -432,13 +432,13 @@ TEST_F(ImportSafetyTest, ReasonsKeepTheWin32ErrorOrTheSqlstate) {
               L"");
     ListingFault fault([](const std::wstring& directory, size_t delivered) -> DWORD {
         return directory.ends_with(L"\\sub\\") && delivered == 1 ? ERROR_NETNAME_DELETED
-                                                                   : ERROR_SUCCESS;
+                                                                 : ERROR_SUCCESS;
     });
     Run(root);
 
-    EXPECT_EQ(ReasonsFor(root + L"\\sub\\"),
-              std::vector<std::wstring>{reason::kListingBroken +
-                                        Win32Reason(ERROR_NETNAME_DELETED)});
+    EXPECT_EQ(
+        ReasonsFor(root + L"\\sub\\"),
+        std::vector<std::wstring>{reason::kListingBroken + Win32Reason(ERROR_NETNAME_DELETED)});
     const auto refused = ReasonsFor(root + L"\\refused\\");
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_TRUE(refused[0].starts_with(L"SQLSTATE 45000")) << test::Utf8(refused[0]);
@@ -447,9 +447,9 @@ TEST_F(ImportSafetyTest, ReasonsKeepTheWin32ErrorOrTheSqlstate) {
 TEST_F(ImportSafetyTest, ARootFolderThatCannotBeRegisteredSaysWhy) {
     const std::wstring gone = Src(L"gone");
     Run(gone, true);
-    EXPECT_EQ(ReasonsFor(gone + L"\\"),
-              std::vector<std::wstring>{reason::kRootNotRegistered +
-                                        Win32Reason(ERROR_FILE_NOT_FOUND)});
+    EXPECT_EQ(
+        ReasonsFor(gone + L"\\"),
+        std::vector<std::wstring>{reason::kRootNotRegistered + Win32Reason(ERROR_FILE_NOT_FOUND)});
 }
 
 TEST_F(ImportSafetyTest, ARootFolderTheDatabaseRefusesSaysWhy) {
@@ -461,7 +461,8 @@ TEST_F(ImportSafetyTest, ARootFolderTheDatabaseRefusesSaysWhy) {
     Run(root, true);
     const auto reasons = ReasonsFor(root + L"\\");
     ASSERT_EQ(reasons.size(), 1u);
-    EXPECT_TRUE(reasons[0].starts_with(std::wstring(reason::kRootNotRegistered) + L"SQLSTATE 45000"))
+    EXPECT_TRUE(
+        reasons[0].starts_with(std::wstring(reason::kRootNotRegistered) + L"SQLSTATE 45000"))
         << test::Utf8(reasons[0]);
     EXPECT_EQ(Count(L"select count(*) from PtpFile"), L"0");
     EXPECT_TRUE(test::Exists(root + L"\\a.txt"));

@@ -62,7 +62,9 @@ TEST(StoreVerifier, PassesExactCopiesAndFailsAnyOtherAndGivesEveryHandleBack) {
         EXPECT_TRUE(tickets[i]->done);
         EXPECT_TRUE(tickets[i]->file) << i;
         if (i == 3 || i == 4) {
-            EXPECT_EQ(Win32CodeOf(tickets[i]->status), static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR)) << i;
+            EXPECT_EQ(Win32CodeOf(tickets[i]->status),
+                      static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR))
+                << i;
         } else if (i == 12) {
             EXPECT_NE(Win32CodeOf(tickets[i]->status), static_cast<DWORD>(ERROR_SUCCESS));
         } else {
