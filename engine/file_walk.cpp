@@ -88,7 +88,8 @@ std::wstring Importer::FolderReason(const Error& error) const {
     // whether the failure just met lost it.
     if (databaseLost_) return reason::kDatabaseLost;
     if (error.IsDatabase()) return DatabaseReason(error);
-    return reason::kFolderRowMissing;
+    if (error.win32 == ERROR_NOT_FOUND) return reason::kFolderRowMissing;
+    return Win32Reason(error.win32);
 }
 
 void Importer::ShowProgress() {
