@@ -32,7 +32,10 @@ std::wstring Summary(const RunOutcome& outcome) {
         case Ending::PartlyFailed:
             return msg::kPartlyFailedBefore + count + msg::kPartlyFailedAfter;
         case Ending::InternalFailure:
-            return msg::kRunFailed;
+            // The run's own count, when it got that far, is said too.
+            if (outcome.notImported == 0) return msg::kRunFailed;
+            return std::wstring(msg::kRunFailed) + L"\n\n" + msg::kStoppedCountBefore + count +
+                   msg::kStoppedCountAfter;
         case Ending::Succeeded:
         default:
             return outcome.logWritten && outcome.versionsBumped ? msg::kSucceeded

@@ -113,12 +113,12 @@ LRESULT CALLBACK MainWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, 
         return self->Handle(message, wParam, lParam);
     } catch (...) {
         // Nothing may unwind through the system's window code.
-        self->OnHandlerFailed();
+        self->OnHandlerFailed(message);
         return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
 
-void MainWindow::OnHandlerFailed() {
+void MainWindow::OnHandlerFailed(UINT message) {
     if (IsRunning()) {
         // The run stops after the file in hand and writes its log; its end message then says
         // that it failed.
@@ -126,9 +126,11 @@ void MainWindow::OnHandlerFailed() {
         bridge_->RequestStop();
         return;
     }
-    // What the operator asked for did not happen: nothing may carry over to the next run.
-    if (reportingFailure_) return;
+    // What the operator asked for did not happen: nothing may carry over to the next run. A
+    // handler that fails on every paint or resize is said once, not after every box closed.
+    if (reportingFailure_ || (message != WM_COMMAND && failureSaid_)) return;
     reportingFailure_ = true;
+    failureSaid_ = true;
     state_.DeleteAfterImport = false;
     EnableInputs(true);
     try {
@@ -180,7 +182,7 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             AnswerRun(*reinterpret_cast<RunBridge::Question*>(lParam));
             return 0;
         case kMsgRunDone:
-            OnRunDone();
+            OnRunDone(wParam != 0);
             return 0;
         case WM_CLOSE:
             OnClose();
@@ -373,6 +375,7 @@ void MainWindow::StartRun() {
     RunBridge* run = bridge.get();
     HWND window = hwnd_;
     worker_ = std::thread([this, run, window] {
+        WPARAM unanswered = 0;
         {
             const unique_com_init com(COINIT_MULTITHREADED);
             // The run reports its own failures; this catches what would otherwise end the
@@ -383,10 +386,16 @@ void MainWindow::StartRun() {
                 importer.importfile();
             } catch (...) {
                 state_.DeleteAfterImport = false;
-                run->RunEnded(InternalFailure());
+                try {
+                    run->RunEnded(InternalFailure());
+                } catch (...) {
+                    // Not even the end message got through: the window says it when the
+                    // run is done.
+                    unanswered = 1;
+                }
             }
         }
-        PostMessageW(window, kMsgRunDone, 0, 0);
+        PostMessageW(window, kMsgRunDone, unanswered, 0);
     });
     bridge_ = std::move(bridge);
     EnableInputs(false);
@@ -417,7 +426,8 @@ void MainWindow::AnswerRun(RunBridge::Question& question) {
     try {
         if (bridge_) ApplyRunUpdates(*bridge_);
         RunOutcome outcome = question.outcome;
-        // A handler that failed during the run ended it; the report and the log stand.
+        // A handler that failed during the run ended it; the count, the report and the log
+        // stand.
         if (runFailed_) outcome.ending = RunOutcome::Ending::InternalFailure;
         ShowEndMessage(outcome);
         runFailed_ = false;
@@ -428,7 +438,7 @@ void MainWindow::AnswerRun(RunBridge::Question& question) {
     question.answer.set_value();
 }
 
-void MainWindow::OnRunDone() {
+void MainWindow::OnRunDone(bool unanswered) {
     if (worker_.joinable()) worker_.join();
     // The run is over from here on, whatever happens below.
     const std::unique_ptr<RunBridge> bridge = std::move(bridge_);
@@ -436,7 +446,7 @@ void MainWindow::OnRunDone() {
     if (bridge) ApplyRunUpdates(*bridge);
     ClearProgress();
     // A failure the end message could not carry is said now.
-    if (std::exchange(runFailed_, false)) ShowEndMessage(InternalFailure());
+    if (std::exchange(runFailed_, false) || unanswered) ShowEndMessage(InternalFailure());
     if (closeAfterRun_) DestroyWindow(hwnd_);
 }
 

@@ -44,7 +44,7 @@ class MainWindow {
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT message, WPARAM wParam, LPARAM lParam);
     // A handler ended on an exception: a run going on ends as failed, and the operator is told.
-    void OnHandlerFailed();
+    void OnHandlerFailed(UINT message);
 
     void CreateControls();
     void ApplyLayout(UINT dpi);
@@ -56,7 +56,8 @@ class MainWindow {
     void StartRun();
     void ApplyRunUpdates(RunBridge& bridge);
     void AnswerRun(RunBridge::Question& question);
-    void OnRunDone();
+    // `unanswered`: the run ended without its end message getting through.
+    void OnRunDone(bool unanswered);
     void OnClose();
     void EnableInputs(bool enabled);
     void ShowProgress(double fraction);
@@ -76,6 +77,7 @@ class MainWindow {
     bool closeAfterRun_ = false;
     bool runFailed_ = false;         // a handler failed during the run; not yet told
     bool reportingFailure_ = false;  // the failure message is up
+    bool failureSaid_ = false;       // a failure outside a run was said once already
     UINT taskbarCreated_ = 0;
     Microsoft::WRL::ComPtr<ITaskbarList3> taskbar_;
 };

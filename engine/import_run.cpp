@@ -66,6 +66,9 @@ Importer::Importer(ImportState& state, ImportWindow& window) : state_(state), wi
 
 void Importer::AddLine(const std::wstring& line) {
     if (Deferring()) {
+        // A line may open a batch (while the last one's sources are deleted): the batch's
+        // time bound starts with it.
+        if (batch_.empty()) batchStarted_ = GetTickCount64();
         batch_.push_back({nullptr, [this, line] { AddLine(line); }});
         return;
     }
@@ -78,6 +81,7 @@ void Importer::ReportFailure(const std::wstring& subject, const wchar_t* message
     // Lines keep the walk's order: one met after files whose rows are still in the batch
     // waits for them.
     if (Deferring()) {
+        if (batch_.empty()) batchStarted_ = GetTickCount64();
         batch_.push_back({nullptr, [this, subject, message, reason] {
                               ReportFailure(subject, message, reason);
                           }});

@@ -135,11 +135,14 @@ TEST(EndMessage, AnInternalFailureShowsTheErrorIcon) {
     EXPECT_EQ(box.caption, msg::kImportCaption);
     EXPECT_EQ(box.type, static_cast<UINT>(MB_OK | MB_ICONERROR));
 
-    // The window ended a run that had written its report: the operator is sent to it.
+    // The window ended a run that had counted what it left and written its report: the count
+    // is said and the operator is sent to the report.
     RunOutcome ended = Ended(Ending::InternalFailure, 5);
     ended.reportPath = L"C:\\r.csv";
     box = EndMessage(ended);
-    EXPECT_EQ(box.text, std::wstring(msg::kRunFailed) + L"\n\n" + msg::kReasonsIn + L"C:\\r.csv");
+    EXPECT_EQ(box.text, std::wstring(msg::kRunFailed) +
+                            L"\n\n有 5 项未导入，详情请查看服务器日志。" + L"\n\n" +
+                            msg::kReasonsIn + L"C:\\r.csv");
     EXPECT_EQ(box.type, static_cast<UINT>(MB_OK | MB_ICONERROR));
 }
 

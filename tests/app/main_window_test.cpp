@@ -355,7 +355,12 @@ TEST_F(WindowRunTest, AHandlerFailingMidRunEndsTheRunAsFailed) {
     EXPECT_LT(std::stoi(Count(L"PtpFile")), 400) << "the run stopped after the file in hand";
     ASSERT_EQ(dialogs_.asked.size(), 1u) << "one end message, and it says the run failed";
     const auto& end = dialogs_.asked[0];
-    EXPECT_TRUE(end.text.starts_with(std::wstring(msg::kRunFailed) + L"\n\n" + msg::kReasonsIn))
+    // What the run left is counted, and the operator is sent to the report.
+    EXPECT_TRUE(
+        end.text.starts_with(std::wstring(msg::kRunFailed) + L"\n\n" + msg::kStoppedCountBefore))
+        << test::Utf8(end.text);
+    EXPECT_NE(end.text.find(std::wstring(msg::kStoppedCountAfter) + L"\n\n" + msg::kReasonsIn),
+              std::wstring::npos)
         << test::Utf8(end.text);
     EXPECT_EQ(end.caption, msg::kImportCaption);
     EXPECT_EQ(end.type, static_cast<UINT>(MB_OK | MB_ICONERROR));
