@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <utility>
 
 #include "engine/activity_log.h"
 #include "engine/file_transfer.h"
@@ -64,12 +65,16 @@ std::wstring Widen(const char* text) {
 
 Importer::Importer(ImportState& state, ImportWindow& window) : state_(state), window_(window) {}
 
+void Importer::DeferLine(std::function<void()> report) {
+    // A line may open a batch (while the last one's sources are deleted): the batch's time
+    // bound starts with it.
+    if (batch_.empty()) batchStarted_ = GetTickCount64();
+    batch_.push_back({nullptr, std::move(report)});
+}
+
 void Importer::AddLine(const std::wstring& line) {
     if (Deferring()) {
-        // A line may open a batch (while the last one's sources are deleted): the batch's
-        // time bound starts with it.
-        if (batch_.empty()) batchStarted_ = GetTickCount64();
-        batch_.push_back({nullptr, [this, line] { AddLine(line); }});
+        DeferLine([this, line] { AddLine(line); });
         return;
     }
     lines_.push_back(line);
@@ -81,10 +86,7 @@ void Importer::ReportFailure(const std::wstring& subject, const wchar_t* message
     // Lines keep the walk's order: one met after files whose rows are still in the batch
     // waits for them.
     if (Deferring()) {
-        if (batch_.empty()) batchStarted_ = GetTickCount64();
-        batch_.push_back({nullptr, [this, subject, message, reason] {
-                              ReportFailure(subject, message, reason);
-                          }});
+        DeferLine([this, subject, message, reason] { ReportFailure(subject, message, reason); });
         return;
     }
     AddLine(ActivityLine(ActivityType::FolderFailed, subject, message));

@@ -97,6 +97,8 @@ class Importer {
     };
 
     void AddLine(const std::wstring& line);
+    // Queues a line behind the batch's files, so lines keep the walk's order.
+    void DeferLine(std::function<void()> report);
     void ReportFailure(const std::wstring& subject, const wchar_t* message,
                        const std::wstring& reason);
     // Reports from the walk go through the committer, so lines keep the walk's order.
