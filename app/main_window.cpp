@@ -128,9 +128,11 @@ void MainWindow::OnHandlerFailed(UINT message) {
     }
     // What the operator asked for did not happen: nothing may carry over to the next run. A
     // handler that fails on every paint or resize is said once, not after every box closed.
-    if (reportingFailure_ || (message != WM_COMMAND && failureSaid_)) return;
+    if (reportingFailure_ || (message != WM_COMMAND && message != kMsgRunDone && failureSaid_))
+        return;
     reportingFailure_ = true;
     failureSaid_ = true;
+    runFailed_ = false;  // said here, so the next run's end message does not carry it
     state_.DeleteAfterImport = false;
     EnableInputs(true);
     try {
