@@ -54,9 +54,10 @@ class CopyQueue {
     bool closed_ = false;
 };
 
-bool CopyOne(const Job& job, std::vector<char>& buffer, uint64_t& bytes) {
-    ksr::unique_hfile in(CreateFileW(job.from.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+bool CopyOne(const Job& job, bool move, std::vector<char>& buffer, uint64_t& bytes) {
+    ksr::unique_hfile in(CreateFileW(job.from.c_str(), GENERIC_READ | (move ? DELETE : 0),
+                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in) return false;
     ksr::unique_hfile out(CreateFileW(job.to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -64,19 +65,24 @@ bool CopyOne(const Job& job, std::vector<char>& buffer, uint64_t& bytes) {
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(in.get(), buffer.data(), kBufferBytes, &got, nullptr)) return false;
-        if (got == 0) return true;
+        if (got == 0) break;
         DWORD put = 0;
         if (!WriteFile(out.get(), buffer.data(), got, &put, nullptr) || put != got) return false;
         bytes += got;
     }
+    if (!move) return true;
+    if (!FlushFileBuffers(out.get())) return false;
+    out.reset();
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    return SetFileInformationByHandle(in.get(), FileDispositionInfo, &dispose, sizeof dispose);
 }
 
-void CopyFiles(CopyQueue& queue, CopyTally& tally) {
+void CopyFiles(CopyQueue& queue, bool move, CopyTally& tally) {
     std::vector<char> buffer(kBufferBytes);
     Job job;
     while (queue.Pop(job)) {
         uint64_t bytes = 0;
-        if (CopyOne(job, buffer, bytes)) {
+        if (CopyOne(job, move, buffer, bytes)) {
             ++tally.files;
             tally.bytes += bytes;
         } else {
@@ -125,13 +131,13 @@ void Walk(const std::wstring& from, const std::wstring& to, CopyQueue& queue, Co
 
 }  // namespace
 
-CopyTally CopyTree(const std::wstring& source, const std::wstring& target, int threads) {
+CopyTally CopyTree(const std::wstring& source, const std::wstring& target, int threads, bool move) {
     CopyQueue queue;
     std::vector<CopyTally> tallies(static_cast<size_t>(threads));
     std::vector<std::thread> copiers;
     copiers.reserve(tallies.size());
     for (CopyTally& tally : tallies) {
-        copiers.emplace_back(CopyFiles, std::ref(queue), std::ref(tally));
+        copiers.emplace_back(CopyFiles, std::ref(queue), move, std::ref(tally));
     }
     CopyTally total;
     if (!CreateDirectoryW(target.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {

@@ -15,6 +15,11 @@ struct CopyTally {
 // (files before sub-folders, as the engine walks) and creates the target folders; `threads`
 // copy threads open, read, write and close the files in listing order. No digest, no rows.
 // `target` is created if missing; its parent must exist.
-CopyTally CopyTree(const std::wstring& source, const std::wstring& target, int threads);
+//
+// With `move`, it does the least that moving a file without risking it takes: the source is
+// opened with delete access, its copy is flushed to disk before the source is deleted through
+// that handle. (No read-back, no digest, no rows; folders stay.)
+CopyTally CopyTree(const std::wstring& source, const std::wstring& target, int threads,
+                   bool move = false);
 
 }  // namespace ksr::bench

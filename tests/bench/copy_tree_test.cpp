@@ -79,5 +79,33 @@ TEST(CopyTree, CountsWhatItCannotCopyAndCopiesTheRest) {
     EXPECT_EQ(missing.failed, 1u) << "a source that cannot be listed is a failure";
 }
 
+TEST(CopyTree, MovingDeletesOnlySourcesWhoseCopyIsWhole) {
+    test::TempDir dir;
+    const uint64_t bytes = WriteTree(dir);
+    const std::wstring heldPath = L"plan\\small.txt";
+    std::string kept;
+    {
+        // Others read it and keep it from being deleted: it is not moved at all.
+        unique_hfile reader(CreateFileW((dir / (L"src\\" + heldPath)).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(reader);
+        kept = test::ReadBytes(dir / (L"src\\" + heldPath));
+        const bench::CopyTally tally = bench::CopyTree(dir / L"src", dir / L"out", 2, true);
+        EXPECT_EQ(tally.failed, 1u);
+        EXPECT_EQ(tally.files, std::size(kFiles) - 1);
+        EXPECT_EQ(tally.bytes, bytes - kept.size());
+    }
+    EXPECT_EQ(test::ReadBytes(dir / (L"src\\" + heldPath)), kept);
+    unsigned seed = 0;
+    for (const SourceFile& file : kFiles) {
+        ++seed;
+        if (file.path == heldPath) continue;
+        EXPECT_EQ(test::ReadBytes(dir / (L"out\\" + file.path)), Pattern(file.size, seed))
+            << test::Utf8(file.path);
+        EXPECT_FALSE(test::Exists(dir / (L"src\\" + file.path))) << test::Utf8(file.path);
+    }
+}
+
 }  // namespace
 }  // namespace ksr
