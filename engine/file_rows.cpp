@@ -15,6 +15,10 @@ namespace {
 constexpr size_t kBatchFiles = 256;
 // Rows wait no longer than this for more to join them.
 constexpr ULONGLONG kBatchMs = 250;
+// Batches whose sources are being deleted while later rows are written; more wait for the
+// oldest. Under Wine each deletion waits its turn at the Wine server with the copies' requests,
+// so one batch's deletions often outlast the next batch's rows.
+constexpr size_t kBatchesDeleting = 2;
 // Store copies flushed at once while the rows of their batch wait: flushes issued together
 // share the disk's trips (on the development machine 1,000 small files took 2.3 s flushed one
 // by one, 0.85 s eight at a time).
@@ -76,7 +80,7 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
 }
 
 bool Importer::FlushBatch(bool finish) {
-    if (!settling_.empty() && (finish || deleter_.Done())) SettleBatch();
+    while (!settling_.empty() && (finish || deleter_.Done())) SettleBatch();
     if (batch_.empty()) return !settling_.empty();
     if (!finish && batchFiles_ < kBatchFiles && GetTickCount64() - batchStarted_ < kBatchMs) {
         return true;
@@ -152,8 +156,10 @@ void Importer::WriteBatch() {
     } catch (...) {
         for (auto& failure : failures) failure = reason::kUnexpected;
     }
-    // The batch before goes first: its sources were being deleted while these rows went in.
-    SettleBatch();
+    // Earlier batches go first: their sources were being deleted while these rows went in.
+    while (!settling_.empty() && (deleter_.Done() || settling_.size() >= kBatchesDeleting)) {
+        SettleBatch();
+    }
     std::vector<SourceDeleter::Item> deletions;
     for (size_t i = 0; i < files.size(); ++i) {
         try {
@@ -162,13 +168,23 @@ void Importer::WriteBatch() {
             files[i]->failure = reason::kUnexpected;
         }
     }
-    settling_ = std::move(entries);
     flushing_ = false;
-    if (deletions.empty()) {
-        SettleBatch();
+    bool queued = false;
+    try {
+        deleter_.Start(std::move(deletions));
+        queued = true;
+        settling_.push_back(std::move(entries));
+    } catch (...) {
+        // Not queued: no source of the batch was deleted, and each says so. Queued but not
+        // kept: the batch is settled here, so later batches still pair with their deletions.
+        while (!settling_.empty()) SettleBatch();
+        std::vector<SourceDeleter::Item> done;
+        if (queued) done = deleter_.Take();
+        ReportBatch(entries, done);
         return;
     }
-    deleter_.Start(std::move(deletions));
+    // Without deletions (or once they are done) the batch is reported at once.
+    while (!settling_.empty() && deleter_.Done()) SettleBatch();
 }
 
 void Importer::AwaitStoreCopies(std::span<PendingFile* const> files) {
@@ -189,8 +205,13 @@ void Importer::AwaitStoreCopies(std::span<PendingFile* const> files) {
 void Importer::SettleBatch() {
     if (settling_.empty()) return;
     const std::vector<SourceDeleter::Item> deletions = deleter_.Take();
-    const std::vector<BatchEntry> entries = std::move(settling_);
-    settling_.clear();
+    const std::vector<BatchEntry> entries = std::move(settling_.front());
+    settling_.pop_front();
+    ReportBatch(entries, deletions);
+}
+
+void Importer::ReportBatch(std::span<const BatchEntry> entries,
+                           std::span<const SourceDeleter::Item> deletions) {
     const bool flushing = std::exchange(flushing_, true);
     for (const BatchEntry& entry : entries) {
         try {

@@ -194,7 +194,7 @@ class PartialFile {
 // error, when known.
 Status ReadBack(HANDLE file, uint64_t bytes, const std::wstring& digest,
                 const std::wstring& path = {}) {
-    constexpr DWORD kReadBackChunk = 256 << 10;
+    constexpr DWORD kReadBackChunk = 64 << 10;
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return Win32Failure(path);
     static thread_local std::vector<uint8_t> buffer(kReadBackChunk);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <future>
 #include <optional>
@@ -168,8 +169,12 @@ class Importer {
                     std::vector<SourceDeleter::Item>& deletions);
     // Says what became of a file, once its source's deletion (if any) is done.
     void ReportFile(const PendingFile& file, std::span<const SourceDeleter::Item> deletions);
-    // Reports the batch whose sources are being deleted, in walk order, after waiting for them.
+    // Reports the oldest batch whose sources are being deleted, in walk order, after waiting for
+    // them.
     void SettleBatch();
+    // Reports a batch's files and lines in walk order, with the outcome of its `deletions`.
+    void ReportBatch(std::span<const BatchEntry> entries,
+                     std::span<const SourceDeleter::Item> deletions);
     // True while lines must wait behind files whose rows are not written yet, or whose
     // sources are still being deleted.
     [[nodiscard]] bool Deferring() const {
@@ -198,8 +203,9 @@ class Importer {
     size_t batchFiles_ = 0;
     ULONGLONG batchStarted_ = 0;
     bool flushing_ = false;
-    // The batch written last, while its sources are deleted; its lines wait until then.
-    std::vector<BatchEntry> settling_;
+    // Batches written, oldest first, while their sources are deleted; their lines wait until
+    // then.
+    std::deque<std::vector<BatchEntry>> settling_;
     SourceDeleter deleter_;
     // Made on the first copy that needs it: flushes store copies many at once.
     std::optional<StoreVerifier> verifier_;

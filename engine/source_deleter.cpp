@@ -4,70 +4,91 @@
 
 namespace ksr {
 
-SourceDeleter::SourceDeleter() {
-    try {
-        thread_ = std::thread([this] { Run(); });
-    } catch (...) {
-        // No thread: Start deletes in place.
-    }
-}
+SourceDeleter::SourceDeleter(unsigned threads) : threadsWanted_(threads) {}
 
 SourceDeleter::~SourceDeleter() {
-    if (!thread_.joinable()) return;
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
     }
     changed_.notify_all();
-    thread_.join();
+    for (std::thread& thread : threads_) thread.join();
 }
 
-void SourceDeleter::DeleteAll(std::vector<Item>& items) {
-    for (Item& item : items) {
-        item.status = DeleteHeldFile(item.source);
-        item.source.reset();
-        item.stored.reset();
-    }
+void SourceDeleter::Delete(Item& item) {
+    item.status = DeleteHeldFile(item.source);
+    item.source.reset();
+    item.stored.reset();
 }
 
 void SourceDeleter::Start(std::vector<Item> items) {
-    if (!thread_.joinable()) {
-        DeleteAll(items);
-        items_ = std::move(items);
-        return;
+    // The threads start with the first deletion: most runs delete nothing.
+    if (!items.empty() && threads_.empty()) {
+        for (; threadsWanted_ > 0; --threadsWanted_) {
+            try {
+                threads_.emplace_back([this] { Run(); });
+            } catch (...) {
+                threadsWanted_ = 0;  // fewer threads, or none: deleted in place below
+                break;
+            }
+        }
     }
     {
         std::lock_guard lock(mutex_);
-        items_ = std::move(items);
-        queued_ = true;
+        // Queued first: should that fail, nothing was deleted and the caller still knows.
+        batches_.push_back({std::move(items)});
+        if (threads_.empty()) {
+            Batch& batch = batches_.back();
+            for (Item& item : batch.items) Delete(item);
+            batch.next = batch.finished = batch.items.size();
+        }
     }
     changed_.notify_all();
 }
 
 bool SourceDeleter::Done() {
     std::lock_guard lock(mutex_);
-    return !queued_;
+    return batches_.empty() || batches_.front().finished == batches_.front().items.size();
 }
 
 std::vector<SourceDeleter::Item> SourceDeleter::Take() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return !queued_; });
-    return std::move(items_);
+    changed_.wait(lock, [&] {
+        return batches_.empty() || batches_.front().finished == batches_.front().items.size();
+    });
+    if (batches_.empty()) return {};
+    std::vector<Item> items = std::move(batches_.front().items);
+    batches_.pop_front();
+    return items;
 }
 
 void SourceDeleter::Run() {
     std::unique_lock lock(mutex_);
     for (;;) {
-        // A batch handed over is deleted even when closing: its rows are in.
-        changed_.wait(lock, [&] { return queued_ || closing_; });
-        if (!queued_) return;
-        std::vector<Item> items = std::move(items_);
+        // The oldest batch's items go first, so that it is the first done. A batch is not
+        // taken back before all its items are finished, so the item stays where it is.
+        Item* item = nullptr;
+        Batch* batch = nullptr;
+        for (Batch& queued : batches_) {
+            if (queued.next < queued.items.size()) {
+                batch = &queued;
+                item = &queued.items[queued.next++];
+                break;
+            }
+        }
+        if (!item) {
+            // Items handed over are deleted even when closing: their rows are in.
+            if (closing_) return;
+            changed_.wait(lock, [&] {
+                return closing_ ||
+                       (!batches_.empty() && batches_.back().next < batches_.back().items.size());
+            });
+            continue;
+        }
         lock.unlock();
-        DeleteAll(items);
+        Delete(*item);
         lock.lock();
-        items_ = std::move(items);
-        queued_ = false;
-        changed_.notify_all();
+        if (++batch->finished == batch->items.size()) changed_.notify_all();
     }
 }
 

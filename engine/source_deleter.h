@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <deque>
 #include <thread>
 #include <vector>
 
@@ -11,9 +12,10 @@
 
 namespace ksr {
 
-// Deletes held sources (see CopyResult::source) on a thread of its own, a batch at a time, so
-// that the thread writing rows never waits for them: under Wine each deletion and each close
-// is a request to the Wine server, and the copies stall while the rows wait.
+// Deletes held sources (see CopyResult::source) on threads of their own, batch after batch, so
+// that the thread writing rows does not wait for them. Under Wine each deletion and each close
+// is a request to the Wine server that waits its turn behind the copies' requests; one thread
+// alone spends most of its time waiting, several share the waits.
 class SourceDeleter {
   public:
     struct Item {
@@ -22,31 +24,41 @@ class SourceDeleter {
         Status status;        // fails with why the source is still there
     };
 
-    SourceDeleter();
-    // Finishes the batch in hand first.
+    explicit SourceDeleter(unsigned threads = kThreads);
+    // Finishes every batch handed over first.
     ~SourceDeleter();
     SourceDeleter(const SourceDeleter&) = delete;
     SourceDeleter& operator=(const SourceDeleter&) = delete;
 
-    // Starts deleting `items`, whose rows are committed; the batch handed over before must have
-    // been taken back. Without a thread of its own, deletes them before returning.
+    // Queues `items`, whose rows are committed, for deleting after the batches handed over
+    // before. Without a thread of its own, deletes them before returning. When it throws,
+    // nothing of `items` was deleted.
     void Start(std::vector<Item> items);
-    // Whether the batch handed over is done, so that Take returns at once.
-    bool Done();
-    // Waits for the batch handed over and gives it back, each item's error filled in and its
-    // handles closed.
+    // Whether the oldest batch not taken back is done (or there is none), so that Take returns
+    // at once.
+    [[nodiscard]] bool Done();
+    // Waits for the oldest batch not taken back and gives it back, each item's error filled in
+    // and its handles closed.
     [[nodiscard]] std::vector<Item> Take();
 
+    static constexpr unsigned kThreads = 4;
+
   private:
-    static void DeleteAll(std::vector<Item>& items);
+    struct Batch {
+        std::vector<Item> items;
+        size_t next = 0;      // items[next] is the next one a thread takes
+        size_t finished = 0;  // items deleted (or not) and closed
+    };
+
+    static void Delete(Item& item);
     void Run();
 
     SrwMutex mutex_;
     ConditionVariable changed_;
-    std::vector<Item> items_;
-    bool queued_ = false;  // handed over, not yet deleted
+    std::deque<Batch> batches_;  // handed over, in order, not yet taken back
     bool closing_ = false;
-    std::thread thread_;
+    unsigned threadsWanted_;  // threads not yet started
+    std::vector<std::thread> threads_;
 };
 
 }  // namespace ksr

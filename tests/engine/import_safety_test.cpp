@@ -347,56 +347,64 @@ TEST_F(ImportSafetyTest, ASourceThatCannotBeHeldIsImportedButKept) {
     EXPECT_EQ(EndText(), PartlyFailed(1));
 }
 
-// Sources go on a thread of their own once their batch's rows are in: a file whose rows are
-// refused in a later batch keeps its source, one that cannot be deleted says so, and the lines
-// come in the walk's order all the same.
+// Sources go on threads of their own once their batch's rows are in, while later batches are
+// written: a file whose rows are refused in a later batch keeps its source, ones that cannot be
+// deleted say so, and the lines come in the walk's order all the same.
 TEST_F(ImportSafetyTest, SourcesGoOnlyAfterTheirOwnRowsAcrossBatches) {
     const std::wstring root = Src(L"many");
-    for (int i = 0; i < 300; ++i) {
-        wchar_t name[16];
-        swprintf(name, 16, L"f%03d.txt", i);
-        test::WriteBytes(root + L"\\" + name, "file " + std::to_string(i));
+    const auto name = [](int i) {
+        wchar_t text[16];
+        swprintf(text, 16, L"f%03d.txt", i);
+        return std::wstring(text);
+    };
+    for (int i = 0; i < 800; ++i) {
+        test::WriteBytes(root + L"\\" + name(i), "file " + std::to_string(i));
     }
     ASSERT_EQ(server_.db.Exec(L"alter table MD5File add constraint no_f280 check "
                               L"(TypePath <> 'f280.txt')"),
               L"");
-    unique_hfile other(CreateFileW((root + L"\\f010.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                   nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(other);
+    const auto holdOpen = [&](int i) {
+        return unique_hfile(CreateFileW((root + L"\\" + name(i)).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    };
+    unique_hfile first = holdOpen(10), last = holdOpen(790);
+    ASSERT_TRUE(first && last);
     Run(root, false, true);
-    other.reset();
+    first.reset();
+    last.reset();
 
     EXPECT_EQ(Count(L"select count(*) from PtpFile where TypePath='f280.txt'"), L"0");
     EXPECT_TRUE(test::Exists(root + L"\\f280.txt")) << "deleted although its rows failed";
-    EXPECT_TRUE(test::Exists(root + L"\\f010.txt"));
-    EXPECT_EQ(test::ListNames(root), (std::vector<std::wstring>{L"f010.txt", L"f280.txt"}));
-    for (int i : {0, 9, 11, 255, 256, 279, 281, 299}) {
-        wchar_t name[16];
-        swprintf(name, 16, L"f%03d.txt", i);
-        EXPECT_EQ(test::ReadBytes(StoreFile(std::wstring(L"DownLoad/Public/") + name)),
+    EXPECT_EQ(test::ListNames(root),
+              (std::vector<std::wstring>{L"f010.txt", L"f280.txt", L"f790.txt"}));
+    for (int i : {0, 9, 11, 255, 256, 279, 281, 511, 512, 767, 768, 799}) {
+        EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/" + name(i))),
                   "file " + std::to_string(i));
     }
-    const auto held = ReasonsFor(root + L"\\f010.txt");
-    ASSERT_EQ(held.size(), 1u);
-    EXPECT_TRUE(held[0].starts_with(reason::kNotHeld) || held[0].starts_with(reason::kNotDeleted))
-        << test::Utf8(held[0]);
+    for (int i : {10, 790}) {
+        const auto held = ReasonsFor(root + L"\\" + name(i));
+        ASSERT_EQ(held.size(), 1u) << i;
+        EXPECT_TRUE(held[0].starts_with(reason::kNotHeld) ||
+                    held[0].starts_with(reason::kNotDeleted))
+            << test::Utf8(held[0]);
+    }
     const auto refused = ReasonsFor(root + L"\\f280.txt");
     ASSERT_EQ(refused.size(), 1u);
     EXPECT_TRUE(refused[0].starts_with(L"SQLSTATE ")) << test::Utf8(refused[0]);
 
-    // The two lines come in the order the walk met the two files.
+    // The lines come in the order the walk met the files.
     const std::vector<std::wstring> order = ListingOrder(root);
-    ASSERT_EQ(order.size(), 2u);
-    ASSERT_EQ(window_.list1.size(), 2u);
-    for (size_t i = 0; i < 2; ++i) {
+    ASSERT_EQ(order.size(), 3u);
+    ASSERT_EQ(window_.list1.size(), 3u);
+    for (size_t i = 0; i < order.size(); ++i) {
         EXPECT_NE(window_.list1[i].find(root + L"\\" + order[i] + L" "), std::wstring::npos)
             << test::Utf8(window_.list1[i]);
-        EXPECT_NE(window_.list1[i].find(order[i] == L"f010.txt" ? logtext::kSourceKept
-                                                                : logtext::kFileFailed),
+        EXPECT_NE(window_.list1[i].find(order[i] == L"f280.txt" ? logtext::kFileFailed
+                                                                : logtext::kSourceKept),
                   std::wstring::npos)
             << test::Utf8(window_.list1[i]);
     }
-    EXPECT_EQ(EndText(), PartlyFailed(2));
+    EXPECT_EQ(EndText(), PartlyFailed(3));
 }
 
 // ---- Gaps that must not pass for success ----

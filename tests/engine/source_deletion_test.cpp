@@ -114,34 +114,46 @@ TEST(StoreVerifier, AReplacingCopyIsVerifiedAtOnce) {
     KeepNewStoreFile(copy);
 }
 
-TEST(SourceDeleter, DeletesABatchAndSaysWhichStay) {
-    test::TempDir dir;
-    SourceDeleter deleter;
-    for (int round = 0; round < 2; ++round) {
-        std::vector<SourceDeleter::Item> items;
-        for (int i = 0; i < 5; ++i) {
-            CopyResult copy =
-                CopyToVerifyLater(dir, L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i),
-                                  std::string(10 + i, 'x'));
-            ASSERT_TRUE(copy.source) << Win32CodeOf(copy.hold);
-            items.push_back({std::move(copy.source), std::move(copy.stored), {}});
+// Batches queue behind each other and come back in the order handed over, whether deleted on
+// several threads or, without any, in place; an empty batch waits its turn like any other.
+TEST(SourceDeleter, DeletesQueuedBatchesAndGivesThemBackInOrderSayingWhichStay) {
+    for (const unsigned threads : {SourceDeleter::kThreads, 0u}) {
+        test::TempDir dir;
+        SourceDeleter deleter(threads);
+        EXPECT_TRUE(deleter.Done()) << "nothing handed over";
+        const int kBatches = 3;
+        const int kSizes[kBatches] = {40, 0, 5};
+        for (int round = 0; round < kBatches; ++round) {
+            std::vector<SourceDeleter::Item> items;
+            for (int i = 0; i < kSizes[round]; ++i) {
+                CopyResult copy = CopyToVerifyLater(
+                    dir, L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i),
+                    std::string(10 + i, 'x'));
+                ASSERT_TRUE(copy.source) << Win32CodeOf(copy.hold);
+                items.push_back({std::move(copy.source), std::move(copy.stored), {}});
+            }
+            if (!items.empty()) {
+                // Held without delete access, the third source refuses.
+                const std::wstring stays = dir / (L"src\\r" + std::to_wstring(round) + L"f2");
+                items[2].source = Open(stays, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
+            }
+            deleter.Start(std::move(items));
         }
-        // Held without delete access, the third source refuses.
-        const std::wstring stays = dir / (L"src\\r" + std::to_wstring(round) + L"f2");
-        items[2].source = Open(stays, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE);
-        deleter.Start(std::move(items));
-        const std::vector<SourceDeleter::Item> done = deleter.Take();
+        for (int round = 0; round < kBatches; ++round) {
+            const std::vector<SourceDeleter::Item> done = deleter.Take();
+            ASSERT_EQ(done.size(), static_cast<size_t>(kSizes[round])) << round;
+            for (int i = 0; i < kSizes[round]; ++i) {
+                const std::wstring name = L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i);
+                EXPECT_FALSE(done[i].source) << i;
+                EXPECT_FALSE(done[i].stored) << "the store copy is let go once the source is";
+                EXPECT_EQ(test::Exists(dir / (L"src\\" + name)), i == 2) << i;
+                EXPECT_EQ(!done[i].status.ok(), i == 2) << i;
+                // Let go: the store copy can be written again.
+                EXPECT_TRUE(Open(dir / (L"store\\" + name), GENERIC_WRITE)) << i;
+            }
+        }
         EXPECT_TRUE(deleter.Done());
-        ASSERT_EQ(done.size(), 5u);
-        for (int i = 0; i < 5; ++i) {
-            const std::wstring name = L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i);
-            EXPECT_FALSE(done[i].source) << i;
-            EXPECT_FALSE(done[i].stored) << "the store copy is let go once the source is";
-            EXPECT_EQ(test::Exists(dir / (L"src\\" + name)), i == 2) << i;
-            EXPECT_EQ(!done[i].status.ok(), i == 2) << i;
-            // Let go: the store copy can be written again.
-            EXPECT_TRUE(Open(dir / (L"store\\" + name), GENERIC_WRITE)) << i;
-        }
+        EXPECT_TRUE(deleter.Take().empty()) << "nothing left to give back";
     }
 }
 
