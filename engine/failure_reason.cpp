@@ -1,5 +1,7 @@
 #include "engine/failure_reason.h"
 
+#include "engine/log_texts.h"
+
 namespace ksr {
 
 std::wstring Win32Reason(DWORD error) {
@@ -22,6 +24,11 @@ std::wstring DatabaseReason(const Error& error) {
     if (error.nativeError != 0) text += L" (" + std::to_wstring(error.nativeError) + L")";
     if (!error.message.empty()) text += L": " + error.message;
     return text;
+}
+
+std::wstring WithRestoreFailure(std::wstring reason, const Status& restored) {
+    if (restored.ok()) return reason;
+    return reason + L"; " + reason::kNotRestored + Win32Reason(restored.error().win32);
 }
 
 }  // namespace ksr

@@ -54,13 +54,16 @@ size_t ChunkSize(size_t left) {
 
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
-        // The lost database is what is reported; the old store file comes back if it can.
-        if (copy.ok()) (void)RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
-        ReportFailure(unit.source, logtext::kFileFailed, reason::kDatabaseLost);
+        // The old store file comes back if it can, so the rows that name it stay true.
+        Status restored;
+        if (copy.ok()) restored = RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
+        ReportFailure(unit.source, logtext::kFileFailed,
+                      WithRestoreFailure(reason::kDatabaseLost, restored));
         return;
     }
     if (!copy.ok()) {
-        ReportFailure(unit.source, logtext::kFileFailed, Win32Reason(copy.error()));
+        ReportFailure(unit.source, logtext::kFileFailed,
+                      WithRestoreFailure(Win32Reason(copy.error()), copy.restore));
         return;
     }
     if (batch_.empty()) batchStarted_ = GetTickCount64();
@@ -195,8 +198,9 @@ void Importer::AwaitStoreCopies(std::span<PendingFile* const> files) {
         copy.stored = std::move(file->verify->file);
         copy.verifyPending = false;
         if (const Status& verified = file->verify->status; !verified) {
-            DiscardStoreCopy(copy, StorePath(file->unit.FilPath));
-            file->failure = Win32Reason(verified.error().win32);
+            file->failure =
+                WithRestoreFailure(Win32Reason(verified.error().win32),
+                                   DiscardStoreCopy(copy, StorePath(file->unit.FilPath)));
         }
         file->verify.reset();
     }
@@ -270,12 +274,8 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
     CopyResult& copy = file.copy;
     if (failure) {
         // The store file this one replaced comes back, so the rows that name it stay true.
-        file.failure = *failure;
-        if (const Status restored = RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
-            !restored) {
-            *file.failure +=
-                L"; " + std::wstring(reason::kNotRestored) + Win32Reason(restored.error().win32);
-        }
+        file.failure =
+            WithRestoreFailure(*failure, RestorePreviousStoreFile(copy, StorePath(unit.FilPath)));
         copy.source.reset();
         copy.stored.reset();
         return;

@@ -304,8 +304,8 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     if (!result.ok()) {
         if (!result.previous.empty()) {
             out.reset();
-            // The copy's own failure is what is reported; the old file comes back if it can.
-            (void)RestorePreviousStoreFile(result, target);
+            // The copy's own failure is reported first; the old file comes back if it can.
+            result.restore = RestorePreviousStoreFile(result, target);
         }
         result.bytes = 0;
         result.md5.clear();
@@ -325,18 +325,19 @@ Status VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5) {
     return ReadBack(file, bytes, md5);
 }
 
-void DiscardStoreCopy(CopyResult& copy, const std::wstring& target) {
+Status DiscardStoreCopy(CopyResult& copy, const std::wstring& target) {
     copy.stored.reset();
     copy.source.reset();
+    Status restored;
     if (!copy.previous.empty()) {
-        // The failed verification is what is reported; the old file comes back if it can.
-        (void)RestorePreviousStoreFile(copy, target);
+        restored = RestorePreviousStoreFile(copy, target);
     } else {
         DeleteFileW(ToExtendedPath(target).c_str());
     }
     copy.verifyPending = false;
     copy.bytes = 0;
     copy.md5.clear();
+    return restored;
 }
 
 void KeepNewStoreFile(CopyResult& copy) {

@@ -29,6 +29,9 @@ struct CopyResult {
     // The store file this copy replaced, moved aside under this name ("\\?\" form) until the
     // new file's rows are in: KeepNewStoreFile or RestorePreviousStoreFile settles it.
     std::wstring previous;
+    // A failed copy that had moved a store file aside: fails when that file could not be
+    // brought back, so the rows naming it no longer name what the store holds.
+    Status restore;
     // The store copy (in `stored`) is not yet flushed and read back: VerifyStoreCopy must pass
     // before its rows are written, and DiscardStoreCopy removes it when it does not.
     bool verifyPending = false;
@@ -55,8 +58,10 @@ enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater }
 // its start: fails (ERROR_DATA_CHECKSUM_ERROR when it reads back otherwise) unless it holds
 // `bytes` bytes of digest `md5` (lower-case hex).
 [[nodiscard]] Status VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5);
-// Removes a store copy that failed VerifyStoreCopy from `target`, so no rows ever name it.
-void DiscardStoreCopy(CopyResult& copy, const std::wstring& target);
+// Removes a store copy that failed VerifyStoreCopy from `target`, so no rows ever name it, and
+// brings back the store file it replaced. Fails, with `target`, when that file could not come
+// back.
+[[nodiscard]] Status DiscardStoreCopy(CopyResult& copy, const std::wstring& target);
 
 // The new file's rows are in: the store file it replaced goes.
 void KeepNewStoreFile(CopyResult& copy);

@@ -196,8 +196,11 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
                 CommitFile(*copy, *unit);
             } catch (...) {
                 copy->source.reset();
-                if (copy->ok()) (void)RestorePreviousStoreFile(*copy, StorePath(unit->FilPath));
-                ReportFailure(unit->source, logtext::kFileFailed, reason::kUnexpected);
+                Status restored;
+                if (copy->ok())
+                    restored = RestorePreviousStoreFile(*copy, StorePath(unit->FilPath));
+                ReportFailure(unit->source, logtext::kFileFailed,
+                              WithRestoreFailure(reason::kUnexpected, restored));
             }
         });
 }

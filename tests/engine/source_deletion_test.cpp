@@ -89,11 +89,30 @@ TEST(StoreVerifier, ACopyThatFailsIsDiscardedAndItsSourceKept) {
     CopyResult copy = CopyToVerifyLater(dir, L"a.txt", "the only copy");
     EXPECT_EQ(Win32CodeOf(VerifyStoreCopy(copy.stored.get(), copy.bytes, Md5Lower("not it"))),
               static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR));
-    DiscardStoreCopy(copy, dir / L"store\\a.txt");
+    EXPECT_TRUE(DiscardStoreCopy(copy, dir / L"store\\a.txt").ok());
     EXPECT_FALSE(copy.source);
     EXPECT_FALSE(copy.stored);
     EXPECT_FALSE(test::Exists(dir / L"store\\a.txt"));
     EXPECT_EQ(test::ReadBytes(dir / L"src\\a.txt"), "the only copy");
+}
+
+// A discarded copy that had replaced a store file brings it back, and says so when it can't:
+// the rows that name that file no longer name what the store holds.
+TEST(StoreVerifier, ADiscardedCopySaysWhenTheStoreFileItReplacedCannotComeBack) {
+    test::TempDir dir;
+    test::WriteBytes(dir / L"src\\a.txt", "new bytes");
+    test::WriteBytes(dir / L"store\\a.txt", "old");
+    CopyResult copy = CopyFileHashed(dir / L"src\\a.txt", dir / L"store\\a.txt",
+                                     CopyPurpose::ImportThenDeleteVerifyLater);
+    ASSERT_TRUE(copy.ok()) << copy.error();
+    ASSERT_FALSE(copy.previous.empty());
+    // Someone removes the old file from where it was put aside.
+    ASSERT_TRUE(DeleteFileW(copy.previous.c_str()));
+    const Status restored = DiscardStoreCopy(copy, dir / L"store\\a.txt");
+    EXPECT_EQ(Win32CodeOf(restored), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(restored.error().path, dir / L"store\\a.txt");
+    EXPECT_TRUE(copy.previous.empty());
+    EXPECT_EQ(test::ReadBytes(dir / L"src\\a.txt"), "new bytes");
 }
 
 // A copy that replaces a store file can only be flushed through the handle that wrote it, so
