@@ -55,8 +55,8 @@ size_t ChunkSize(size_t left) {
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
         // The old store file comes back if it can, so the rows that name it stay true.
-        Status restored;
-        if (copy.ok()) restored = RestorePreviousStoreFile(copy, StorePath(unit.FilPath));
+        const Status restored =
+            copy.ok() ? RestorePreviousStoreFile(copy, StorePath(unit.FilPath)) : copy.restore;
         ReportFailure(unit.source, logtext::kFileFailed,
                       WithRestoreFailure(reason::kDatabaseLost, restored));
         return;

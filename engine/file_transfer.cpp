@@ -284,7 +284,9 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
             result.status = Win32Failure(target);
         } else if (!MoveFileExW(writePath.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
             result.status = Win32Failure(target);
-            MoveFileExW(previous.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH);
+            if (!MoveFileExW(previous.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                result.restore = Win32Failure(target);
+            }
         } else {
             partial.Keep();
             result.previous = previous;

@@ -196,9 +196,9 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
                 CommitFile(*copy, *unit);
             } catch (...) {
                 copy->source.reset();
-                Status restored;
-                if (copy->ok())
-                    restored = RestorePreviousStoreFile(*copy, StorePath(unit->FilPath));
+                const Status restored =
+                    copy->ok() ? RestorePreviousStoreFile(*copy, StorePath(unit->FilPath))
+                               : copy->restore;
                 ReportFailure(unit->source, logtext::kFileFailed,
                               WithRestoreFailure(reason::kUnexpected, restored));
             }

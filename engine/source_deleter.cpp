@@ -37,10 +37,12 @@ void SourceDeleter::Start(std::vector<Item> items) {
         std::lock_guard lock(mutex_);
         // Queued first: should that fail, nothing was deleted and the caller still knows.
         batches_.push_back({std::move(items)});
+        Batch& batch = batches_.back();
         if (threads_.empty()) {
-            Batch& batch = batches_.back();
             for (Item& item : batch.items) Delete(item);
             batch.next = batch.finished = batch.items.size();
+        } else {
+            untaken_ += batch.items.size();
         }
     }
     changed_.notify_all();
@@ -79,12 +81,10 @@ void SourceDeleter::Run() {
         if (!item) {
             // Items handed over are deleted even when closing: their rows are in.
             if (closing_) return;
-            changed_.wait(lock, [&] {
-                return closing_ ||
-                       (!batches_.empty() && batches_.back().next < batches_.back().items.size());
-            });
+            changed_.wait(lock, [&] { return closing_ || untaken_ > 0; });
             continue;
         }
+        --untaken_;
         lock.unlock();
         Delete(*item);
         lock.lock();

@@ -56,6 +56,7 @@ class SourceDeleter {
     SrwMutex mutex_;
     ConditionVariable changed_;
     std::deque<Batch> batches_;  // handed over, in order, not yet taken back
+    size_t untaken_ = 0;         // items of theirs no thread has taken yet
     bool closing_ = false;
     unsigned threadsWanted_;  // threads not yet started
     std::vector<std::thread> threads_;

@@ -79,7 +79,7 @@ TEST(CopyTree, CountsWhatItCannotCopyAndCopiesTheRest) {
     EXPECT_EQ(missing.failed, 1u) << "a source that cannot be listed is a failure";
 }
 
-TEST(CopyTree, MovingDeletesOnlySourcesWhoseCopyIsWhole) {
+TEST(CopyTree, MovingDeletesTheSourcesAndLeavesOneItCannotHoldForDeletion) {
     test::TempDir dir;
     const uint64_t bytes = WriteTree(dir);
     const std::wstring heldPath = L"plan\\small.txt";

@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <chrono>
+#include <future>
+
 #include "engine/file_transfer.h"
 #include "engine/source_deleter.h"
 #include "engine/store_verifier.h"
@@ -173,6 +176,44 @@ TEST(SourceDeleter, DeletesQueuedBatchesAndGivesThemBackInOrderSayingWhichStay) 
         }
         EXPECT_TRUE(deleter.Done());
         EXPECT_TRUE(deleter.Take().empty()) << "nothing left to give back";
+    }
+}
+
+// Threads that sleep while a batch and then an empty one are handed over still wake for the
+// first: the batch is not left undeleted with the run waiting for it.
+TEST(SourceDeleter, ABatchFollowedAtOnceByAnEmptyOneIsStillDeleted) {
+    test::TempDir dir;
+    SourceDeleter deleter;
+    // An item with no handles: its deletion fails at once.
+    const auto dummy = [] { return std::vector<SourceDeleter::Item>(1); };
+    // Starts the threads, then lets them fall asleep.
+    deleter.Start(dummy());
+    (void)deleter.Take();
+    for (int round = 0; round < 20; ++round) {
+        std::vector<SourceDeleter::Item> items;
+        for (int i = 0; i < 3; ++i) {
+            CopyResult copy = CopyToVerifyLater(
+                dir, L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i), "bytes");
+            items.push_back({std::move(copy.source), std::move(copy.stored), {}});
+        }
+        Sleep(5);
+        deleter.Start(std::move(items));
+        deleter.Start({});
+        auto taken = std::async(std::launch::async, [&] { return deleter.Take().size(); });
+        if (taken.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "round " << round << ": the batch was never deleted";
+            deleter.Start(dummy());  // wakes the threads, so the test can end
+            (void)taken.get();
+            (void)deleter.Take();
+            (void)deleter.Take();
+            return;
+        }
+        EXPECT_EQ(taken.get(), 3u);
+        EXPECT_TRUE(deleter.Take().empty());
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_FALSE(test::Exists(
+                dir / (L"src\\r" + std::to_wstring(round) + L"f" + std::to_wstring(i))));
+        }
     }
 }
 
