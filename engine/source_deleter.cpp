@@ -48,16 +48,18 @@ void SourceDeleter::Start(std::vector<Item> items) {
     changed_.notify_all();
 }
 
+bool SourceDeleter::OldestDone() const {
+    return batches_.empty() || batches_.front().finished == batches_.front().items.size();
+}
+
 bool SourceDeleter::Done() {
     std::lock_guard lock(mutex_);
-    return batches_.empty() || batches_.front().finished == batches_.front().items.size();
+    return OldestDone();
 }
 
 std::vector<SourceDeleter::Item> SourceDeleter::Take() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] {
-        return batches_.empty() || batches_.front().finished == batches_.front().items.size();
-    });
+    changed_.wait(lock, [&] { return OldestDone(); });
     if (batches_.empty()) return {};
     std::vector<Item> items = std::move(batches_.front().items);
     batches_.pop_front();

@@ -51,6 +51,8 @@ class SourceDeleter {
     };
 
     static void Delete(Item& item);
+    // Under the lock: no batch is queued, or the oldest one's items are all finished.
+    [[nodiscard]] bool OldestDone() const;
     void Run();
 
     SrwMutex mutex_;

@@ -41,6 +41,14 @@ CopyResult CopyToVerifyLater(test::TempDir& dir, const std::wstring& name,
     return copy;
 }
 
+// A copy made for deletion over the store file "old" at store\\a.txt.
+CopyResult CopyOverAnOldStoreFile(test::TempDir& dir) {
+    test::WriteBytes(dir / L"src\\a.txt", "new bytes");
+    test::WriteBytes(dir / L"store\\a.txt", "old");
+    return CopyFileHashed(dir / L"src\\a.txt", dir / L"store\\a.txt",
+                          CopyPurpose::ImportThenDeleteVerifyLater);
+}
+
 TEST(StoreVerifier, PassesExactCopiesAndFailsAnyOtherAndGivesEveryHandleBack) {
     test::TempDir dir;
     StoreVerifier verifier(3);
@@ -103,10 +111,7 @@ TEST(StoreVerifier, ACopyThatFailsIsDiscardedAndItsSourceKept) {
 // the rows that name that file no longer name what the store holds.
 TEST(StoreVerifier, ADiscardedCopySaysWhenTheStoreFileItReplacedCannotComeBack) {
     test::TempDir dir;
-    test::WriteBytes(dir / L"src\\a.txt", "new bytes");
-    test::WriteBytes(dir / L"store\\a.txt", "old");
-    CopyResult copy = CopyFileHashed(dir / L"src\\a.txt", dir / L"store\\a.txt",
-                                     CopyPurpose::ImportThenDeleteVerifyLater);
+    CopyResult copy = CopyOverAnOldStoreFile(dir);
     ASSERT_TRUE(copy.ok()) << copy.error();
     ASSERT_FALSE(copy.previous.empty());
     // Someone removes the old file from where it was put aside.
@@ -122,10 +127,7 @@ TEST(StoreVerifier, ADiscardedCopySaysWhenTheStoreFileItReplacedCannotComeBack) 
 // it is verified at once even when verification could wait.
 TEST(StoreVerifier, AReplacingCopyIsVerifiedAtOnce) {
     test::TempDir dir;
-    test::WriteBytes(dir / L"src\\a.txt", "new bytes");
-    test::WriteBytes(dir / L"store\\a.txt", "old");
-    CopyResult copy = CopyFileHashed(dir / L"src\\a.txt", dir / L"store\\a.txt",
-                                     CopyPurpose::ImportThenDeleteVerifyLater);
+    CopyResult copy = CopyOverAnOldStoreFile(dir);
     ASSERT_TRUE(copy.ok()) << copy.error();
     EXPECT_FALSE(copy.verifyPending);
     EXPECT_TRUE(copy.stored);
