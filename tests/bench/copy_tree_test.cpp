@@ -23,12 +23,12 @@ struct SourceFile {
     size_t size;
 };
 
-// Sizes around the copy buffer (1 MiB) and an empty file, in nested folders with Chinese names.
+// Sizes around the copy buffer (256 KiB) and an empty file, in nested folders with Chinese names.
 const SourceFile kFiles[] = {
     {L"empty.txt", 0},
     {L"one.txt", 1},
-    {L"合同\\buffer.bin", size_t{1} << 20},
-    {L"合同\\资料\\over.bin", (size_t{1} << 20) + 17},
+    {L"合同\\buffer.bin", size_t{256} << 10},
+    {L"合同\\资料\\over.bin", (size_t{256} << 10) + 17},
     {L"合同\\资料\\deep\\small.txt", 4099},
     {L"plan\\small.txt", 12},
 };

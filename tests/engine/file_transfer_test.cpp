@@ -22,7 +22,8 @@ std::string Pattern(size_t size) {
 
 TEST(CopyFileHashed, CopiesAndHashesFilesOfEverySize) {
     test::TempDir dir;
-    for (const size_t size : {size_t{0}, size_t{1}, size_t{1} << 20, (size_t{5} << 20) + 17}) {
+    for (const size_t size : {size_t{0}, size_t{1}, (size_t{256} << 10) + 1, size_t{1} << 20,
+                              (size_t{1} << 20) + 1, (size_t{5} << 20) + 17}) {
         const std::string bytes = Pattern(size);
         const std::wstring name = L"f" + std::to_wstring(size);
         test::WriteBytes(dir / (L"src\\" + name), bytes);
@@ -33,7 +34,7 @@ TEST(CopyFileHashed, CopiesAndHashesFilesOfEverySize) {
         EXPECT_EQ(copy.md5, size == 0 ? L"" : Md5Lower(bytes)) << size;
         EXPECT_EQ(test::ReadBytes(dir / (L"new\\a\\b\\" + name)), bytes) << size;
     }
-    EXPECT_EQ(test::ListNames(dir / L"new\\a\\b").size(), 4u) << "no temporary file is left";
+    EXPECT_EQ(test::ListNames(dir / L"new\\a\\b").size(), 6u) << "no temporary file is left";
 }
 
 TEST(CopyFileHashed, ReplacesAnExistingReadOnlyTarget) {
