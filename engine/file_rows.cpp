@@ -66,11 +66,20 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
                       WithRestoreFailure(Win32Reason(copy.error()), copy.restore));
         return;
     }
+    // The identifier is how a batch whose commit went unanswered is found again: a file without
+    // one of its own gets no rows.
+    Result<std::wstring> guid = NewGuidText();
+    if (!guid) {
+        ReportFailure(unit.source, logtext::kFileFailed,
+                      WithRestoreFailure(Win32Reason(guid.error().win32),
+                                         DiscardStoreCopy(copy, StorePath(unit.FilPath))));
+        return;
+    }
     if (batch_.empty()) batchStarted_ = GetTickCount64();
     auto file = std::make_unique<PendingFile>();
     file->unit = unit;
     file->copy = std::move(copy);
-    file->guid = NewGuidText().value_or(L"");
+    file->guid = *std::move(guid);
     file->sizeText = std::to_wstring(file->copy.bytes);
     if (file->copy.verifyPending) {
         if (!verifier_) verifier_.emplace(kVerifyThreads);

@@ -9,7 +9,6 @@
 #include "engine/file_transfer.h"
 #include "engine/log_texts.h"
 #include "engine/names.h"
-#include "util/guid.h"
 #include "util/handles.h"
 #include "util/md5.h"
 #include "util/dir_listing.h"
