@@ -23,8 +23,8 @@ namespace {
 // the two is what makes copying cheap: with 1 MiB chunks the kernel's copy into the written
 // file took three times the system time it takes with 256 KiB ones.
 constexpr DWORD kChunk = 256 << 10;
-// Files up to this size are digested by the thread that copies them; beyond it, starting a
-// hashing thread of their own pays.
+// The thread that copies a file digests this much of it itself; only the rest of a longer file
+// goes to a hashing thread of its own, whose start then pays.
 constexpr uint64_t kHashedInline = 1 << 20;
 
 // A name beside `path` that no other file has, for a copy in progress or an old store file.
