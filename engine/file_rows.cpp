@@ -55,10 +55,9 @@ size_t ChunkSize(size_t left) {
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
         // The old store file comes back if it can, so the rows that name it stay true.
-        const Status restored =
-            copy.ok() ? RestorePreviousStoreFile(copy, StorePath(unit.FilPath)) : copy.restore;
         ReportFailure(unit.source, logtext::kFileFailed,
-                      WithRestoreFailure(reason::kDatabaseLost, restored));
+                      WithRestoreFailure(reason::kDatabaseLost,
+                                         RestoreAfterAbandonedCopy(copy, StorePath(unit.FilPath))));
         return;
     }
     if (!copy.ok()) {

@@ -367,6 +367,10 @@ Status RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target) {
     return error;
 }
 
+Status RestoreAfterAbandonedCopy(CopyResult& copy, const std::wstring& target) {
+    return copy.ok() ? RestorePreviousStoreFile(copy, target) : copy.restore;
+}
+
 Status DeleteHeldFile(unique_hfile& source) {
     FILE_DISPOSITION_INFO dispose{TRUE};
     if (SetFileInformationByHandle(source.get(), FileDispositionInfo, &dispose, sizeof dispose)) {

@@ -68,6 +68,9 @@ void KeepNewStoreFile(CopyResult& copy);
 // The new file's rows failed: the store file it replaced comes back under `target`, so the rows
 // that name it stay true. Fails, with `target`, when it could not.
 [[nodiscard]] Status RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target);
+// No rows will be written for `copy`, made or failed: the store file it replaced comes back.
+// Fails when that file could not come back, now or when the failed copy itself tried.
+[[nodiscard]] Status RestoreAfterAbandonedCopy(CopyResult& copy, const std::wstring& target);
 
 // Deletes the file held by `source` (see CopyResult::source) through that handle, read-only
 // files included, and closes it. Fails with why it is still there (the handle knows no path).

@@ -195,11 +195,10 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
                 CommitFile(*copy, *unit);
             } catch (...) {
                 copy->source.reset();
-                const Status restored =
-                    copy->ok() ? RestorePreviousStoreFile(*copy, StorePath(unit->FilPath))
-                               : copy->restore;
-                ReportFailure(unit->source, logtext::kFileFailed,
-                              WithRestoreFailure(reason::kUnexpected, restored));
+                ReportFailure(
+                    unit->source, logtext::kFileFailed,
+                    WithRestoreFailure(reason::kUnexpected,
+                                       RestoreAfterAbandonedCopy(*copy, StorePath(unit->FilPath))));
             }
         });
 }
