@@ -8,6 +8,7 @@
 #include <fstream>
 #include <functional>
 
+#include "support/unix_link.h"
 #include "util/handles.h"
 
 namespace ksr::test {
@@ -20,20 +21,6 @@ std::wstring FaultConfig(const std::wstring& key) {
     const DWORD n = GetEnvironmentVariableW(kFaultServer, buffer, 2048);
     const std::wstring config = n > 0 && n < 2048 ? std::wstring(buffer, n) : std::wstring();
     return ConfigField(config, key);
-}
-
-// Wine starts a Unix program given by its path like a Windows one, but hands back no process
-// handle to wait on; callers watch for the program's effect instead.
-bool RunUnix(std::wstring commandLine) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return false;
-    }
-    const unique_handle thread(process.hThread), program(process.hProcess);
-    return true;
 }
 
 std::wstring ServerPid() {
@@ -62,12 +49,12 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
 }
 
 bool Signal(const wchar_t* signal, const std::wstring& pid) {
-    return !pid.empty() && RunUnix(L"Z:\\bin\\kill -" + std::wstring(signal) + L" " + pid);
+    return !pid.empty() && StartUnix(L"Z:\\bin\\kill -" + std::wstring(signal) + L" " + pid);
 }
 
 // Restarts the server from its script and waits until it takes connections again.
 bool Restart() {
-    if (!RunUnix(L"Z:\\bin\\sh " + FaultConfig(L"restart"))) return false;
+    if (!StartUnix(L"Z:\\bin\\sh " + FaultConfig(L"restart"))) return false;
     // Each probe fails at once while the port is still closed.
     return WaitUntil([] { return ServerAnswers(kFaultServer).empty(); }, std::chrono::seconds(60));
 }
