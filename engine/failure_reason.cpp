@@ -26,9 +26,4 @@ std::wstring DatabaseReason(const Error& error) {
     return text;
 }
 
-std::wstring WithRestoreFailure(std::wstring reason, const Status& restored) {
-    if (restored.ok()) return reason;
-    return reason + L"; " + reason::kNotRestored + Win32Reason(restored.error().win32);
-}
-
 }  // namespace ksr

@@ -14,8 +14,4 @@ std::wstring Win32Reason(DWORD error);
 // "SQLSTATE <state> (<the server's own code>): <the driver's message>".
 std::wstring DatabaseReason(const Error& error);
 
-// `reason`, followed by why the store file a failed copy had replaced did not come back, when
-// `restored` failed.
-std::wstring WithRestoreFailure(std::wstring reason, const Status& restored);
-
 }  // namespace ksr

@@ -54,24 +54,20 @@ size_t ChunkSize(size_t left) {
 
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
-        // The old store file comes back if it can, so the rows that name it stay true.
-        ReportFailure(unit.source, logtext::kFileFailed,
-                      WithRestoreFailure(reason::kDatabaseLost,
-                                         RestoreAfterAbandonedCopy(copy, StorePath(unit.FilPath))));
+        DiscardStoreCopy(copy, StorePath(unit.FilPath));
+        ReportFailure(unit.source, logtext::kFileFailed, reason::kDatabaseLost);
         return;
     }
     if (!copy.ok()) {
-        ReportFailure(unit.source, logtext::kFileFailed,
-                      WithRestoreFailure(Win32Reason(copy.error()), copy.restore));
+        ReportFailure(unit.source, logtext::kFileFailed, CopyFailureReason(copy, unit));
         return;
     }
     // The identifier is how a batch whose commit went unanswered is found again: a file without
     // one of its own gets no rows.
     Result<std::wstring> guid = NewGuidText();
     if (!guid) {
-        ReportFailure(unit.source, logtext::kFileFailed,
-                      WithRestoreFailure(Win32Reason(guid.error().win32),
-                                         DiscardStoreCopy(copy, StorePath(unit.FilPath))));
+        DiscardStoreCopy(copy, StorePath(unit.FilPath));
+        ReportFailure(unit.source, logtext::kFileFailed, Win32Reason(guid.error().win32));
         return;
     }
     if (batch_.empty()) batchStarted_ = GetTickCount64();
@@ -206,9 +202,8 @@ void Importer::AwaitStoreCopies(std::span<PendingFile* const> files) {
         copy.stored = std::move(file->verify->file);
         copy.verifyPending = false;
         if (const Status& verified = file->verify->status; !verified) {
-            file->failure =
-                WithRestoreFailure(Win32Reason(verified.error().win32),
-                                   DiscardStoreCopy(copy, StorePath(file->unit.FilPath)));
+            DiscardStoreCopy(copy, StorePath(file->unit.FilPath));
+            file->failure = Win32Reason(verified.error().win32);
         }
         file->verify.reset();
     }
@@ -251,6 +246,7 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
             const Result<bool> landed = RowsLanded(*files.front());
             if (!landed) {
                 for (auto& failure : failures) failure = DatabaseReason(batch.status.error());
+                for (PendingFile* file : files) file->rowsUncertain = true;
                 return;
             }
             written = *landed;
@@ -261,11 +257,16 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     for (size_t i = 0; i < files.size(); ++i) {
         RowsOutcome one;
         if (!databaseLost_) one = WriteRows({&files[i], 1});
-        if (!one.status.ok() && one.status.error().IsConnectionLevel() && DatabaseBack(*db_)) {
-            if (!one.committing) {
-                one = WriteRows({&files[i], 1});
-            } else if (RowsLanded(*files[i]).value_or(false)) {
-                one.status = Status();
+        if (!one.status.ok() && one.status.error().IsConnectionLevel()) {
+            // A commit whose answer was lost may have landed, unless the database tells.
+            files[i]->rowsUncertain = one.committing;
+            if (DatabaseBack(*db_)) {
+                if (!one.committing) {
+                    one = WriteRows({&files[i], 1});
+                } else if (const Result<bool> landed = RowsLanded(*files[i]); landed) {
+                    files[i]->rowsUncertain = false;
+                    if (*landed) one.status = Status();
+                }
             }
         }
         if (databaseLost_) {
@@ -281,30 +282,28 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
     const FileUnit& unit = file.unit;
     CopyResult& copy = file.copy;
     if (failure) {
-        // The store file this one replaced comes back, so the rows that name it stay true.
-        file.failure =
-            WithRestoreFailure(*failure, RestorePreviousStoreFile(copy, StorePath(unit.FilPath)));
-        copy.source.reset();
-        copy.stored.reset();
+        file.failure = *failure;
+        // A store copy no rows name goes, unless rows may name it after all: a commit whose
+        // answer was lost.
+        if (file.rowsUncertain) copy.created = false;
+        DiscardStoreCopy(copy, StorePath(unit.FilPath));
         return;
     }
-    KeepNewStoreFile(copy);
     ++filesImported_;
     bytesImported_ += copy.bytes;
     if (!state_.DeleteAfterImport) return;
 
     // The operator's only copy goes only once its committed rows name a store file that holds
-    // exactly its bytes on disk, which no later file of this run writes.
-    if (unit.claim != StorePlan::Claim::Sole) {
-        file.kept = reason::kSharedStorePath;
-    } else if (unit.link) {
+    // exactly its bytes on disk; the store only grows, so no later file replaces it.
+    if (unit.link || copy.link) {
         file.kept = reason::kFileLink;
     } else if (!copy.source) {
         file.kept = reason::kNotHeld + Win32Reason(Win32CodeOf(copy.hold));
     } else if (!copy.stored) {
         file.kept = reason::kNotVerified + Win32Reason(ERROR_INVALID_HANDLE);
     } else {
-        deletions.push_back({std::move(copy.source), std::move(copy.stored), {}});
+        deletions.push_back(
+            {std::move(copy.source), std::move(copy.stored), {}, unit.place.listed, sourceRoot_});
         file.deletion = deletions.size() - 1;
     }
     copy.source.reset();
@@ -319,7 +318,9 @@ void Importer::ReportFile(const PendingFile& file, std::span<const SourceDeleter
     std::wstring kept = file.kept;
     if (file.deletion && *file.deletion < deletions.size()) {
         if (const Status& deleted = deletions[*file.deletion].status; !deleted) {
-            kept = reason::kNotDeleted + Win32Reason(deleted.error().win32);
+            kept = deleted.error().win32 == ERROR_REPARSE_POINT_ENCOUNTERED
+                       ? reason::kFileLink
+                       : reason::kNotDeleted + Win32Reason(deleted.error().win32);
         }
     } else if (file.deletion) {
         kept = reason::kNotDeleted + Win32Reason(ERROR_INVALID_HANDLE);

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <thread>
 
-#include "util/guid.h"
+#include "util/held_path.h"
 #include "util/handles.h"
 #include "util/hex.h"
 #include "util/md5.h"
@@ -26,18 +26,6 @@ constexpr DWORD kChunk = 256 << 10;
 // The thread that copies a file digests this much of it itself; only the rest of a longer file
 // goes to a hashing thread of its own, whose start then pays.
 constexpr uint64_t kHashedInline = 1 << 20;
-
-// A name beside `path` that no other file has, for a copy in progress or an old store file.
-std::wstring SideName(const std::wstring& path, const wchar_t* kind) {
-    return path + L"." + NewGuidText().value_or(L"") + kind;
-}
-
-Status DeleteEvenReadOnly(const std::wstring& path) {
-    if (DeleteFileW(path.c_str())) return {};
-    SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!DeleteFileW(path.c_str())) return Win32Failure(path);
-    return {};
-}
 
 // Hashes the chunks of one large file on a thread of its own while the copying thread reads
 // and writes the next ones, so the digest costs no time of its own on a machine with two cores.
@@ -195,17 +183,21 @@ class PartialFile {
     unique_hfile& handle_;
 };
 
-// Reads `file` from its start and compares length and digest with what was copied. The buffer
-// is smaller than a copy's: several threads may read back at once. `path` names the file in the
-// error, when known.
-Status ReadBack(HANDLE file, uint64_t bytes, const std::wstring& digest,
-                const std::wstring& path = {}) {
+// A file's length and digest, as read from its start.
+struct Digest {
+    uint64_t bytes = 0;
+    std::wstring md5;  // lower-case hex; empty for 0 bytes
+};
+
+// Reads `file` from its start and digests it. The buffer is smaller than a copy's: several
+// threads may read back at once. `path` names the file in the error, when known.
+Result<Digest> DigestFromStart(HANDLE file, const std::wstring& path = {}) {
     constexpr DWORD kReadBackChunk = 64 << 10;
     LARGE_INTEGER zero{};
     if (!SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return Win32Failure(path);
     static thread_local std::vector<uint8_t> buffer(kReadBackChunk);
     Md5Hasher hasher;
-    uint64_t total = 0;
+    Digest digest;
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file, buffer.data(), kReadBackChunk, &got, nullptr)) {
@@ -213,15 +205,24 @@ Status ReadBack(HANDLE file, uint64_t bytes, const std::wstring& digest,
         }
         if (got == 0) break;
         hasher.Update(std::span(buffer.data(), got));
-        total += got;
+        digest.bytes += got;
     }
-    std::wstring md5;
-    if (total > 0) {
+    if (digest.bytes > 0) {
         const Result<Md5Digest> read = hasher.Final();
         if (!read) return Win32Error(read.error().win32, path);
-        md5 = BytesToHex(*read);
+        digest.md5 = BytesToHex(*read);
     }
-    if (total != bytes || md5 != digest) return Win32Error(ERROR_DATA_CHECKSUM_ERROR, path);
+    return digest;
+}
+
+// Reads `file` back and compares length and digest with what was copied.
+Status ReadBack(HANDLE file, uint64_t bytes, const std::wstring& md5,
+                const std::wstring& path = {}) {
+    Result<Digest> read = DigestFromStart(file, path);
+    if (!read) return std::move(read).error();
+    if (read->bytes != bytes || read->md5 != md5) {
+        return Win32Error(ERROR_DATA_CHECKSUM_ERROR, path);
+    }
     return {};
 }
 
@@ -230,15 +231,97 @@ unique_hfile OpenSource(const std::wstring& path, DWORD access) {
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+bool IsNameTaken(DWORD error) {
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+           error == ERROR_ACCESS_DENIED;
+}
+
+// The store path `finalPath` is taken already. It counts as the source's copy only when it is a
+// plain file (no folder, no link) holding exactly the bytes of `in`; otherwise the copy is
+// refused and the entry stays as it is. `createError` is why it could not be created.
+void TakeExistingStoreFile(HANDLE in, const std::wstring& source, const std::wstring& finalPath,
+                           const std::wstring& target, bool forDeletion, DWORD createError,
+                           CopyResult& result) {
+    using Refusal = CopyResult::Refusal;
+    const auto open = [&](DWORD access) {
+        // Writers are kept out while it is compared and, for a deletion, until the source is
+        // gone; write access is only for flushing it.
+        return unique_hfile(CreateFileW(
+            finalPath.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_SEQUENTIAL_SCAN,
+            nullptr));
+    };
+    unique_hfile existing;
+    if (forDeletion) existing = open(GENERIC_READ | GENERIC_WRITE);
+    if (!existing) existing = open(GENERIC_READ);
+    if (!existing) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            result.status = Win32Error(createError, target);
+            return;
+        }
+        result.status = Win32Error(error, target);
+        result.refused = Refusal::StoreEntryNotAFile;
+        return;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const Result<std::wstring> at = FinalPathOf(existing.get());
+    if (!GetFileInformationByHandle(existing.get(), &info) || !at ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+        !(PathContains(*at, WithoutExtendedPrefix(finalPath)) &&
+          PathContains(WithoutExtendedPrefix(finalPath), *at))) {
+        result.status = Win32Error(ERROR_FILE_EXISTS, target);
+        result.refused = Refusal::StoreEntryNotAFile;
+        return;
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(in, &size)) {
+        result.status = Win32Failure(source);
+        return;
+    }
+    const uint64_t storedBytes =
+        (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    Result<Digest> wanted = Digest{};
+    if (storedBytes == static_cast<uint64_t>(size.QuadPart)) wanted = DigestFromStart(in, source);
+    if (!wanted) {
+        result.status = std::move(wanted).error();
+        return;
+    }
+    if (storedBytes != static_cast<uint64_t>(size.QuadPart) ||
+        !ReadBack(existing.get(), wanted->bytes, wanted->md5, target)) {
+        result.status = Win32Error(ERROR_FILE_EXISTS, target);
+        result.refused = Refusal::StoreEntryDiffers;
+        return;
+    }
+    result.bytes = wanted->bytes;
+    result.md5 = std::move(wanted->md5);
+    // Read back just now; a source goes only once the file is on disk, which needs a flush.
+    if (forDeletion && FlushFileBuffers(existing.get())) result.stored = std::move(existing);
+}
+
+// Whether the opened source may be copied: it is the listed file, or (a link) another file
+// below the chosen folder.
+Status CheckSourcePlace(HANDLE in, const std::wstring& source, const SourcePlace& place,
+                        CopyResult& result) {
+    if (place.listed.empty()) return {};
+    const Result<HeldAt> at = WhereHeld(in, place.listed, place.root);
+    if (!at) return Win32Error(at.error().win32, source);
+    if (*at == HeldAt::Outside) {
+        result.refused = CopyResult::Refusal::SourceOutside;
+        return Win32Error(ERROR_ACCESS_DENIED, source);
+    }
+    result.link = *at == HeldAt::ElsewhereInside;
+    return {};
+}
+
 }  // namespace
 
 CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
-                          CopyPurpose purpose) {
+                          CopyPurpose purpose, const SourcePlace& place) {
     CopyResult result;
-    const bool forDeletion = purpose != CopyPurpose::Import;
     const std::wstring from = ToExtendedPath(source);
     unique_hfile in;
-    if (forDeletion) {
+    if (purpose != CopyPurpose::Import) {
         // Others may go on reading; nobody may write, rename or delete it while it is held.
         in = OpenSource(from, GENERIC_READ | DELETE | FILE_WRITE_ATTRIBUTES);
         if (!in) result.hold = Win32Failure(source);
@@ -248,12 +331,16 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
         result.status = Win32Failure(source);
         return result;
     }
-    // A new store file is written in place (and removed again if the copy fails). An existing
-    // one is moved aside once its successor is complete, and stays until the new file's rows
-    // are in, so that failing rows can have it back: the rows that name it stay true.
+    if (Status placed = CheckSourcePlace(in.get(), source, place, result); !placed) {
+        result.status = std::move(placed);
+        return result;
+    }
+    // A link is copied from its target, and deleting through its handle would delete that.
+    if (result.link) purpose = CopyPurpose::Import;
+    const bool forDeletion = purpose != CopyPurpose::Import;
+
     const std::wstring finalPath = ToExtendedPath(target);
-    std::wstring writePath = finalPath;
-    unique_hfile out = CreateTarget(writePath, CREATE_NEW, purpose);
+    unique_hfile out = CreateTarget(finalPath, CREATE_NEW, purpose);
     if (!out && GetLastError() == ERROR_PATH_NOT_FOUND) {
         std::wstring directory = DirectoryPart(finalPath);
         if (directory.size() > 1) directory.pop_back();
@@ -261,69 +348,39 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
             result.status = std::move(made);
             return result;
         }
-        out = CreateTarget(writePath, CREATE_NEW, purpose);
-    }
-    const bool replacing =
-        !out && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS);
-    if (replacing) {
-        writePath = SideName(finalPath, L".ksrimport-part");
-        out = CreateTarget(writePath, CREATE_NEW, purpose);
+        out = CreateTarget(finalPath, CREATE_NEW, purpose);
     }
     if (!out) {
-        result.status = Win32Failure(target);
+        const DWORD error = GetLastError();
+        if (IsNameTaken(error)) {
+            TakeExistingStoreFile(in.get(), source, finalPath, target, forDeletion, error, result);
+            if (result.ok() && forDeletion) result.source = std::move(in);
+        } else {
+            result.status = Win32Error(error, target);
+        }
         return result;
     }
-    PartialFile partial(writePath, out);
+    // Made by this copy, so removed again should the copy fail.
+    PartialFile partial(finalPath, out);
 
     result.status = CopyAndHash(in.get(), source, out.get(), target, result);
-    // A source is deleted only once its copy is on disk, not just in the cache. A replaced
-    // store file's successor is reopened for reading only, so it is flushed here in any case.
-    const bool verifyNow = purpose == CopyPurpose::ImportThenDelete ||
-                           (purpose == CopyPurpose::ImportThenDeleteVerifyLater && replacing);
-    if (result.ok() && verifyNow && !FlushFileBuffers(out.get())) {
-        result.status = Win32Failure(target);
-    }
-    if (result.ok() && replacing) {
-        out.reset();
-        const std::wstring previous = SideName(finalPath, L".ksrimport-old");
-        if (!MoveFileExW(finalPath.c_str(), previous.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            result.status = Win32Failure(target);
-        } else if (!MoveFileExW(writePath.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            result.status = Win32Failure(target);
-            if (!MoveFileExW(previous.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH)) {
-                result.restore = Win32Failure(target);
-            }
-        } else {
-            partial.Keep();
-            result.previous = previous;
-            if (forDeletion) {
-                out = unique_hfile(CreateFileW(finalPath.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                               nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                               nullptr));
-                if (!out) result.status = Win32Failure(target);
-            }
-        }
-    }
-    // Rows must name exactly these bytes: a store copy that can't be read back as them is no
-    // copy.
-    if (result.ok() && verifyNow) {
-        result.status = ReadBack(out.get(), result.bytes, result.md5, target);
+    // A source is deleted only once its copy is on disk, not just in the cache. Rows must name
+    // exactly these bytes: a store copy that can't be read back as them is no copy.
+    if (result.ok() && purpose == CopyPurpose::ImportThenDelete) {
+        result.status = VerifyStoreCopy(out.get(), result.bytes, result.md5);
+        if (!result.ok()) result.status = Win32Error(result.error(), target);
     }
     if (!result.ok()) {
-        if (!result.previous.empty()) {
-            out.reset();
-            // The copy's own failure is reported first; the old file comes back if it can.
-            result.restore = RestorePreviousStoreFile(result, target);
-        }
         result.bytes = 0;
         result.md5.clear();
         return result;
     }
     partial.Keep();
+    result.created = true;
     if (forDeletion) {
         result.stored = std::move(out);
         result.source = std::move(in);
-        result.verifyPending = !verifyNow;
+        result.verifyPending = purpose == CopyPurpose::ImportThenDeleteVerifyLater;
     }
     return result;
 }
@@ -333,42 +390,15 @@ Status VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5) {
     return ReadBack(file, bytes, md5);
 }
 
-Status DiscardStoreCopy(CopyResult& copy, const std::wstring& target) {
+void DiscardStoreCopy(CopyResult& copy, const std::wstring& target) {
     copy.stored.reset();
     copy.source.reset();
-    Status restored;
-    if (!copy.previous.empty()) {
-        restored = RestorePreviousStoreFile(copy, target);
-    } else {
-        DeleteFileW(ToExtendedPath(target).c_str());
-    }
+    // Only what this run wrote goes: an existing store file may be named by others' rows.
+    if (copy.created) DeleteFileW(ToExtendedPath(target).c_str());
+    copy.created = false;
     copy.verifyPending = false;
     copy.bytes = 0;
     copy.md5.clear();
-    return restored;
-}
-
-void KeepNewStoreFile(CopyResult& copy) {
-    if (copy.previous.empty()) return;
-    // An old store file that can't go stays beside the new one, under a name no row uses.
-    (void)DeleteEvenReadOnly(copy.previous);
-    copy.previous.clear();
-}
-
-Status RestorePreviousStoreFile(CopyResult& copy, const std::wstring& target) {
-    if (copy.previous.empty()) return {};
-    copy.stored.reset();
-    Status error;
-    if (!MoveFileExW(copy.previous.c_str(), ToExtendedPath(target).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        error = Win32Failure(target);
-    }
-    copy.previous.clear();
-    return error;
-}
-
-Status RestoreAfterAbandonedCopy(CopyResult& copy, const std::wstring& target) {
-    return copy.ok() ? RestorePreviousStoreFile(copy, target) : copy.restore;
 }
 
 Status DeleteHeldFile(unique_hfile& source) {

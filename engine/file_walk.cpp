@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/activity_log.h"
@@ -10,6 +11,7 @@
 #include "engine/log_texts.h"
 #include "engine/names.h"
 #include "util/handles.h"
+#include "util/held_path.h"
 #include "util/md5.h"
 #include "util/dir_listing.h"
 #include "util/paths.h"
@@ -144,6 +146,11 @@ void Importer::Submit(std::function<void()> work, std::function<void()> commit) 
     FlushBatch(true);
 }
 
+std::wstring Importer::ListedFinal(const std::wstring& path) const {
+    if (sourceRoot_.empty() || !path.starts_with(sourceTyped_)) return {};
+    return sourceRoot_ + path.substr(sourceTyped_.size());
+}
+
 void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
                              const WIN32_FIND_DATAW& entry, const std::wstring& ParentID,
                              const std::wstring& MyID) {
@@ -155,36 +162,33 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
     unit->FilPath = fil_dir + unit->cleaned;
     unit->ParentID = ParentID;
     unit->MyID = MyID;
-    unit->claim = plan_.ClaimPath(unit->FilPath);
-    // Opened through a link, the copy reads its target, and deleting it would delete that.
+    unit->place = {ListedFinal(unit->source), sourceRoot_};
+    // Listed as a link (on Windows): even when its handle turns out to be the listed file,
+    // deleting it is left to the operator.
     unit->link = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
     ++filesReached_;
     state_.CopiedBytes += size;
     ShowProgress();
 
-    const bool deleting = state_.DeleteAfterImport;
-    if (unit->claim != StorePlan::Claim::Sole) {
-        // Every earlier copy to the same store file is done and committed before this one
-        // starts, so the later file is what the store keeps, as its rows say.
-        if (pipeline_) pipeline_->Drain();
-        // The earlier file's source may already be gone: its only copy is that store file.
-        if (unit->claim == StorePlan::Claim::Taken && deleting) {
-            SubmitFailure(unit->source, logtext::kFileFailed, reason::kTakenStorePath);
-            return;
-        }
+    // An earlier file of this run may have written the same store file (names that clean alike
+    // or differ only in letter case): it is copied, committed and settled first, so this one
+    // meets the store file as it stays.
+    if (plan_.ClaimPath(unit->FilPath) == StorePlan::Claim::Again && pipeline_) {
+        pipeline_->Drain();
     }
 
     // The copy may run beside other copies; its rows are written in listing order.
     auto copy = std::make_shared<CopyResult>();
     copy->status = Win32Error(ERROR_OPERATION_ABORTED);  // until the copy says otherwise
     const std::wstring target = StorePath(unit->FilPath);
-    const CopyPurpose purpose = deleting && unit->claim == StorePlan::Claim::Sole && !unit->link
+    const CopyPurpose purpose = state_.DeleteAfterImport && !unit->link
                                     ? CopyPurpose::ImportThenDeleteVerifyLater
                                     : CopyPurpose::Import;
     Submit(
         [copy, unit, target, purpose] {
             try {
-                *copy = CopyFileHashed(ExtendedFromAbsolute(unit->source), target, purpose);
+                *copy = CopyFileHashed(ExtendedFromAbsolute(unit->source), target, purpose,
+                                       unit->place);
             } catch (...) {
                 // The copy removed its partial store file on the way out.
                 copy->status = Win32Error(ERROR_NOT_ENOUGH_MEMORY);
@@ -194,34 +198,88 @@ void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil
             try {
                 CommitFile(*copy, *unit);
             } catch (...) {
-                copy->source.reset();
-                ReportFailure(
-                    unit->source, logtext::kFileFailed,
-                    WithRestoreFailure(reason::kUnexpected,
-                                       RestoreAfterAbandonedCopy(*copy, StorePath(unit->FilPath))));
+                DiscardStoreCopy(*copy, StorePath(unit->FilPath));
+                ReportFailure(unit->source, logtext::kFileFailed, reason::kUnexpected);
             }
         });
 }
 
-void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
-                         const std::wstring& MyID) {
-    // An empty path would name the root of the current drive.
-    if (MyPath.empty()) return;
-    MyPath = WithSeparator(MyPath);
-    if (!fil_dir.ends_with(L'/')) fil_dir += L'/';
+std::wstring Importer::CopyFailureReason(const CopyResult& copy, const FileUnit& unit) const {
+    const std::wstring store =
+        WithSeparator(state_.KSR_CONSOLE) + ReplaceAll(unit.FilPath, L'/', L'\\');
+    switch (copy.refused) {
+        case CopyResult::Refusal::StoreEntryDiffers:
+            return reason::kStoreFileDiffers + store;
+        case CopyResult::Refusal::StoreEntryNotAFile:
+            return reason::kStoreEntryTaken + store;
+        case CopyResult::Refusal::SourceOutside:
+            return reason::kLinkOutside;
+        case CopyResult::Refusal::None:
+            break;
+    }
+    return Win32Reason(copy.error());
+}
 
+bool Importer::HoldListedFolder(const std::wstring& MyPath, unique_hfile& held) {
+    const std::wstring listed = ListedFinal(MyPath);
+    if (listed.empty()) return true;
+    // Held without delete sharing, it can't be renamed or swapped for a link while it is listed.
+    held.reset(CreateFileW(ExtendedFromAbsolute(MyPath).c_str(), FILE_LIST_DIRECTORY,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // What can't be opened can't be listed either; the listing reports it.
+    if (!held) return true;
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool plain =
+        GetFileInformationByHandleEx(held.get(), FileAttributeTagInfo, &tag, sizeof tag) &&
+        !(tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const Result<HeldAt> at = WhereHeld(held.get(), listed, sourceRoot_);
+    if (plain && at && *at == HeldAt::Listed) return true;
+    SubmitFailure(MyPath, logtext::kFolderFailed, reason::kDirectoryLink);
+    return false;
+}
+
+void Importer::ReportGoneFiles(const std::wstring& MyPath, std::vector<std::wstring>& listed) {
+    const auto surveyed = surveyedFiles_.find(MyPath);
+    if (surveyed == surveyedFiles_.end()) return;
+    const std::wstring names = std::move(surveyed->second);
+    surveyedFiles_.erase(surveyed);
+    std::sort(listed.begin(), listed.end());
+    for (size_t at = 0; at < names.size();) {
+        const size_t end = names.find(L'\0', at);
+        const std::wstring name = names.substr(at, end - at);
+        at = end + 1;
+        if (!std::binary_search(listed.begin(), listed.end(), name)) {
+            SubmitFailure(MyPath + name, logtext::kFileFailed, reason::kFileGone);
+        }
+    }
+}
+
+std::vector<Importer::SubFolder> Importer::ListFolder(const std::wstring& MyPath,
+                                                      const std::wstring& fil_dir,
+                                                      const std::wstring& ParentID,
+                                                      const std::wstring& MyID) {
     std::vector<SubFolder> folders;
+    unique_hfile held;
+    if (!HoldListedFolder(MyPath, held)) return folders;
+    std::vector<std::wstring> files;  // every file name listed, for the survey's to be found
     const ListingResult listing =
         ListDirectory(ExtendedFromAbsolute(MyPath), [&](const WIN32_FIND_DATAW& entry) {
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) return true;
             if (StopRequested()) return false;
             const std::wstring name = entry.cFileName;
             const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
             const std::wstring path = MyPath + name;
+            if (!isFolder) files.push_back(name);
+            // Explorer marks customised folders as system ones; only system files stay out.
+            if (!isFolder && (entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)) {
+                Submit({}, [this, path] { skipped_.push_back(path); });
+                return true;
+            }
             // Copied under the name Windows would make of it, it would be another file; and a
-            // file whose cleaned name ends in a blank could not be opened from its row.
-            if (IsAlteredByPathParsing(name) ||
-                (!isFolder && IsAlteredByPathParsing(CleanFileName(name)))) {
+            // name whose cleaned form ends in a blank or is a device could not be opened from
+            // its row.
+            const std::wstring cleaned = isFolder ? CleanFolderName(name) : CleanFileName(name);
+            if (IsAlteredByPathParsing(name) || IsAlteredByPathParsing(cleaned)) {
                 if (isFolder) {
                     SubmitFailure(path + L"\\", logtext::kFolderFailed, reason::kNameNotServable);
                 } else {
@@ -238,7 +296,6 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
                 return true;
             }
             const bool special = MatchesPattern(name, L"7");
-            const std::wstring cleaned = special ? CleanFolderName(name) : name;
             auto id = std::make_shared<std::promise<std::optional<std::wstring>>>();
             folders.push_back({name, id->get_future()});
             Submit({}, [this, id, special, path, cleaned, ParentID, MyID] {
@@ -268,22 +325,60 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
         HoldUnlistableFolder(MyPath.substr(0, MyPath.size() - 1));
         SubmitFailure(MyPath, logtext::kFolderFailed,
                       reason::kUnlistable + Win32Reason(listing.error()));
-        return;
+        return folders;
     }
     // What was listed is imported; the rest of the folder is reported.
-    if (!listing.complete()) ReportBrokenListing(MyPath, listing.status.error());
+    if (!listing.complete()) {
+        ReportBrokenListing(MyPath, listing.status.error());
+    } else if (!StopRequested()) {
+        ReportGoneFiles(MyPath, files);
+    }
+    return folders;
+}
 
-    for (SubFolder& folder : folders) {
-        const std::optional<std::wstring> id = folder.id.get();
-        if (!id || StopRequested()) continue;
-        const std::wstring childDir =
-            ReplaceAll(fil_dir + CleanFolderName(folder.name), L'\\', L'/');
-        // Its files still try, and report, their own copies.
-        if (const Status made = CreateDirectoryLevels(StorePath(childDir)); !made) {
-            SubmitFailure(MyPath + folder.name + L"\\", logtext::kFolderFailed,
-                          reason::kStoreDirectory + Win32Reason(made.error().win32));
+void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::wstring& ParentID,
+                         const std::wstring& MyID) {
+    // An empty path would name the root of the current drive.
+    if (MyPath.empty()) return;
+    MyPath = WithSeparator(MyPath);
+    if (!fil_dir.ends_with(L'/')) fil_dir += L'/';
+
+    // Depth first without recursion, so a tree as deep as a path allows needs no stack for it:
+    // one level per folder being walked, the paths grown and cut back in place.
+    struct Level {
+        std::vector<SubFolder> folders;
+        size_t next = 0;
+        size_t pathSize = 0;
+        size_t dirSize = 0;
+    };
+    std::vector<Level> levels;
+    std::wstring id = ParentID;
+    for (;;) {
+        levels.push_back({ListFolder(MyPath, fil_dir, id, MyID), 0, MyPath.size(), fil_dir.size()});
+        bool descending = false;
+        while (!levels.empty() && !descending) {
+            Level& level = levels.back();
+            MyPath.resize(level.pathSize);
+            fil_dir.resize(level.dirSize);
+            if (level.next == level.folders.size()) {
+                levels.pop_back();
+                continue;
+            }
+            SubFolder& folder = level.folders[level.next++];
+            std::optional<std::wstring> got = folder.id.get();
+            if (!got || StopRequested()) continue;
+            fil_dir += ReplaceAll(CleanFolderName(folder.name), L'\\', L'/');
+            // Its files still try, and report, their own copies.
+            if (const Status made = CreateDirectoryLevels(StorePath(fil_dir)); !made) {
+                SubmitFailure(MyPath + folder.name + L"\\", logtext::kFolderFailed,
+                              reason::kStoreDirectory + Win32Reason(made.error().win32));
+            }
+            MyPath += folder.name + L"\\";
+            fil_dir += L'/';
+            id = *std::move(got);
+            descending = true;
         }
-        sosuofile(MyPath + folder.name, childDir, *id, MyID);
+        if (!descending) return;
     }
 }
 

@@ -171,6 +171,7 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
         state_.SourceBytesTotal = std::to_wstring(total);
         filesExpected_ = survey->files;
         plan_ = StorePlan(std::move(survey->storeKeys));
+        surveyedFiles_ = std::move(survey->filesByFolder);
         for (const Error& broken : survey->brokenFolders) ReportBrokenListing(broken.path, broken);
     }
     sourceBytes_ = ByteTotal(state_.SourceBytesTotal);
@@ -192,6 +193,7 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
         ReportFailure(WithSeparator(source), logtext::kFolderFailed, reason::kUnexpected);
     }
     pipeline_.reset();
+    surveyedFiles_.clear();
 }
 
 void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
@@ -209,6 +211,9 @@ void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
                               : failure.message == logtext::kSourceKept ? logtext::kKindSourceKept
                                                                         : logtext::kKindFolder;
         items.push_back({failure.path, kind, failure.reason});
+    }
+    for (const std::wstring& path : skipped_) {
+        items.push_back({path, logtext::kKindSkipped, reason::kSystemFile});
     }
     reportPath_.clear();
     const Result<std::wstring> directory =
@@ -302,6 +307,7 @@ void Importer::importfile() {
     window_.ClearList1();
     lines_.clear();
     failures_.clear();
+    skipped_.clear();
     filesImported_ = foldersImported_ = bytesImported_ = 0;
     brokenReported_.clear();
     failedItems_ = 0;
@@ -321,6 +327,8 @@ void Importer::importfile() {
     sourceBytes_ = 0;
     filesExpected_ = filesReached_ = 0;
     plan_ = StorePlan();
+    sourceTyped_ = WithSeparator(source);
+    sourceRoot_ = WithSeparator(resolved);
     try {
         Walk(source, text2, target, rootName, rootMode);
     } catch (const std::exception& error) {
@@ -330,6 +338,10 @@ void Importer::importfile() {
     } catch (...) {
         pipeline_.reset();
         ReportFailure(WithSeparator(source), logtext::kFolderFailed, reason::kUnexpected);
+    }
+    // Clients that refreshed when the run began learn of what it added.
+    if (filesImported_ + foldersImported_ > 0 && !databaseLost_) {
+        versionsBumped_ = db_->Execute(kBumpVersions).ok() && versionsBumped_;
     }
     if (databaseLost_ || stopped_) {
         // One line stands for everything below the chosen folder that the run did not reach.

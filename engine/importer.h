@@ -9,6 +9,7 @@
 #include <set>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/import_state.h"
@@ -93,8 +94,8 @@ class Importer {
         std::wstring FilPath;
         std::wstring ParentID;
         std::wstring MyID;
-        StorePlan::Claim claim{};
-        bool link = false;  // a file link: copied from its target, never deleted
+        SourcePlace place;  // where its opened handle must be
+        bool link = false;  // listed as a link: copied from its target, never deleted
     };
 
     void AddLine(const std::wstring& line);
@@ -138,6 +139,9 @@ class Importer {
         std::optional<std::wstring> failure;
         std::wstring kept;
         std::optional<size_t> deletion;
+        // Its rows failed in a commit whose answer was lost: they may be in after all, so its
+        // store copy stays.
+        bool rowsUncertain = false;
         // The store copy's flush and read-back, under way until the batch is written.
         std::shared_ptr<StoreVerifier::Ticket> verify;
     };
@@ -183,6 +187,22 @@ class Importer {
     // Runs `work` and then `commit`; during a walk on the pipeline's threads, commits in order.
     void Submit(std::function<void()> work, std::function<void()> commit);
     void CommitFile(CopyResult& copy, const FileUnit& unit);
+    // Why a file whose copy failed or was refused is not imported.
+    [[nodiscard]] std::wstring CopyFailureReason(const CopyResult& copy,
+                                                 const FileUnit& unit) const;
+    // The final-path form `path` (below the chosen folder) has when it is no link; empty when
+    // the chosen folder's own could not be had.
+    [[nodiscard]] std::wstring ListedFinal(const std::wstring& path) const;
+    // Opens the folder `MyPath` into `held` for its listing. False, with the folder reported,
+    // when it is a link or no longer the folder its parent listed.
+    bool HoldListedFolder(const std::wstring& MyPath, unique_hfile& held);
+    // Lists the folder `MyPath`: imports its files and registers its sub-folders, which it
+    // returns in listing order for the walk to descend into.
+    std::vector<SubFolder> ListFolder(const std::wstring& MyPath, const std::wstring& fil_dir,
+                                      const std::wstring& ParentID, const std::wstring& MyID);
+    // Reports the files the survey found in `MyPath` that its listing (`listed`, file names)
+    // no longer holds.
+    void ReportGoneFiles(const std::wstring& MyPath, std::vector<std::wstring>& listed);
     void ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
                        const WIN32_FIND_DATAW& entry, const std::wstring& ParentID,
                        const std::wstring& MyID);
@@ -221,6 +241,14 @@ class Importer {
     long long progressStep_ = -1;  // the hundredths last told to the window
     std::wstring storeRoot_;       // "\\?\" form of KSR_CONSOLE, resolved once per run
     StorePlan plan_;
+    // The chosen folder as typed (with a trailing "\") and its final path: every listed path
+    // below the one has its final form below the other.
+    std::wstring sourceTyped_;
+    std::wstring sourceRoot_;
+    // By folder (as the walk names it), the files the survey found there, "\0"-separated.
+    std::unordered_map<std::wstring, std::wstring> surveyedFiles_;
+    // System files passed over, for the run report; they are not failures.
+    std::vector<std::wstring> skipped_;
     size_t filesExpected_ = 0;  // by the survey
     size_t filesReached_ = 0;   // by the walk
     std::set<std::wstring> brokenReported_;

@@ -16,6 +16,8 @@ inline constexpr wchar_t kRootCleaned[] = L"根文件夹名称含有特殊字符
 inline constexpr wchar_t kKindFile[] = L"文件未导入";
 inline constexpr wchar_t kKindFolder[] = L"文件夹未导入";
 inline constexpr wchar_t kKindSourceKept[] = L"文件已导入，源文件未删除";
+// Passed over by rule, not a failure: listed in the run report only.
+inline constexpr wchar_t kKindSkipped[] = L"已跳过";
 
 }  // namespace ksr::logtext
 
@@ -24,13 +26,15 @@ namespace ksr::reason {
 
 inline constexpr wchar_t kNameNotServable[] =
     L"名称以点或空格结尾，或是设备名（如 CON、NUL），服务器无法存取，未导入";
-inline constexpr wchar_t kSharedStorePath[] =
-    L"本次导入中另有文件写入同一个存储文件（名称清理后相同），源文件已保留";
-inline constexpr wchar_t kTakenStorePath[] =
-    L"存储文件已由本次导入中另一个文件写入（该文件在统计后才出现），未导入，源文件已保留";
+// Both followed by the store path.
+inline constexpr wchar_t kStoreFileDiffers[] = L"存储中已有同名但内容不同的文件，未导入，源文件已保留：";
+inline constexpr wchar_t kStoreEntryTaken[] =
+    L"存储中同名的位置已被文件夹、链接或无法读取的文件占用，未导入，源文件已保留：";
+inline constexpr wchar_t kLinkOutside[] = L"文件是链接，指向所选文件夹之外，未导入，源文件已保留";
+inline constexpr wchar_t kFileGone[] = L"文件在导入前已不存在，未导入";
+inline constexpr wchar_t kSystemFile[] = L"具有系统属性的文件（如 desktop.ini、Thumbs.db）不导入";
 inline constexpr wchar_t kNotHeld[] = L"源文件无法独占打开以便删除，源文件已保留：";
 inline constexpr wchar_t kNotVerified[] = L"存储副本未能写入磁盘或读回核对，源文件已保留：";
-inline constexpr wchar_t kNotRestored[] = L"被替换的旧存储文件未能恢复：";
 inline constexpr wchar_t kFileLink[] = L"文件是链接，已导入其指向的内容，链接本身未删除";
 inline constexpr wchar_t kStoreDirectory[] = L"存储目录未能创建：";
 inline constexpr wchar_t kNotDeleted[] = L"源文件未能删除：";

@@ -1,6 +1,7 @@
 #include "engine/source_deleter.h"
 
 #include "engine/file_transfer.h"
+#include "util/held_path.h"
 
 namespace ksr {
 
@@ -16,6 +17,15 @@ SourceDeleter::~SourceDeleter() {
 }
 
 void SourceDeleter::Delete(Item& item) {
+    if (!item.listed.empty()) {
+        const Result<HeldAt> at = WhereHeld(item.source.get(), item.listed, item.root);
+        if (!at || *at != HeldAt::Listed) {
+            item.status = Win32Error(at ? ERROR_REPARSE_POINT_ENCOUNTERED : at.error().win32);
+            item.source.reset();
+            item.stored.reset();
+            return;
+        }
+    }
     item.status = DeleteHeldFile(item.source);
     item.source.reset();
     item.stored.reset();

@@ -22,6 +22,10 @@ class SourceDeleter {
         unique_hfile source;  // deleted through this handle, then closed
         unique_hfile stored;  // the store copy, kept locked until the source is gone
         Status status;        // fails with why the source is still there
+        // Where the held source must still be (see WhereHeld); it fails with
+        // ERROR_REPARSE_POINT_ENCOUNTERED, not deleted, when it is not the listed file.
+        std::wstring listed;
+        std::wstring root;
     };
 
     explicit SourceDeleter(unsigned threads = kThreads);

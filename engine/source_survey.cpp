@@ -28,6 +28,7 @@ struct Tally {
     size_t files = 0;
     std::vector<Error> broken;
     std::vector<uint64_t> keys;
+    std::unordered_map<std::wstring, std::wstring> names;  // by folder, "\0"-ended
 };
 
 // Lists one folder into `tally` and appends its sub-folders to `found`.
@@ -38,9 +39,10 @@ ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
         const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
         // The walk's rules: no system entries, no names the server could not serve.
         const bool imported = folder.imported &&
-                              !(entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) &&
+                              (isFolder || !(entry.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM)) &&
                               !IsAlteredByPathParsing(name) &&
-                              (isFolder || !IsAlteredByPathParsing(CleanFileName(entry.cFileName)));
+                              !IsAlteredByPathParsing(isFolder ? CleanFolderName(entry.cFileName)
+                                                               : CleanFileName(entry.cFileName));
         if (isFolder) {
             if (IsDirectoryLink(entry.dwFileAttributes)) return true;
             found.push_back({folder.path + entry.cFileName + L"\\",
@@ -50,8 +52,12 @@ ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
         tally.bytes += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
         if (!imported) return true;
         ++tally.files;
-        if (withKeys)
+        if (withKeys) {
             tally.keys.push_back(StoreKey(folder.filDir + CleanFileName(entry.cFileName)));
+            std::wstring& names = tally.names[folder.path];
+            names += name;
+            names += L'\0';
+        }
         return true;
     });
 }
@@ -98,6 +104,7 @@ Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filD
         all.files += mine.files;
         all.broken.insert(all.broken.end(), mine.broken.begin(), mine.broken.end());
         all.keys.insert(all.keys.end(), mine.keys.begin(), mine.keys.end());
+        all.names.merge(mine.names);
     };
     if (!waiting.empty()) {
         // All listers start even for a single sub-folder: the width of a tree shows only below it.
@@ -118,6 +125,7 @@ Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filD
     survey.files = all.files;
     survey.brokenFolders = std::move(all.broken);
     survey.storeKeys = std::move(all.keys);
+    survey.filesByFolder = std::move(all.names);
     return survey;
 }
 
@@ -145,30 +153,21 @@ Result<uint64_t> FolderSize(const std::wstring& folder) {
 
 StorePlan::StorePlan(std::vector<uint64_t> storeKeys) : keys_(std::move(storeKeys)) {
     std::sort(keys_.begin(), keys_.end());
-    size_t out = 0;
-    for (size_t i = 0; i < keys_.size(); ++i) {
-        if (out > 0 && keys_[out - 1] == keys_[i]) {
-            marks_[out - 1] = kShared;
-            continue;
-        }
-        keys_[out++] = keys_[i];
-        marks_.push_back(0);
-    }
-    keys_.resize(out);
+    keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
     keys_.shrink_to_fit();
+    claimed_.resize(keys_.size());
 }
 
 StorePlan::Claim StorePlan::ClaimPath(std::wstring_view filPath) {
     const uint64_t key = StoreKey(filPath);
     const auto at = std::lower_bound(keys_.begin(), keys_.end(), key);
     if (at == keys_.end() || *at != key) {
-        return unsurveyed_.insert(key).second ? Claim::Sole : Claim::Taken;
+        return unsurveyed_.insert(key).second ? Claim::First : Claim::Again;
     }
-    uint8_t& mark = marks_[static_cast<size_t>(at - keys_.begin())];
-    if (mark & kShared) return Claim::Shared;
-    if (mark & kClaimed) return Claim::Taken;
-    mark |= kClaimed;
-    return Claim::Sole;
+    const size_t index = static_cast<size_t>(at - keys_.begin());
+    if (claimed_[index]) return Claim::Again;
+    claimed_[index] = true;
+    return Claim::First;
 }
 
 }  // namespace ksr

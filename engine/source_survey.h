@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -27,12 +28,16 @@ struct SourceSurvey {
     std::vector<Error> brokenFolders;
     // The store key of every file the import will copy, one entry per file.
     std::vector<uint64_t> storeKeys;
+    // By folder (absolute, ending in "\"), the names of the files the import will copy there,
+    // each ended by "\0".
+    std::unordered_map<std::wstring, std::wstring> filesByFolder;
 };
 
 // Lists `folder` (an absolute path) and everything below it, several folders at once. Files
 // are keyed by the store path the import gives them below `filDir` ("/"-separated, ending in
 // "/"), with the walk's rules: system entries, directory links and names the server can't
-// serve are left out, folder names are cleaned. Fails with the listing's error when `folder`
+// serve are left out (system folders are walked, system files are not), folder names are
+// cleaned. Fails with the listing's error when `folder`
 // itself can't be listed.
 [[nodiscard]] Result<SourceSurvey> SurveyFolder(const std::wstring& folder,
                                                 const std::wstring& filDir);
@@ -42,14 +47,13 @@ struct SourceSurvey {
 [[nodiscard]] Result<uint64_t> FolderSize(const std::wstring& folder);
 
 // Which store paths of a run more than one source is written to, and which of them the walk has
-// claimed so far. A source whose store file another source of the run also writes is not
-// deleted, since one of the two copies is overwritten.
+// claimed so far: a source whose store path an earlier one of the run claimed must wait until
+// that one is settled, so that it meets the store file as it stays.
 class StorePlan {
   public:
     enum class Claim {
-        Sole,    // the only source of this run written there
-        Shared,  // the survey found other sources for the same store file
-        Taken,   // the store file was written earlier in this run by a source the survey missed
+        First,  // no earlier source of this run was written there
+        Again,  // an earlier source of this run claimed the same store path
     };
 
     StorePlan() = default;
@@ -59,9 +63,8 @@ class StorePlan {
     Claim ClaimPath(std::wstring_view filPath);
 
   private:
-    static constexpr uint8_t kShared = 1, kClaimed = 2;
     std::vector<uint64_t> keys_;               // sorted, unique
-    std::vector<uint8_t> marks_;               // per key
+    std::vector<bool> claimed_;                // per key
     std::unordered_set<uint64_t> unsurveyed_;  // claimed keys the survey did not see
 };
 

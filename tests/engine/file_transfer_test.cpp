@@ -2,10 +2,14 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "engine/file_transfer.h"
 #include "engine/source_survey.h"
 #include "support/temp_dir.h"
 #include "support/digest.h"
+#include "support/unix_link.h"
+#include "util/paths.h"
 #include "util/handles.h"
 #include "util/md5.h"
 
@@ -37,34 +41,90 @@ TEST(CopyFileHashed, CopiesAndHashesFilesOfEverySize) {
     EXPECT_EQ(test::ListNames(dir / L"new\\a\\b").size(), 6u) << "no temporary file is left";
 }
 
-TEST(CopyFileHashed, ReplacesAnExistingReadOnlyTarget) {
-    test::TempDir dir;
-    test::WriteBytes(dir / L"src.txt", "new content");
-    test::WriteBytes(dir / L"dst.txt", "old");
-    SetFileAttributesW((dir / L"dst.txt").c_str(), FILE_ATTRIBUTE_READONLY);
-    CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
-    ASSERT_TRUE(copy.ok()) << copy.error();
-    EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "new content");
-    EXPECT_EQ(test::ReadBytes(copy.previous), "old") << "kept aside until the rows are in";
-    KeepNewStoreFile(copy);
-    EXPECT_EQ(test::ListNames(dir.path()), (std::vector<std::wstring>{L"dst.txt", L"src.txt"}));
+// The store only grows: whatever is at the target stays as it is. It stands for the copy only
+// when it is a plain file holding exactly the source's bytes.
+TEST(CopyFileHashed, NeverReplacesWhatTheStoreHolds) {
+    using enum CopyResult::Refusal;
+    struct Case {
+        const char* what;
+        std::function<void(const test::TempDir&, const std::wstring&)> plant;
+        CopyResult::Refusal refused;
+    };
+    const auto file = [](const char* bytes, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+        return [=](const test::TempDir&, const std::wstring& at) {
+            test::WriteBytes(at, bytes);
+            SetFileAttributesW(at.c_str(), attributes);
+        };
+    };
+    const Case cases[] = {
+        {"the same bytes, read-only", file("the source", FILE_ATTRIBUTE_READONLY), None},
+        {"other bytes of the same size", file("the SOURCE"), StoreEntryDiffers},
+        {"a shorter file", file("old"), StoreEntryDiffers},
+        {"a folder", [](const test::TempDir&, const std::wstring& at) { test::MakeDirs(at); },
+         StoreEntryNotAFile},
+        {"a link to the same bytes",
+         [](const test::TempDir& dir, const std::wstring& at) {
+             test::WriteBytes(dir / L"elsewhere.txt", "the source");
+             ASSERT_TRUE(test::MakeUnixLink(dir / L"elsewhere.txt", at));
+         },
+         StoreEntryNotAFile},
+    };
+    for (const CopyPurpose purpose : {CopyPurpose::Import, CopyPurpose::ImportThenDelete}) {
+        for (const Case& c : cases) {
+            test::TempDir dir;
+            test::WriteBytes(dir / L"src.txt", "the source");
+            const std::wstring target = dir / L"store\\dst.txt";
+            test::MakeDirs(dir / L"store");
+            c.plant(dir, target);
+            const std::vector<std::wstring> before = test::ListNames(dir / L"store");
+            const std::string held = test::ReadBytes(target);
+            CopyResult copy = CopyFileHashed(dir / L"src.txt", target, purpose);
+            EXPECT_EQ(copy.refused, c.refused) << c.what;
+            EXPECT_EQ(copy.ok(), c.refused == None) << c.what;
+            EXPECT_FALSE(copy.created) << c.what;
+            if (copy.ok()) {
+                EXPECT_EQ(copy.md5, Md5Lower("the source"));
+                EXPECT_EQ(static_cast<bool>(copy.source), purpose != CopyPurpose::Import);
+                EXPECT_EQ(static_cast<bool>(copy.stored), purpose != CopyPurpose::Import);
+            } else {
+                EXPECT_EQ(copy.status.error().path, target) << c.what;
+            }
+            DiscardStoreCopy(copy, target);
+            EXPECT_EQ(test::ListNames(dir / L"store"), before) << c.what;
+            EXPECT_EQ(test::ReadBytes(target), held) << c.what;
+            EXPECT_EQ(test::ReadBytes(dir / L"src.txt"), "the source");
+        }
+    }
 }
 
-// When the new file's rows fail, the rows already there must still name what the store holds.
-TEST(CopyFileHashed, TheReplacedStoreFileComesBackWhenTheRowsFail) {
-    test::TempDir dir;
-    test::WriteBytes(dir / L"src.txt", "new content");
-    test::WriteBytes(dir / L"dst.txt", "old");
-    // A file named like a copy in progress is no copy of ours: it stays what it is.
-    test::WriteBytes(dir / L"dst.txt.ksrimport-part", "someone's file");
-    CopyResult copy = CopyFileHashed(dir / L"src.txt", dir / L"dst.txt");
-    ASSERT_TRUE(copy.ok()) << copy.error();
-    EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "new content");
-    EXPECT_TRUE(RestorePreviousStoreFile(copy, dir / L"dst.txt").ok());
-    EXPECT_EQ(test::ReadBytes(dir / L"dst.txt"), "old");
-    EXPECT_EQ(test::ReadBytes(dir / L"dst.txt.ksrimport-part"), "someone's file");
-    EXPECT_EQ(test::ListNames(dir.path()),
-              (std::vector<std::wstring>{L"dst.txt", L"dst.txt.ksrimport-part", L"src.txt"}));
+// The opened source must be the listed file, or (a link, copied but never to be deleted)
+// another file below the chosen folder; one outside is not read at all.
+TEST(CopyFileHashed, CopiesOnlyFromBelowTheChosenFolder) {
+    test::TempDir dir, outside;
+    test::WriteBytes(dir / L"root\\real.txt", "real");
+    test::WriteBytes(outside / L"secret.txt", "secret");
+    ASSERT_TRUE(test::MakeUnixLink(dir / L"root\\real.txt", dir / L"root\\inside.txt"));
+    ASSERT_TRUE(test::MakeUnixLink(outside / L"secret.txt", dir / L"root\\outside.txt"));
+    ASSERT_TRUE(test::MakeUnixLink(dir / L"root\\real.txt", dir / L"root\\hard.txt", true));
+    const std::wstring root = ResolveFolder(dir / L"root").value();
+    struct Case {
+        const wchar_t* name;
+        bool copied, link;
+    };
+    for (const Case& c : {Case{L"real.txt", true, false}, Case{L"hard.txt", true, false},
+                          Case{L"inside.txt", true, true}, Case{L"outside.txt", false, false}}) {
+        const std::wstring target = dir / (std::wstring(L"store\\") + c.name);
+        const CopyResult copy =
+            CopyFileHashed(dir / (L"root\\" + std::wstring(c.name)), target,
+                           CopyPurpose::ImportThenDelete, {root + L"\\" + c.name, root});
+        EXPECT_EQ(copy.ok(), c.copied) << test::Utf8(c.name);
+        EXPECT_EQ(copy.link, c.link) << test::Utf8(c.name);
+        EXPECT_EQ(static_cast<bool>(copy.source), c.copied && !c.link) << "held to be deleted";
+        EXPECT_EQ(test::Exists(target), c.copied) << test::Utf8(c.name);
+        if (!c.copied) {
+            EXPECT_EQ(copy.refused, CopyResult::Refusal::SourceOutside);
+        }
+    }
 }
 
 TEST(CopyFileHashed, AFailedCopyLeavesTheOldTargetAlone) {
@@ -175,7 +235,7 @@ TEST(CopyFileHashed, ForDeletionHoldsTheSourceAndAFlushedVerifiedStoreCopy) {
     test::TempDir dir;
     const std::string bytes = Pattern((size_t{3} << 20) + 5);
     test::WriteBytes(dir / L"src.bin", bytes);
-    test::WriteBytes(dir / L"old.bin", "an older store file");
+    test::WriteBytes(dir / L"old.bin", bytes);  // what the store holds already stands for a copy
     for (const wchar_t* target : {L"new.bin", L"old.bin"}) {
         CopyResult copy =
             CopyFileHashed(dir / L"src.bin", dir / target, CopyPurpose::ImportThenDelete);
@@ -193,12 +253,11 @@ TEST(CopyFileHashed, ForDeletionHoldsTheSourceAndAFlushedVerifiedStoreCopy) {
         // ...nor move the source away.
         EXPECT_FALSE(MoveFileW((dir / L"src.bin").c_str(), (dir / L"moved.bin").c_str()));
         EXPECT_EQ(test::ReadBytes(dir / target), bytes);
-        copy.stored.reset();
-        KeepNewStoreFile(copy);
+        // Given up, only the copy this run made goes.
+        DiscardStoreCopy(copy, dir / target);
     }
     EXPECT_TRUE(test::Exists(dir / L"src.bin"));
-    EXPECT_EQ(test::ListNames(dir.path()),
-              (std::vector<std::wstring>{L"new.bin", L"old.bin", L"src.bin"}));
+    EXPECT_EQ(test::ListNames(dir.path()), (std::vector<std::wstring>{L"old.bin", L"src.bin"}));
 }
 
 // A source that another program keeps open without sharing deletion is still copied; only

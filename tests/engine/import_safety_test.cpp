@@ -11,12 +11,14 @@
 #include "engine/log_texts.h"
 #include "import_test_support.h"
 #include "support/digest.h"
+#include "support/unix_link.h"
 #include "util/dir_listing.h"
 #include "util/handles.h"
 
 namespace ksr {
 namespace {
 
+using test::ListingFault;
 using test::Md5Lower;
 using test::Row;
 
@@ -47,14 +49,6 @@ std::string ReadRaw(const std::wstring& path) {
     return test::ReadBytes(L"\\\\?\\" + path);
 }
 
-// Clears the listing fault however the test ends.
-struct ListingFault {
-    explicit ListingFault(std::function<DWORD(const std::wstring&, size_t)> fault) {
-        SetListingFaultForTest(std::move(fault));
-    }
-    ~ListingFault() { SetListingFaultForTest(nullptr); }
-};
-
 class ImportSafetyTest : public test::ImportTest {
   protected:
     std::wstring Count(const std::wstring& sql) { return Rows(sql)[0][0].value_or(L"null"); }
@@ -76,6 +70,15 @@ class ImportSafetyTest : public test::ImportTest {
                                L"' order by MD5FileID desc limit 1");
         return rows.empty() ? L"(no row)" : rows[0][0].value_or(L"");
     }
+    // Every file row names a store file of exactly the size and digest it records.
+    void ExpectEveryRowNamesItsBytes() {
+        for (const Row& row : Rows(L"select FilPath, PcSize, MD5Hash from MD5File")) {
+            const std::string bytes = test::ReadBytes(StoreFile(*row[0]));
+            EXPECT_TRUE(test::Exists(StoreFile(*row[0]))) << test::Utf8(*row[0]);
+            EXPECT_EQ(std::to_wstring(bytes.size()), *row[1]) << test::Utf8(*row[0]);
+            EXPECT_EQ(bytes.empty() ? L"" : Md5Lower(bytes), *row[2]) << test::Utf8(*row[0]);
+        }
+    }
     // Every source is either still there or its bytes are in the store file named.
     void ExpectKeptOrStored(const std::wstring& source, const std::string& bytes,
                             const std::wstring& filPath) {
@@ -87,54 +90,57 @@ class ImportSafetyTest : public test::ImportTest {
 
 // ---- Names that clean to one store file ----
 
-TEST_F(ImportSafetyTest, FileNamesThatCleanAlikeKeepBothSources) {
+// The store only grows: of the files a run writes to one store path, the first in listing order
+// is imported; each later one meets it, and is imported only when it holds the same bytes.
+TEST_F(ImportSafetyTest, OfFilesThatShareAStorePathTheFirstIsImported) {
     const std::wstring root = Src(L"docs");
     test::WriteBytes(root + L"\\a b.txt", "with a space");
     test::WriteBytes(root + L"\\a\u00A0b.txt", "with a no-break space");
-    test::WriteBytes(root + L"\\other.txt", "other");
+    test::WriteBytes(root + L"\\s b.txt", "the same");
+    test::WriteBytes(root + L"\\s\u00A0b.txt", "the same");
+    test::WriteBytes(root + L"\\case.txt", "lower case");
+    for (const wchar_t* folder : {L"R&D", L"R D", L"R'D"}) {
+        for (int i = 0; i < 70; ++i) {
+            test::WriteBytes(root + L"\\" + folder + L"\\x" + std::to_wstring(i) + L".txt",
+                             "x of " + test::Utf8(folder));
+        }
+    }
+    // Letter case alone tells these two apart in a case-sensitive folder.
+    ASSERT_TRUE(test::RunUnixUntil(
+        L"Z:\\bin\\sh -c \"printf UPPER > '" + test::UnixName(root) + L"/CASE.txt'\"",
+        root + L"\\CASE.txt"));
     const std::vector<std::wstring> order = ListingOrder(root);
+    const auto first = [&](const wchar_t* a, const wchar_t* b) {
+        return std::find(order.begin(), order.end(), a) < std::find(order.begin(), order.end(), b)
+                   ? std::wstring(a)
+                   : std::wstring(b);
+    };
     Run(root, false, true);
 
-    const std::wstring later = std::find(order.begin(), order.end(), L"a b.txt") >
-                                       std::find(order.begin(), order.end(), L"a\u00A0b.txt")
-                                   ? L"a b.txt"
-                                   : L"a\u00A0b.txt";
-    const std::string laterBytes = test::ReadBytes(root + L"\\" + later);
-    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/a b.txt")), laterBytes)
-        << "the later file is what the store keeps";
-    EXPECT_EQ(NewestDigest(L"DownLoad/Public/a b.txt"), Md5Lower(laterBytes));
-    EXPECT_EQ(Count(L"select count(*) from PtpFile where FilPath='DownLoad/Public/a b.txt'"), L"2");
-    EXPECT_TRUE(test::Exists(root + L"\\a b.txt"));
-    EXPECT_TRUE(test::Exists(root + L"\\a\u00A0b.txt"));
-    EXPECT_FALSE(test::Exists(root + L"\\other.txt"));
-    EXPECT_EQ(ReasonsFor(root + L"\\a b.txt"), std::vector<std::wstring>{reason::kSharedStorePath});
-    EXPECT_EQ(EndText(), PartlyFailed(2));
+    const std::wstring firstSpace = first(L"a b.txt", L"a\u00A0b.txt");
+    const std::wstring later = firstSpace == L"a b.txt" ? L"a\u00A0b.txt" : L"a b.txt";
+    EXPECT_FALSE(test::Exists(root + L"\\" + firstSpace)) << "imported and deleted";
+    EXPECT_EQ(ReasonsFor(root + L"\\" + later),
+              std::vector<std::wstring>{reason::kStoreFileDiffers +
+                                        StoreFile(L"DownLoad/Public/a b.txt")});
+    for (const wchar_t* name : {L"s b.txt", L"s\u00A0b.txt"}) {
+        EXPECT_FALSE(test::Exists(root + L"\\" + name)) << "the same bytes: imported too";
+    }
+    EXPECT_EQ(ListingOrder(root).size(), order.size() - 4) << "one of case.txt and CASE.txt stays";
+    // One folder's files are imported, the other two folders' are kept and reported.
+    size_t kept = 0;
+    for (const wchar_t* folder : {L"R&D", L"R D", L"R'D"}) {
+        kept += test::ListNames(root + L"\\" + folder).size();
+    }
+    EXPECT_EQ(kept, 140u);
+    EXPECT_EQ(importer_.Failures().size(), 142u);
+    ExpectEveryRowNamesItsBytes();
+    EXPECT_EQ(EndText(), PartlyFailed(142));
 }
 
-TEST_F(ImportSafetyTest, FoldersThatCleanAlikeAcrossTheTreeKeepEverySource) {
-    const std::wstring root = Src(L"dept");
-    for (const wchar_t* folder : {L"R&D", L"R D", L"R'D"}) {
-        test::WriteBytes(root + L"\\" + folder + L"\\x.txt", "x of " + test::Utf8(folder));
-    }
-    test::WriteBytes(root + L"\\R&D\\only.txt", "only here");
-    std::vector<std::wstring> order = ListingOrder(root);
-    Run(root, false, true);
-
-    for (const wchar_t* folder : {L"R&D", L"R D", L"R'D"}) {
-        EXPECT_TRUE(test::Exists(root + L"\\" + folder + L"\\x.txt")) << test::Utf8(folder);
-    }
-    EXPECT_FALSE(test::Exists(root + L"\\R&D\\only.txt"));
-    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/R D/only.txt")), "only here");
-    const std::string last = "x of " + test::Utf8(order.back());
-    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/R D/x.txt")), last);
-    EXPECT_EQ(NewestDigest(L"DownLoad/Public/R D/x.txt"), Md5Lower(last));
-    EXPECT_EQ(Count(L"select count(*) from MD5File where FilPath='DownLoad/Public/R D/x.txt'"),
-              L"3");
-}
-
-// Without deletion nothing is at stake but the rows: the newest rows of every store file must
-// still name the bytes the store ended with, however the copies overlapped.
-TEST_F(ImportSafetyTest, TheNewestRowsNameTheBytesTheStoreKeeps) {
+// Without deletion nothing is at stake but the rows: every row names bytes the store holds,
+// however the copies overlapped.
+TEST_F(ImportSafetyTest, EveryRowNamesTheBytesTheStoreKeeps) {
     const std::wstring root = Src(L"many");
     for (const wchar_t* folder : {L"A&B", L"A B", L"A%B", L"A'B"}) {
         for (int i = 0; i < 24; ++i) {
@@ -144,12 +150,8 @@ TEST_F(ImportSafetyTest, TheNewestRowsNameTheBytesTheStoreKeeps) {
         }
     }
     Run(root);
-    for (int i = 0; i < 24; ++i) {
-        const std::wstring filPath = L"DownLoad/Public/A B/f" + std::to_wstring(i) + L".txt";
-        EXPECT_EQ(NewestDigest(filPath), Md5Lower(test::ReadBytes(StoreFile(filPath))))
-            << test::Utf8(filPath);
-    }
-    EXPECT_EQ(EndText(), msg::kSucceeded);
+    ExpectEveryRowNamesItsBytes();
+    EXPECT_EQ(EndText(), PartlyFailed(72));
 }
 
 TEST_F(ImportSafetyTest, AFileThatAppearsAfterTheSurveyOverwritesNothing) {
@@ -281,25 +283,47 @@ TEST_F(ImportSafetyTest, AFileWhoseSecondRowIsRefusedKeepsNoRowAndItsSource) {
     EXPECT_EQ(EndText(), PartlyFailed(1));
 }
 
-// A store file replaced by a file whose rows then fail comes back: the rows that name it, from
-// an earlier run, stay true.
-TEST_F(ImportSafetyTest, AStoreFileIsReplacedOnlyOnceTheNewRowsAreIn) {
-    const std::wstring root = Src(L"again");
-    test::WriteBytes(root + L"\\a.txt", "first");
-    Run(root);
-    test::WriteBytes(root + L"\\a.txt", "second version");
-    ASSERT_EQ(server_.db.Exec(L"alter table MD5File add constraint not_second check (MD5Hash <> '" +
-                              Md5Lower("second version") + L"')"),
-              L"");
-    Run(root, false, true);
+// Across runs the store only grows: a later import meets what earlier ones left, whatever the
+// later one's rows or sources do.
+TEST_F(ImportSafetyTest, ALaterRunReplacesNothingAnEarlierOneStored) {
+    test::WriteBytes(Src(L"A\\通知.txt"), "A's notice");
+    test::WriteBytes(Src(L"A\\same.txt"), "same");
+    test::WriteBytes(Src(L"A\\Reports"), "a file named like B's folder");
+    test::WriteBytes(Src(L"A\\sub\\x.txt"), "x");
+    Run(Src(L"A"), false, true);
+    ASSERT_EQ(EndText(), msg::kSucceeded);
 
-    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/a.txt")), "first");
-    EXPECT_EQ(NewestDigest(L"DownLoad/Public/a.txt"), Md5Lower("first"));
-    EXPECT_EQ(test::ReadBytes(root + L"\\a.txt"), "second version");
-    EXPECT_EQ(test::ListNames(server_.store + L"\\DownLoad\\Public"),
-              std::vector<std::wstring>{L"a.txt"})
-        << "nothing left beside it";
-    EXPECT_EQ(EndText(), PartlyFailed(1));
+    test::WriteBytes(Src(L"B\\通知.txt"), "B's notice");
+    test::WriteBytes(Src(L"B\\same.txt"), "same");
+    test::WriteBytes(Src(L"B\\Reports\\r.txt"), "r");
+    test::WriteBytes(Src(L"B\\sub"), "a file named like A's folder");
+    test::WriteBytes(Src(L"B\\refused.txt"), "its rows fail");
+    ASSERT_EQ(server_.db.Exec(L"alter table MD5File add constraint no_refused check (MD5Hash <> '" +
+                              Md5Lower("its rows fail") + L"')"),
+              L"");
+    Run(Src(L"B"), false, true);
+
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/通知.txt")), "A's notice");
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/Reports")),
+              "a file named like B's folder");
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/sub/x.txt")), "x");
+    EXPECT_EQ(ReasonsFor(Src(L"B\\通知.txt")),
+              std::vector<std::wstring>{reason::kStoreFileDiffers +
+                                        StoreFile(L"DownLoad/Public/通知.txt")});
+    EXPECT_EQ(
+        ReasonsFor(Src(L"B\\sub")),
+        std::vector<std::wstring>{reason::kStoreEntryTaken + StoreFile(L"DownLoad/Public/sub")});
+    EXPECT_FALSE(test::Exists(Src(L"B\\same.txt"))) << "the same bytes are imported";
+    for (const wchar_t* kept :
+         {L"B\\通知.txt", L"B\\Reports\\r.txt", L"B\\sub", L"B\\refused.txt"}) {
+        EXPECT_TRUE(test::Exists(Src(kept))) << test::Utf8(kept);
+        EXPECT_FALSE(ReasonsFor(Src(kept)).empty()) << test::Utf8(kept);
+    }
+    EXPECT_FALSE(test::Exists(StoreFile(L"DownLoad/Public/refused.txt")))
+        << "a copy whose rows failed goes";
+    ExpectEveryRowNamesItsBytes();
+    // The folder Reports\ whose store directory is a file is reported too.
+    EXPECT_EQ(EndText(), PartlyFailed(5));
 }
 
 TEST_F(ImportSafetyTest, AStoppedRunLogsWhatItLeft) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -11,9 +12,20 @@
 #include "support/fake_window.h"
 #include "support/server_install.h"
 #include "util/codecs.h"
+#include "util/dir_listing.h"
 #include "util/paths.h"
 
 namespace ksr::test {
+
+// Clears the listing fault however the test ends.
+struct ListingFault {
+    explicit ListingFault(std::function<DWORD(const std::wstring&, size_t)> fault) {
+        SetListingFaultForTest(std::move(fault));
+    }
+    ~ListingFault() { SetListingFaultForTest(nullptr); }
+    ListingFault(const ListingFault&) = delete;
+    ListingFault& operator=(const ListingFault&) = delete;
+};
 
 // One installation, one window and one run state, as a program life holds them.
 class ImportTest : public testing::Test {

@@ -12,6 +12,8 @@
 #include "engine/store_verifier.h"
 #include "support/digest.h"
 #include "support/temp_dir.h"
+#include "support/unix_link.h"
+#include "util/paths.h"
 #include "util/handles.h"
 
 // A store copy that reads back otherwise than it was written; older SDK headers lack it.
@@ -42,13 +44,6 @@ CopyResult CopyToVerifyLater(test::TempDir& dir, const std::wstring& name,
 }
 
 // A copy made for deletion over the store file "old" at store\\a.txt.
-CopyResult CopyOverAnOldStoreFile(test::TempDir& dir) {
-    test::WriteBytes(dir / L"src\\a.txt", "new bytes");
-    test::WriteBytes(dir / L"store\\a.txt", "old");
-    return CopyFileHashed(dir / L"src\\a.txt", dir / L"store\\a.txt",
-                          CopyPurpose::ImportThenDeleteVerifyLater);
-}
-
 TEST(StoreVerifier, PassesExactCopiesAndFailsAnyOtherAndGivesEveryHandleBack) {
     test::TempDir dir;
     StoreVerifier verifier(3);
@@ -100,42 +95,35 @@ TEST(StoreVerifier, ACopyThatFailsIsDiscardedAndItsSourceKept) {
     CopyResult copy = CopyToVerifyLater(dir, L"a.txt", "the only copy");
     EXPECT_EQ(Win32CodeOf(VerifyStoreCopy(copy.stored.get(), copy.bytes, Md5Lower("not it"))),
               static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR));
-    EXPECT_TRUE(DiscardStoreCopy(copy, dir / L"store\\a.txt").ok());
+    DiscardStoreCopy(copy, dir / L"store\\a.txt");
     EXPECT_FALSE(copy.source);
     EXPECT_FALSE(copy.stored);
     EXPECT_FALSE(test::Exists(dir / L"store\\a.txt"));
     EXPECT_EQ(test::ReadBytes(dir / L"src\\a.txt"), "the only copy");
 }
 
-// A discarded copy that had replaced a store file brings it back, and says so when it can't:
-// the rows that name that file no longer name what the store holds.
-TEST(StoreVerifier, ADiscardedCopySaysWhenTheStoreFileItReplacedCannotComeBack) {
+// A held source is deleted only while it is still the listed file: a handle opened through a
+// link holds the link's target, and deleting through it would delete that.
+TEST(SourceDeleter, DeletesOnlyASourceThatIsStillTheListedFile) {
     test::TempDir dir;
-    CopyResult copy = CopyOverAnOldStoreFile(dir);
-    ASSERT_TRUE(copy.ok()) << copy.error();
-    ASSERT_FALSE(copy.previous.empty());
-    // Someone removes the old file from where it was put aside.
-    ASSERT_TRUE(DeleteFileW(copy.previous.c_str()));
-    const Status restored = DiscardStoreCopy(copy, dir / L"store\\a.txt");
-    EXPECT_EQ(Win32CodeOf(restored), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(restored.error().path, dir / L"store\\a.txt");
-    EXPECT_TRUE(copy.previous.empty());
-    EXPECT_EQ(test::ReadBytes(dir / L"src\\a.txt"), "new bytes");
-}
-
-// A copy that replaces a store file can only be flushed through the handle that wrote it, so
-// it is verified at once even when verification could wait.
-TEST(StoreVerifier, AReplacingCopyIsVerifiedAtOnce) {
-    test::TempDir dir;
-    CopyResult copy = CopyOverAnOldStoreFile(dir);
-    ASSERT_TRUE(copy.ok()) << copy.error();
-    EXPECT_FALSE(copy.verifyPending);
-    EXPECT_TRUE(copy.stored);
-    EXPECT_TRUE(copy.source);
-    EXPECT_EQ(test::ReadBytes(copy.previous), "old");
-    EXPECT_EQ(test::ReadBytes(dir / L"store\\a.txt"), "new bytes");
-    copy.stored.reset();
-    KeepNewStoreFile(copy);
+    test::WriteBytes(dir / L"target.txt", "target");
+    test::WriteBytes(dir / L"plain.txt", "plain");
+    ASSERT_TRUE(test::MakeUnixLink(dir / L"target.txt", dir / L"link.txt"));
+    const std::wstring root = ResolveFolder(dir.path()).value();
+    std::vector<SourceDeleter::Item> items;
+    for (const wchar_t* name : {L"link.txt", L"plain.txt"}) {
+        unique_hfile held(CreateFileW((dir / name).c_str(), DELETE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        items.push_back({std::move(held), {}, {}, root + L"\\" + name, root});
+    }
+    SourceDeleter deleter(0);
+    deleter.Start(std::move(items));
+    const std::vector<SourceDeleter::Item> done = deleter.Take();
+    EXPECT_EQ(Win32CodeOf(done[0].status), static_cast<DWORD>(ERROR_REPARSE_POINT_ENCOUNTERED));
+    EXPECT_EQ(test::ReadBytes(dir / L"target.txt"), "target");
+    EXPECT_TRUE(done[1].status.ok());
+    EXPECT_FALSE(test::Exists(dir / L"plain.txt"));
 }
 
 // Batches queue behind each other and come back in the order handed over, whether deleted on
@@ -154,7 +142,7 @@ TEST(SourceDeleter, DeletesQueuedBatchesAndGivesThemBackInOrderSayingWhichStay) 
                     dir, L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i),
                     std::string(10 + i, 'x'));
                 ASSERT_TRUE(copy.source) << Win32CodeOf(copy.hold);
-                items.push_back({std::move(copy.source), std::move(copy.stored), {}});
+                items.push_back({std::move(copy.source), std::move(copy.stored), {}, {}, {}});
             }
             if (!items.empty()) {
                 // Held without delete access, the third source refuses.
@@ -196,7 +184,7 @@ TEST(SourceDeleter, ABatchFollowedAtOnceByAnEmptyOneIsStillDeleted) {
         for (int i = 0; i < 3; ++i) {
             CopyResult copy = CopyToVerifyLater(
                 dir, L"r" + std::to_wstring(round) + L"f" + std::to_wstring(i), "bytes");
-            items.push_back({std::move(copy.source), std::move(copy.stored), {}});
+            items.push_back({std::move(copy.source), std::move(copy.stored), {}, {}, {}});
         }
         Sleep(5);
         deleter.Start(std::move(items));

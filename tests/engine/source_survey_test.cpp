@@ -8,15 +8,18 @@
 namespace ksr {
 namespace {
 
-TEST(StorePlan, TellsSharedAndLateStorePaths) {
+// Only the first claim of a store path, surveyed or not, in any letter case, is the first.
+TEST(StorePlan, TellsTheFirstClaimOfEachStorePath) {
+    using enum StorePlan::Claim;
     StorePlan plan(
         {StoreKey(L"D/a.txt"), StoreKey(L"D/B.TXT"), StoreKey(L"d/b.txt"), StoreKey(L"D/c.txt")});
-    EXPECT_EQ(plan.ClaimPath(L"D/b.txt"), StorePlan::Claim::Shared) << "letter case is one file";
-    EXPECT_EQ(plan.ClaimPath(L"D/B.txt"), StorePlan::Claim::Shared);
-    EXPECT_EQ(plan.ClaimPath(L"D/a.txt"), StorePlan::Claim::Sole);
-    EXPECT_EQ(plan.ClaimPath(L"D/A.TXT"), StorePlan::Claim::Taken) << "appeared after the survey";
-    EXPECT_EQ(plan.ClaimPath(L"D/new.txt"), StorePlan::Claim::Sole);
-    EXPECT_EQ(plan.ClaimPath(L"D/new.txt"), StorePlan::Claim::Taken);
+    const std::pair<const wchar_t*, StorePlan::Claim> claims[] = {
+        {L"D/b.txt", First},   {L"D/B.txt", Again},   {L"D/a.txt", First}, {L"D/A.TXT", Again},
+        {L"D/new.txt", First}, {L"D/NEW.txt", Again}, {L"D/c.txt", First},
+    };
+    for (const auto& [path, claim] : claims) {
+        EXPECT_EQ(plan.ClaimPath(path), claim) << test::Utf8(path);
+    }
 }
 
 TEST(SurveyFolder, KeysFilesByTheStorePathsTheWalkGivesThem) {
@@ -33,10 +36,12 @@ TEST(SurveyFolder, KeysFilesByTheStorePathsTheWalkGivesThem) {
     EXPECT_EQ(survey->bytes, 13u) << "every byte counts toward the total";
     EXPECT_EQ(survey->files, 5u) << "a system file is not imported";
     EXPECT_TRUE(survey->brokenFolders.empty());
+    EXPECT_EQ(survey->filesByFolder.at(dir / L"t\\R&D\\"), std::wstring(L"x.txt\0", 6));
     StorePlan plan(survey->storeKeys);
-    EXPECT_EQ(plan.ClaimPath(L"DownLoad/Public/R D/x.txt"), StorePlan::Claim::Shared);
-    EXPECT_EQ(plan.ClaimPath(L"DownLoad/Public/a b.txt"), StorePlan::Claim::Shared);
-    EXPECT_EQ(plan.ClaimPath(L"DownLoad/Public/solo.txt"), StorePlan::Claim::Sole);
+    for (const wchar_t* path : {L"DownLoad/Public/R D/x.txt", L"DownLoad/Public/a b.txt"}) {
+        EXPECT_EQ(plan.ClaimPath(path), StorePlan::Claim::First);
+        EXPECT_EQ(plan.ClaimPath(path), StorePlan::Claim::Again) << "two sources share it";
+    }
     EXPECT_FALSE(SurveyFolder(dir / L"absent", L"x/"));
 }
 
