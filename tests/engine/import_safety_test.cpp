@@ -244,6 +244,8 @@ TEST_F(ImportSafetyTest, NamesThatPathParsingAltersAreReportedAndKept) {
     ASSERT_TRUE(WriteRaw(root + L"\\v1.\\in.txt", "in v1 with a dot"));
     // Cleaned, its name would end in a blank, which the server's path parsing drops.
     test::WriteBytes(root + L"\\g\u00A0", "ends in a no-break space");
+    test::WriteBytes(root + L"\\R&\\in.txt", "its folder's cleaned name ends in a blank");
+    test::WriteBytes(root + L"\\CON%\\in.txt", "its folder's cleaned name is a device");
     Run(root, false, true);
 
     EXPECT_EQ(ReadRaw(root + L"\\a.txt."), "with a dot") << "kept, never copied as a.txt";
@@ -255,10 +257,14 @@ TEST_F(ImportSafetyTest, NamesThatPathParsingAltersAreReportedAndKept) {
     EXPECT_EQ(ReasonsFor(root + L"\\a.txt."), std::vector<std::wstring>{reason::kNameNotServable});
     EXPECT_EQ(ReasonsFor(root + L"\\v1.\\"), std::vector<std::wstring>{reason::kNameNotServable});
     EXPECT_EQ(ReasonsFor(root + L"\\g\u00A0"), std::vector<std::wstring>{reason::kNameNotServable});
+    for (const wchar_t* folder : {L"\\R&\\", L"\\CON%\\"}) {
+        EXPECT_EQ(ReasonsFor(root + folder), std::vector<std::wstring>{reason::kNameNotServable});
+        EXPECT_TRUE(test::Exists(root + folder + L"in.txt"));
+    }
     EXPECT_EQ(test::ReadBytes(root + L"\\g\u00A0"), "ends in a no-break space");
     EXPECT_EQ(Count(L"select count(*) from PtpFile where TypePath like 'g%'"), L"0");
     EXPECT_FALSE(test::Exists(root + L"\\a.txt"));
-    EXPECT_EQ(EndText(), PartlyFailed(3));
+    EXPECT_EQ(EndText(), PartlyFailed(5));
 }
 
 // ---- Both rows or none ----
