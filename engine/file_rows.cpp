@@ -74,6 +74,7 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     auto file = std::make_unique<PendingFile>();
     file->unit = unit;
     file->copy = std::move(copy);
+    copy.created = false;  // the batch's now: should this throw, its store copy stays for it
     file->guid = *std::move(guid);
     file->sizeText = std::to_wstring(file->copy.bytes);
     if (file->copy.verifyPending) {
@@ -240,12 +241,16 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     if (!written && !databaseLost_) {
         const RowsOutcome batch = WriteRows(files);
         written = batch.status.ok();
-        // A commit whose answer was lost may have landed; its rows are not written twice.
-        if (!written && batch.committing && batch.status.error().IsConnectionLevel() &&
-            DatabaseBack(*db_)) {
-            const Result<bool> landed = RowsLanded(*files.front());
+        // A commit whose answer was lost may have landed: its rows are not written twice, and
+        // until the database tells, its store copies stay.
+        if (!written && batch.committing && batch.status.error().IsConnectionLevel()) {
+            const Result<bool> landed = DatabaseBack(*db_) ? RowsLanded(*files.front())
+                                                           : Result<bool>(batch.status.error());
             if (!landed) {
-                for (auto& failure : failures) failure = DatabaseReason(batch.status.error());
+                for (auto& failure : failures) {
+                    failure = databaseLost_ ? std::wstring(reason::kDatabaseLost)
+                                            : DatabaseReason(batch.status.error());
+                }
                 for (PendingFile* file : files) file->rowsUncertain = true;
                 return;
             }

@@ -108,6 +108,8 @@ TEST_F(ImportLinksTest, NoLinkIsFollowedOutOrDeletedThrough) {
 
 // A tree deeper than a walk that recursed once per level could go on a small stack.
 TEST_F(ImportLinksTest, ADeepTreeNeedsNoStackPerLevel) {
+    // Deep enough that a recursive walk overflows this stack; deeper, the bottom file's path
+    // would outgrow its row's column.
     constexpr int kDepth = 600;
     const std::wstring root = Src(L"deep");
     std::wstring path = root;
@@ -130,9 +132,7 @@ TEST_F(ImportLinksTest, ADeepTreeNeedsNoStackPerLevel) {
     for (int i = 0; i < kDepth; ++i) filPath += L"/d";
     EXPECT_EQ(test::ReadBytes(StoreFile(filPath + L"/bottom.txt")), "bottom");
     EXPECT_FALSE(test::Exists(StoreFile(L"DownLoad/Public/desktop.ini")));
-    for (const auto& failure : importer_.Failures()) {
-        ADD_FAILURE() << test::Utf8(failure.reason) << " at level " << failure.path.size() / 2;
-    }
+    EXPECT_TRUE(importer_.Failures().empty());
     const std::string report = test::ReadBytes(importer_.ReportPath());
     EXPECT_NE(report.find(test::Utf8(root + L"\\desktop.ini")), std::string::npos);
     EXPECT_NE(report.find(test::Utf8(logtext::kKindSkipped)), std::string::npos);
