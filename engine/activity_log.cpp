@@ -4,6 +4,7 @@
 #include <string>
 
 #include "util/handles.h"
+#include "util/held_path.h"
 #include "util/paths.h"
 
 namespace ksr {
@@ -45,18 +46,38 @@ Status serverlog(const std::vector<std::wstring>& lines, const std::wstring& sto
     SYSTEMTIME now;
     GetLocalTime(&now);
     const std::wstring dir = storeRoot + L"\\log\\" + Format(L"%04u%02u", now);
+    GetLocalTime(&now);
+    const std::wstring file = dir + L"\\" + Format(L"%04u%02u%02u", now) + L".log";
+    // Nothing is written through a link below the store root, the day's file included.
+    const std::wstring root = ToExtendedPath(storeRoot);
+    if (Status plain = CheckNoLinkBelow(root, ToExtendedPath(file)); !plain) return plain;
     if (GetFileAttributesW(ToExtendedPath(dir).c_str()) == INVALID_FILE_ATTRIBUTES) {
         (void)CreateDirectoryLevels(ToExtendedPath(dir));  // a failure shows in the open below
     }
-    GetLocalTime(&now);
-    const std::wstring file = dir + L"\\" + Format(L"%04u%02u%02u", now) + L".log";
 
     // Append-only access puts every write at the end, and read/write sharing lets the server
-    // keep its own handle on the same day's file.
-    unique_hfile log(CreateFileW(ToExtendedPath(file).c_str(), FILE_APPEND_DATA,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    // keep its own handle on the same day's file. It is created new or opened as it is, never
+    // through a link: a dangling one would otherwise be created wherever it points.
+    const auto open = [&](DWORD disposition) {
+        return unique_hfile(CreateFileW(
+            ToExtendedPath(file).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+            nullptr, disposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    };
+    unique_hfile log = open(CREATE_NEW);
+    if (!log && GetLastError() == ERROR_FILE_EXISTS) log = open(OPEN_EXISTING);
     if (!log) return Win32Failure(file);
+    // The store root itself may be a link the administrator made: the file must be where the
+    // root really is.
+    const unique_hfile rootFolder(
+        CreateFileW(root.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Result<std::wstring> rootFinal =
+        rootFolder ? FinalPathOf(rootFolder.get()) : Result<std::wstring>(Win32Failure(storeRoot));
+    if (!rootFinal) return rootFinal.error();
+    const std::wstring expected = WithSeparator(*rootFinal) + file.substr(storeRoot.size() + 1);
+    const Result<HeldAt> at = WhereHeld(log.get(), expected, expected);
+    if (!at) return Win32Error(at.error().win32, file);
+    if (*at != HeldAt::Listed) return Win32Error(ERROR_REPARSE_POINT_ENCOUNTERED, file);
     std::string bytes;
     for (const std::wstring& line : lines) {
         bytes += ToAnsi(line);

@@ -1,6 +1,7 @@
 #include "engine/failure_reason.h"
 
 #include "engine/log_texts.h"
+#include "util/held_path.h"
 
 namespace ksr {
 
@@ -17,6 +18,11 @@ std::wstring Win32Reason(DWORD error) {
     }
     if (words.empty()) words = L"Windows error";
     return words + L" (错误 " + std::to_wstring(error) + L")";
+}
+
+std::wstring LinkInTheWay(const Error& error) {
+    if (error.win32 != ERROR_REPARSE_POINT_ENCOUNTERED) return Win32Reason(error.win32);
+    return reason::kLinkInTheWay + WithoutExtendedPrefix(error.path);
 }
 
 std::wstring DatabaseReason(const Error& error) {

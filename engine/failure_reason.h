@@ -14,4 +14,9 @@ std::wstring Win32Reason(DWORD error);
 // "SQLSTATE <state> (<the server's own code>): <the driver's message>".
 std::wstring DatabaseReason(const Error& error);
 
+// Why nothing was written below a store or holding directory level that is a link
+// (ERROR_REPARSE_POINT_ENCOUNTERED, with the level's path); any other error as the system words
+// it.
+std::wstring LinkInTheWay(const Error& error);
+
 }  // namespace ksr

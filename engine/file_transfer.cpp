@@ -434,30 +434,52 @@ Status DeleteHeldFile(unique_hfile& source) {
     return Win32Error(refused);
 }
 
-ListingResult CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent) {
+ListingResult CopyFolderInto(const std::wstring& folder, const std::wstring& destinationParent,
+                             const SourcePlace& place) {
     std::wstring trimmed = folder;
     while (trimmed.size() > 1 && trimmed.ends_with(L'\\')) trimmed.pop_back();
     const std::wstring name = LastPathSegment(trimmed).value_or(L"");
     std::wstring parent = ExtendedFromAbsolute(destinationParent);
     while (parent.ends_with(L'\\')) parent.pop_back();
     (void)CreateDirectoryLevels(parent);  // what can't be created shows in the copies below
-    const std::wstring destination = parent + L"\\" + name;
-    CreateDirectoryW(destination.c_str(), nullptr);
 
-    ListingResult broken;
-    const std::wstring from = WithSeparator(ExtendedFromAbsolute(trimmed));
-    ListingResult listing = ListDirectory(from, [&](const WIN32_FIND_DATAW& entry) {
-        const std::wstring path = from + entry.cFileName;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (IsDirectoryLink(entry.dwFileAttributes)) return true;
-            const ListingResult inner = CopyFolderInto(path, destination);
-            if (broken.complete() && inner.started && !inner.complete()) broken = inner;
-            return true;
+    // A work list rather than recursion: a tree as deep as a path allows needs no stack for it.
+    struct Folder {
+        std::wstring from, to, listed;
+    };
+    std::vector<Folder> folders{
+        {ExtendedFromAbsolute(trimmed), parent + L"\\" + name, place.listed}};
+    ListingResult top, broken;
+    for (bool first = true; !folders.empty(); first = false) {
+        const Folder next = std::move(folders.back());
+        folders.pop_back();
+        // A level an earlier copy left may have become a link since: nothing goes through it.
+        if (!CreateDirectoryW(next.to.c_str(), nullptr) && IsLinkEntry(next.to).value_or(true)) {
+            continue;
         }
-        CopyFileW(path.c_str(), (destination + L"\\" + entry.cFileName).c_str(), FALSE);
-        return true;
-    });
-    return listing.complete() ? broken : listing;
+        const std::wstring from = WithSeparator(next.from);
+        const ListingResult listing = ListDirectory(from, [&](const WIN32_FIND_DATAW& entry) {
+            const std::wstring listed =
+                next.listed.empty() ? std::wstring() : WithSeparator(next.listed) + entry.cFileName;
+            const std::wstring to = next.to + L"\\" + entry.cFileName;
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                if (!IsDirectoryLink(entry.dwFileAttributes)) {
+                    folders.push_back({from + entry.cFileName, to, listed});
+                }
+                return true;
+            }
+            // Copied like a store file, so a link pointing outside the chosen folder is not read.
+            (void)CopyFileHashed(from + entry.cFileName, to, CopyPurpose::Import,
+                                 {listed, listed.empty() ? std::wstring() : place.root});
+            return true;
+        });
+        if (first) {
+            top = listing;
+        } else if (broken.complete() && listing.started && !listing.complete()) {
+            broken = listing;
+        }
+    }
+    return top.complete() ? broken : top;
 }
 
 }  // namespace ksr

@@ -9,12 +9,8 @@
 
 #include "util/dir_listing.h"
 #include "util/handles.h"
+#include "util/held_path.h"
 #include "util/result.h"
-
-// A held source that is no longer the listed file (a link, or a name swapped in).
-#ifndef ERROR_REPARSE_POINT_ENCOUNTERED
-#define ERROR_REPARSE_POINT_ENCOUNTERED 4395L
-#endif
 
 namespace ksr {
 
@@ -65,9 +61,9 @@ enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater }
 // Copies `source` to `target` in one pass, hashing the bytes as they go. The store only grows:
 // the target is created new (missing directories too) and nothing that exists is replaced. When
 // the target exists already, it counts as the copy only if it is a plain file holding exactly
-// the source's bytes (then not `created`); anything else refuses the copy. A copy that fails removes
-// what it wrote. A copy for deletion is flushed to disk and read back before it counts as made.
-// With `place`, the opened source must be the listed file or another below the chosen folder
+// the source's bytes (then not `created`); anything else refuses the copy. A copy that fails
+// removes what it wrote. A copy for deletion is flushed to disk and read back before it counts as
+// made. With `place`, the opened source must be the listed file or another below the chosen folder
 // (`link`). Paths in the "\\?\" form are used exactly as given.
 [[nodiscard]] CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
                                         CopyPurpose purpose = CopyPurpose::Import,
@@ -86,9 +82,12 @@ void DiscardStoreCopy(CopyResult& copy, const std::wstring& target);
 [[nodiscard]] Status DeleteHeldFile(unique_hfile& source);
 
 // Copies the folder with all its content into `destinationParent` (which is created when
-// missing), under the folder's own name. Single files that fail are passed over; the result
-// tells whether every listing inside the folder ran to its end.
+// missing), under the folder's own name. Single files that fail are passed over, and so are
+// directory links and, with `place` (the folder's own final path and the chosen folder's), files
+// whose opened handle lies outside the chosen folder. Nothing there is replaced. The result tells
+// whether every listing inside the folder ran to its end.
 [[nodiscard]] ListingResult CopyFolderInto(const std::wstring& folder,
-                                           const std::wstring& destinationParent);
+                                           const std::wstring& destinationParent,
+                                           const SourcePlace& place = {});
 
 }  // namespace ksr

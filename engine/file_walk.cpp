@@ -103,7 +103,7 @@ void Importer::ShowProgress() {
     window_.SetProgress(share);
 }
 
-void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
+std::wstring Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
     const std::wstring& rootName = state_.RootFolderName;
     std::wstring relative;
     if (!rootName.empty()) {
@@ -117,12 +117,20 @@ void Importer::HoldUnlistableFolder(const std::wstring& MyPath) {
     }
     const std::wstring holding =
         ReplaceAll(L"d:/KSRtemp/" + rootName + DirectoryPart(relative), L'/', L'\\');
+    // Nothing is written through a link on the holding directory's way either.
+    const std::wstring copy = WithSeparator(holding) + LastPathSegment(MyPath).value_or(L"");
+    if (const Status plain = CheckNoLinkBelow(L"\\\\?\\d:\\", ToExtendedPath(copy)); !plain) {
+        return LinkInTheWay(plain.error());
+    }
     // Without drive D: every step fails quietly; the folder is still reported.
-    const ListingResult copied = CopyFolderInto(MyPath, holding);
+    const std::wstring listed = ListedFinal(MyPath);
+    const ListingResult copied =
+        CopyFolderInto(MyPath, holding, {listed, listed.empty() ? std::wstring() : sourceRoot_});
     if (copied.started && !copied.complete()) {
         SubmitFailure(WithSeparator(MyPath), logtext::kFolderFailed,
                       reason::kListingBroken + Win32Reason(copied.error()));
     }
+    return {};
 }
 
 void Importer::ReportBrokenListing(const std::wstring& folder, const Error& error) {
@@ -322,9 +330,10 @@ std::vector<Importer::SubFolder> Importer::ListFolder(const std::wstring& MyPath
             return true;
         });
     if (!listing.started) {
-        HoldUnlistableFolder(MyPath.substr(0, MyPath.size() - 1));
-        SubmitFailure(MyPath, logtext::kFolderFailed,
-                      reason::kUnlistable + Win32Reason(listing.error()));
+        const std::wstring notHeld = HoldUnlistableFolder(MyPath.substr(0, MyPath.size() - 1));
+        SubmitFailure(
+            MyPath, logtext::kFolderFailed,
+            notHeld.empty() ? reason::kUnlistable + Win32Reason(listing.error()) : notHeld);
         return folders;
     }
     // What was listed is imported; the rest of the folder is reported.
@@ -368,6 +377,14 @@ void Importer::sosuofile(std::wstring MyPath, std::wstring fil_dir, const std::w
             std::optional<std::wstring> got = folder.id.get();
             if (!got || StopRequested()) continue;
             fil_dir += ReplaceAll(CleanFolderName(folder.name), L'\\', L'/');
+            // Levels above were checked on the way down.
+            if (const Status plain = CheckNoLinkBelow(StorePath(fil_dir.substr(0, level.dirSize)),
+                                                      StorePath(fil_dir));
+                !plain) {
+                SubmitFailure(MyPath + folder.name + L"\\", logtext::kFolderFailed,
+                              LinkInTheWay(plain.error()));
+                continue;
+            }
             // Its files still try, and report, their own copies.
             if (const Status made = CreateDirectoryLevels(StorePath(fil_dir)); !made) {
                 SubmitFailure(MyPath + folder.name + L"\\", logtext::kFolderFailed,

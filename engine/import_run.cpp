@@ -16,6 +16,7 @@
 #include "server/ini.h"
 #include "server/registry.h"
 #include "util/codecs.h"
+#include "util/held_path.h"
 #include "util/paths.h"
 
 namespace ksr {
@@ -176,6 +177,12 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
     }
     sourceBytes_ = ByteTotal(state_.SourceBytesTotal);
 
+    // Nothing is written through a link in the store: the levels below its root that the walk
+    // writes into must be plain folders.
+    if (const Status plain = CheckNoLinkBelow(storeRoot_, StorePath(target)); !plain) {
+        ReportFailure(WithSeparator(source), logtext::kFolderFailed, LinkInTheWay(plain.error()));
+        return;
+    }
     std::wstring rootId = L"0";
     if (rootMode) {
         // A root that can't be registered is reported there; nothing below it is imported.
@@ -293,6 +300,22 @@ void Importer::importfile() {
         overlap = &state_.KSR_CONSOLE;
     } else if (PathContains(resolved, holding)) {
         overlap = &holding;
+    }
+    // Nor may it hold, or lie inside, the server's own program, settings or database files.
+    std::vector<std::wstring> serverFolders{state_.InstallDir, DirectoryPart(state_.IniPath)};
+    if (state_.DB_TYPE == L"mysql") {
+        // A server on Windows names its data directory as a Windows path; any other form (a
+        // Unix server's) names no folder of this machine.
+        const Result<std::optional<std::wstring>> datadir =
+            db_->QueryValue(L"select @@datadir as d", L"d");
+        if (datadir && *datadir && IsAbsoluteLocalPath(WithSeparator(**datadir))) {
+            serverFolders.push_back(**datadir);
+        }
+    }
+    for (const std::wstring& folder : serverFolders) {
+        if (overlap || folder.empty()) continue;
+        const std::wstring server = ResolveFolder(folder).value_or(folder);
+        if (PathContains(resolved, server) || PathContains(server, resolved)) overlap = &folder;
     }
     if (overlap) {
         db_.reset();

@@ -206,7 +206,9 @@ class Importer {
     void ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,
                        const WIN32_FIND_DATAW& entry, const std::wstring& ParentID,
                        const std::wstring& MyID);
-    void HoldUnlistableFolder(const std::wstring& MyPath);
+    // Copies a folder that could not be listed into the holding directory; says why it did not,
+    // when a link stood in the way.
+    [[nodiscard]] std::wstring HoldUnlistableFolder(const std::wstring& MyPath);
     // Reports a folder whose listing broke off part-way with `error`, once.
     void ReportBrokenListing(const std::wstring& folder, const Error& error);
     // Tells the window the share of the source bytes copied, once it moved by a hundredth.

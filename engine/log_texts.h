@@ -27,10 +27,14 @@ namespace ksr::reason {
 inline constexpr wchar_t kNameNotServable[] =
     L"名称以点或空格结尾，或是设备名（如 CON、NUL），服务器无法存取，未导入";
 // Both followed by the store path.
-inline constexpr wchar_t kStoreFileDiffers[] = L"存储中已有同名但内容不同的文件，未导入，源文件已保留：";
+inline constexpr wchar_t kStoreFileDiffers[] =
+    L"存储中已有同名但内容不同的文件，未导入，源文件已保留：";
 inline constexpr wchar_t kStoreEntryTaken[] =
     L"存储中同名的位置已被文件夹、链接或无法读取的文件占用，未导入，源文件已保留：";
 inline constexpr wchar_t kLinkOutside[] = L"文件是链接，指向所选文件夹之外，未导入，源文件已保留";
+// Followed by the level's path.
+inline constexpr wchar_t kLinkInTheWay[] =
+    L"存储目录或暂存目录中的这一层是链接（重分析点），没有写入：";
 inline constexpr wchar_t kFileGone[] = L"文件在导入前已不存在，未导入";
 inline constexpr wchar_t kSystemFile[] = L"具有系统属性的文件（如 desktop.ini、Thumbs.db）不导入";
 inline constexpr wchar_t kNotHeld[] = L"源文件无法独占打开以便删除，源文件已保留：";

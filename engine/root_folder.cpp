@@ -26,7 +26,7 @@ Result<std::wstring> Importer::genfolder(std::wstring MyPath, std::wstring fil_d
     };
     // A store directory of that name could not be served ("." and ".." have no name at all).
     if (name == L"." || name == L"..") return refuse({}, Win32Error(ERROR_INVALID_NAME, MyPath));
-    if (IsAlteredByPathParsing(name)) {
+    if (IsAlteredByPathParsing(name) || IsAlteredByPathParsing(CleanFolderName(name))) {
         return refuse(reason::kNameNotServable, Win32Error(ERROR_INVALID_NAME, MyPath));
     }
     // A folder that is not there (or is a file) is not registered: its row would stand for

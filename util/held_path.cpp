@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "util/handles.h"
 #include "util/paths.h"
 
 namespace ksr {
@@ -42,6 +43,31 @@ Result<std::wstring> FinalPathOf(HANDLE handle) {
     const std::wstring_view nt(name->Buffer, name->Length / sizeof(wchar_t));
     if (!nt.starts_with(L"\\??\\")) return Win32Error(error);
     return std::wstring(nt.substr(4));
+}
+
+Result<bool> IsLinkEntry(const std::wstring& path) {
+    WIN32_FIND_DATAW entry;
+    const unique_hfind find(
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    if (!find) return Win32Failure(path);
+    return (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+Status CheckNoLinkBelow(const std::wstring& root, const std::wstring& path) {
+    size_t at = root.size();
+    while (at < path.size() && path[at] == L'\\') ++at;
+    while (at < path.size()) {
+        size_t end = path.find(L'\\', at);
+        if (end == std::wstring::npos) end = path.size();
+        const std::wstring level = path.substr(0, end);
+        // A level that can't be listed holds nothing to write through; the write itself then
+        // fails and says why.
+        const Result<bool> link = IsLinkEntry(level);
+        if (!link) return {};
+        if (*link) return Win32Error(ERROR_REPARSE_POINT_ENCOUNTERED, level);
+        at = end + 1;
+    }
+    return {};
 }
 
 Result<HeldAt> WhereHeld(HANDLE handle, std::wstring_view listed, std::wstring_view root) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <map>
+#include <memory>
 
 #include "engine/log_texts.h"
 #include "import_test_support.h"
@@ -104,6 +105,46 @@ TEST_F(ImportLinksTest, NoLinkIsFollowedOutOrDeletedThrough) {
                              {L"a-link.txt", "a"},
                              {L"b-hard.txt", "b"},
                              {L"out-link.txt", "admin only"}});
+}
+
+// The tool runs elevated: a link planted in the store, its log or the holding directory must not
+// take its writes anywhere else.
+TEST_F(ImportLinksTest, NothingIsWrittenThroughALinkInTheStoreTheLogOrTheHoldingDirectory) {
+    test::TempDir outside;
+    const std::wstring root = Src(L"Team");
+    test::WriteBytes(root + L"\\ok.txt", "ok");
+    test::WriteBytes(root + L"\\Sub\\a.txt", "a");
+    test::WriteBytes(root + L"\\Locked\\b.txt", "b");
+    test::MakeDirs(server_.store + L"\\DownLoad\\Public");
+    test::RemoveTree(L"D:\\KSRtemp");
+    ASSERT_TRUE(test::MakeUnixLink(outside.path(), server_.store + L"\\DownLoad\\Public\\Sub"));
+    ASSERT_TRUE(test::MakeUnixLink(outside.path(), server_.store + L"\\log"));
+    ASSERT_TRUE(test::MakeUnixLink(outside.path(), L"D:\\KSRtemp"));
+    // Gone before what it points to, so later tests find no holding directory of ours.
+    const std::unique_ptr<const wchar_t, void (*)(const wchar_t*)> unlink(
+        L"D:\\KSRtemp", [](const wchar_t* link) { test::RemoveUnixLink(link); });
+    unique_hfile locked(CreateFileW((root + L"\\Locked").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(locked);
+    Run(root);
+    locked.reset();
+
+    EXPECT_EQ(test::ListNames(outside.path()), std::vector<std::wstring>{}) << "nothing written";
+    EXPECT_EQ(test::ReadBytes(StoreFile(L"DownLoad/Public/ok.txt")), "ok");
+    const auto reason = [](const std::wstring& level) {
+        return std::wstring(reason::kLinkInTheWay) + level;
+    };
+    EXPECT_TRUE(Reported(root + L"\\Sub\\", reason(server_.store + L"\\DownLoad\\Public\\Sub")));
+    EXPECT_TRUE(Reported(root + L"\\Locked\\", reason(L"d:\\KSRtemp")));
+    EXPECT_NE(window_.boxes.back().text.find(msg::kLogNotWritten), std::wstring::npos);
+
+    // A link where the chosen folder itself would go: nothing of the run is written.
+    ASSERT_TRUE(test::MakeUnixLink(outside.path(), server_.store + L"\\DownLoad\\Public\\Team"));
+    Run(root, true);
+    EXPECT_EQ(test::ListNames(outside.path()), std::vector<std::wstring>{});
+    EXPECT_TRUE(Reported(root + L"\\", reason(server_.store + L"\\DownLoad\\Public\\Team")));
+    EXPECT_EQ(Rows(L"select count(*) from PtpFolder where UsName='Team'")[0][0], L"0")
+        << "the root folder was not registered";
 }
 
 // A tree deeper than a walk that recursed once per level could go on a small stack.

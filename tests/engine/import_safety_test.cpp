@@ -189,11 +189,13 @@ TEST_F(ImportSafetyTest, FoldersThatOverlapTheStoreAreRefusedBeforeAnythingIsWri
         std::wstring chosen, named;
     };
     const Case cases[] = {
-        {server_.dir.path(), server_.store},             // holds the store
-        {upper + L"\\", server_.store},                  // the same, in other letters
-        {server_.store + L"\\DownLoad", server_.store},  // inside the store
-        {server_.store, server_.store},                  // the store itself
-        {L"D:\\", L"KSRtemp"},                           // holds the holding directory
+        {server_.dir.path(), server_.store},                // holds the store
+        {upper + L"\\", server_.store},                     // the same, in other letters
+        {server_.store + L"\\DownLoad", server_.store},     // inside the store
+        {server_.store, server_.store},                     // the store itself
+        {L"D:\\", L"KSRtemp"},                              // holds the holding directory
+        {server_.dir / L"Tavrin KSR", server_.installDir},  // holds the server's program
+        {server_.installDir + L"\\public\\Data", server_.installDir},  // its settings
     };
     for (const Case& c : cases) {
         window_.boxes.clear();

@@ -8,6 +8,7 @@
 #include "engine/names.h"
 #include "import_test_support.h"
 #include "support/digest.h"
+#include "support/unix_link.h"
 #include "util/handles.h"
 #include "util/md5.h"
 
@@ -188,17 +189,17 @@ TEST_F(ImportWalkTest, PlainModeImportsTheWholeMixedTree) {
 }
 
 TEST_F(ImportWalkTest, RootModeRegistersTheChosenFolderFirst) {
-    const std::wstring root = Src(L"R&D's 100%");
+    const std::wstring root = Src(L"R&D's 100% 报告");
     MakeMixedTree(root);
     Run(root, true);
 
     const auto top =
         Rows(L"select PtpFolderID, UsName, ParentID from PtpFolder order by PtpFolderID limit 1");
     ASSERT_EQ(top.size(), 1u);
-    EXPECT_EQ(top[0][1], L"R D s 100 ");
+    EXPECT_EQ(top[0][1], L"R D s 100  报告");
     EXPECT_EQ(top[0][2], L"0");
-    EXPECT_EQ(state_.RootFolderName, L"R&D's 100%");
-    CheckImported(root, L"DownLoad/Public/R D s 100 ", *top[0][0]);
+    EXPECT_EQ(state_.RootFolderName, L"R&D's 100% 报告");
+    CheckImported(root, L"DownLoad/Public/R D s 100  报告", *top[0][0]);
     ASSERT_FALSE(window_.list1.empty());
     EXPECT_EQ(LineTexts()[0], L"[type:19]: " + root + L" " + logtext::kRootCleaned);
     EXPECT_EQ(window_.list1.size(), 3u);
@@ -271,16 +272,23 @@ TEST_F(ImportWalkTest, UnlistableFolderGoesToTheHoldingDirectory) {
     const std::wstring root = Src(L"Team");
     test::WriteBytes(root + L"\\Sub\\Deep\\x.txt", "x");
     test::WriteBytes(root + L"\\ok.txt", "ok");
+    test::TempDir outside;
+    test::WriteBytes(outside / L"secret.txt", "not the operator's to copy");
+    ASSERT_TRUE(test::MakeUnixLink(outside / L"secret.txt", root + L"\\Sub\\Deep\\out.txt"));
     test::RemoveTree(L"D:\\KSRtemp");
-    unique_hfile hold(CreateFileW((root + L"\\Sub\\Deep").c_str(), GENERIC_READ, 0, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ASSERT_TRUE(hold);
+    // The walk can't list Deep; the survey before it and the holding copy after it can.
+    int listings = 0;
+    test::ListingFault fault([&](const std::wstring& directory, size_t delivered) -> DWORD {
+        const bool walk = delivered == 0 && directory.ends_with(L"\\Deep\\") && ++listings == 2;
+        return walk ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    });
     Run(root);
-    hold.reset();
 
     EXPECT_EQ(LineTexts(), (std::vector<std::wstring>{L"[type:18]: " + root + L"\\Sub\\Deep\\ " +
                                                       logtext::kFolderFailed}));
-    EXPECT_TRUE(test::Exists(L"D:\\KSRtemp\\Team\\Sub\\Deep"));
+    EXPECT_EQ(test::ReadBytes(L"D:\\KSRtemp\\Team\\Sub\\Deep\\x.txt"), "x");
+    EXPECT_FALSE(test::Exists(L"D:\\KSRtemp\\Team\\Sub\\Deep\\out.txt"))
+        << "a link out of the chosen folder is not read";
     EXPECT_EQ(Rows(L"select UsName from PtpFolder order by PtpFolderID").size(), 2u)
         << "Deep itself was registered when Sub was listed";
     EXPECT_EQ(test::ReadBytes(server_.store + L"\\DownLoad\\Public\\ok.txt"), "ok");

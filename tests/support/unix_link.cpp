@@ -28,6 +28,18 @@ std::wstring UnixName(const std::wstring& path) {
     return wide;
 }
 
+namespace {
+
+// The Unix path of `path` with its last part as it is, not resolved should it be a link.
+std::wstring UnixNameOfEntry(const std::wstring& path) {
+    const std::wstring folder = UnixName(DirectoryPart(path));
+    const std::optional<std::wstring> name = LastPathSegment(path);
+    if (folder.empty() || !name) return {};
+    return folder + (folder.ends_with(L'/') ? L"" : L"/") + *name;
+}
+
+}  // namespace
+
 bool StartUnix(std::wstring commandLine) {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
@@ -49,16 +61,23 @@ bool RunUnixUntil(std::wstring command, const std::wstring& appears) {
     return false;
 }
 
+bool RemoveUnixLink(const std::wstring& link) {
+    const std::wstring unix = UnixNameOfEntry(link);
+    if (unix.empty() || !StartUnix(L"Z:\\bin\\rm -f \"" + unix + L"\"")) return false;
+    for (int i = 0; i < 250; ++i) {
+        if (!Listed(link)) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
 bool MakeUnixLink(const std::wstring& target, const std::wstring& link, bool hard) {
     const bool relative = target.size() < 2 || target[1] != L':';
     const std::wstring from = relative ? ReplaceAll(target, L'\\', L'/') : UnixName(target);
-    // The link's folder exists; its own name does not yet.
-    const std::wstring folder = UnixName(DirectoryPart(link));
-    const std::optional<std::wstring> name = LastPathSegment(link);
-    if (from.empty() || folder.empty() || !name) return false;
-    return RunUnixUntil(L"Z:\\bin\\ln " + std::wstring(hard ? L"" : L"-s ") + L"\"" + from +
-                            L"\" \"" + folder + (folder.ends_with(L'/') ? L"" : L"/") + *name +
-                            L"\"",
+    const std::wstring to = UnixNameOfEntry(link);
+    if (from.empty() || to.empty()) return false;
+    return RunUnixUntil(L"Z:\\bin\\ln " + std::wstring(hard ? L"" : L"-sfn ") + L"\"" + from +
+                            L"\" \"" + to + L"\"",
                         link);
 }
 
