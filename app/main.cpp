@@ -7,6 +7,10 @@
 #include "util/handles.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
+    // Run elevated from a download folder, the program must not load a DLL planted beside it or
+    // in the current directory: DLLs load from system32 only, and those that are no KnownDLLs
+    // (ODBC, CNG, common controls) are delay-loaded, so none loads before this line.
+    if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return 1;
     const ksr::unique_com_init com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;

@@ -51,5 +51,36 @@ TEST(EndToEnd, OperatorImportsAFolderThroughTheRealProgram) {
     EXPECT_FALSE(test::Exists(root + L"\\说明.txt")) << "the operator asked for the sources to go";
 }
 
+// Run elevated from a download folder, the program takes no DLL from its own folder, even where
+// Windows' search order would (Wine's builtin DLLs otherwise come first).
+TEST(EndToEnd, DllsPlantedBesideTheProgramAreNotLoaded) {
+    test::ServerInstall server(true);
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    test::WriteBytes(server.sources + L"\\docs\\a.txt", "hashed through CNG, rows through ODBC");
+    const std::wstring downloads = server.dir / L"Downloads";
+    test::MakeDirs(downloads);
+    ASSERT_TRUE(CopyFileW(test::BuildOutput(L"app\\ksrimport.exe").c_str(),
+                          (downloads + L"\\ksrimport.exe").c_str(), FALSE));
+    const std::wstring planted[] = {L"odbc32.dll", L"bcrypt.dll", L"comctl32.dll"};
+    for (const std::wstring& dll : planted) {
+        ASSERT_TRUE(CopyFileW(test::BuildOutput(L"tests\\e2e\\ksr_planted.dll").c_str(),
+                              (downloads + L"\\" + dll).c_str(), FALSE));
+    }
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"odbc32,bcrypt,comctl32=n,b");
+    e2e::OperatorScript script;
+    script.exe = downloads + L"\\ksrimport.exe";
+    script.folder = server.sources + L"\\docs";
+    const e2e::OperatorResult result = e2e::PlayOperator(script);
+    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
+
+    for (const std::wstring& dll : planted) {
+        EXPECT_FALSE(test::Exists(downloads + L"\\" + dll + L".loaded")) << test::Utf8(dll);
+    }
+    ASSERT_TRUE(result.ok) << test::Utf8(result.failure);
+    ASSERT_EQ(result.messages.size(), 1u);
+    EXPECT_EQ(result.messages[0], msg::kSucceeded);
+    EXPECT_EQ(server.db.Query(L"select count(*) from PtpFile")[0][0], L"1");
+}
+
 }  // namespace
 }  // namespace ksr
