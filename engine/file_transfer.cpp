@@ -226,8 +226,12 @@ Status ReadBack(HANDLE file, uint64_t bytes, const std::wstring& md5,
     return {};
 }
 
+// A source held to be deleted shares nothing but reading. One only read lets the copies of other
+// names of the same file (a link to it, a hard link) hold or delete it meanwhile: the bytes read
+// through this handle stay what they are.
 unique_hfile OpenSource(const std::wstring& path, DWORD access) {
-    return unique_hfile(CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const DWORD share = access & DELETE ? FILE_SHARE_READ : FILE_SHARE_READ | FILE_SHARE_DELETE;
+    return unique_hfile(CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
