@@ -242,18 +242,28 @@ void Importer::ReportBatch(std::span<const BatchEntry> entries,
 void Importer::WriteBatchRows(std::span<PendingFile* const> files,
                               std::vector<std::optional<std::wstring>>& failures) {
     bool written = files.empty();
+    // After a batch cut off at the connection and a successful reconnect, the next statement
+    // probes the server: cut off again, the server takes connections but answers no statement
+    // (a backup's lock, a long table change, a lock wait), and each file would wait as long.
+    bool probing = false;
     if (!written && !databaseLost_) {
         const RowsOutcome batch = WriteRows(files);
         written = batch.status.ok();
+        probing = !written && batch.status.error().IsConnectionLevel() && DatabaseBack(*db_);
         // A commit whose answer was lost may have landed; its rows are not written twice.
-        if (!written && batch.committing && batch.status.error().IsConnectionLevel() &&
-            DatabaseBack(*db_)) {
+        if (probing && batch.committing) {
             const Result<bool> landed = RowsLanded(*files.front());
             if (!landed) {
+                if (landed.error().IsConnectionLevel()) {
+                    DatabaseNotAnswering();
+                    for (auto& failure : failures) failure = reason::kDatabaseNotAnswering;
+                    return;
+                }
                 for (auto& failure : failures) failure = DatabaseReason(batch.status.error());
                 return;
             }
             written = *landed;
+            probing = false;
         }
     }
     if (written) return;
@@ -261,14 +271,20 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     for (size_t i = 0; i < files.size(); ++i) {
         RowsOutcome one;
         if (!databaseLost_) one = WriteRows({&files[i], 1});
-        if (!one.status.ok() && one.status.error().IsConnectionLevel() && DatabaseBack(*db_)) {
+        const bool cut = !one.status.ok() && one.status.error().IsConnectionLevel();
+        if (cut && std::exchange(probing, false)) {
+            DatabaseNotAnswering();
+        } else if (cut && DatabaseBack(*db_)) {
             if (!one.committing) {
                 one = WriteRows({&files[i], 1});
             } else if (RowsLanded(*files[i]).value_or(false)) {
                 one.status = Status();
             }
         }
-        if (databaseLost_) {
+        probing = false;
+        if (databaseSilent_) {
+            failures[i] = reason::kDatabaseNotAnswering;
+        } else if (databaseLost_) {
             failures[i] = reason::kDatabaseLost;
         } else if (!one.status.ok()) {
             failures[i] = DatabaseReason(one.status.error());
@@ -281,11 +297,10 @@ void Importer::FinishFile(PendingFile& file, const std::optional<std::wstring>& 
     const FileUnit& unit = file.unit;
     CopyResult& copy = file.copy;
     if (failure) {
-        // The store file this one replaced comes back, so the rows that name it stay true.
+        // The copy goes, since no row names it, and the store file it replaced comes back, so
+        // the rows that name that one stay true.
         file.failure =
-            WithRestoreFailure(*failure, RestorePreviousStoreFile(copy, StorePath(unit.FilPath)));
-        copy.source.reset();
-        copy.stored.reset();
+            WithRestoreFailure(*failure, DiscardStoreCopy(copy, StorePath(unit.FilPath)));
         return;
     }
     KeepNewStoreFile(copy);
