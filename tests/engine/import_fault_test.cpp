@@ -128,7 +128,7 @@ TEST_F(ImportFaultTest, ADatabaseThatBlocksWritesEndsTheRunWithinTwoTimeouts) {
     backup.Close();
 
     const std::wstring end = EndMessage();
-    EXPECT_TRUE(end.starts_with(msg::kNotAnsweringBefore)) << test::Utf8(end);
+    ASSERT_TRUE(end.starts_with(msg::kNotAnsweringBefore)) << test::Utf8(end);
     EXPECT_EQ(std::stoul(end.substr(std::wcslen(msg::kNotAnsweringBefore))), paths.size());
     // Each file waiting out its own timeouts would take well over a minute.
     EXPECT_LT(seconds, 40u);
