@@ -25,6 +25,8 @@ std::wstring Summary(const RunOutcome& outcome) {
     switch (outcome.ending) {
         case Ending::DatabaseLost:
             return msg::kDatabaseLostBefore + count + msg::kDatabaseLostAfter;
+        case Ending::DatabaseNotAnswering:
+            return msg::kNotAnsweringBefore + count + msg::kNotAnsweringAfter;
         case Ending::Stopped:
             // The operator stopped the run: what was left is not imported, so no success.
             return std::wstring(msg::kStopped) + L"\n\n" + msg::kStoppedCountBefore + count +

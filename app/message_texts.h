@@ -38,6 +38,11 @@ inline constexpr wchar_t kStoppedCountAfter[] = L" 项未导入，详情请查�
 // The database went away during the run and could not be reached again.
 inline constexpr wchar_t kDatabaseLostBefore[] = L"与服务器数据库的连接已中断，导入已停止，有 ";
 inline constexpr wchar_t kDatabaseLostAfter[] = L" 项未能导入，详情请查看服务器日志。";
+// The database took connections but answered no statement in time (a backup's lock, a long
+// table change).
+inline constexpr wchar_t kNotAnsweringBefore[] =
+    L"服务器数据库没有响应（可能正在备份或修改数据表），导入已停止，有 ";
+inline constexpr wchar_t kNotAnsweringAfter[] = L" 项未能导入，详情请查看服务器日志。";
 // The driver's message follows after a blank line.
 inline constexpr wchar_t kNoDatabase[] = L"无法连接服务器数据库，未导入任何文件。";
 inline constexpr wchar_t kNoStoreRoot[] = L"未能读取服务器的文件存储目录，未导入任何文件。";

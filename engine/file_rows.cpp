@@ -238,23 +238,32 @@ void Importer::ReportBatch(std::span<const BatchEntry> entries,
 void Importer::WriteBatchRows(std::span<PendingFile* const> files,
                               std::vector<std::optional<std::wstring>>& failures) {
     bool written = files.empty();
+    // After a batch cut off at the connection and a successful reconnect, the next statement
+    // probes the server: cut off again, the server takes connections but answers no statement
+    // (a backup's lock, a long table change, a lock wait), and each file would wait as long.
+    bool probing = false;
     if (!written && !databaseLost_) {
         const RowsOutcome batch = WriteRows(files);
         written = batch.status.ok();
+        const bool cut = !written && batch.status.error().IsConnectionLevel();
+        probing = cut && DatabaseBack(*db_);
         // A commit whose answer was lost may have landed: its rows are not written twice, and
         // until the database tells, its store copies stay.
-        if (!written && batch.committing && batch.status.error().IsConnectionLevel()) {
-            const Result<bool> landed = DatabaseBack(*db_) ? RowsLanded(*files.front())
-                                                           : Result<bool>(batch.status.error());
+        if (cut && batch.committing) {
+            const Result<bool> landed =
+                probing ? RowsLanded(*files.front()) : Result<bool>(batch.status.error());
             if (!landed) {
+                if (probing && landed.error().IsConnectionLevel()) DatabaseNotAnswering();
                 for (auto& failure : failures) {
-                    failure = databaseLost_ ? std::wstring(reason::kDatabaseLost)
-                                            : DatabaseReason(batch.status.error());
+                    failure = databaseSilent_ ? std::wstring(reason::kDatabaseNotAnswering)
+                              : databaseLost_ ? std::wstring(reason::kDatabaseLost)
+                                              : DatabaseReason(batch.status.error());
                 }
                 for (PendingFile* file : files) file->rowsUncertain = true;
                 return;
             }
             written = *landed;
+            probing = false;
         }
     }
     if (written) return;
@@ -262,19 +271,23 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     for (size_t i = 0; i < files.size(); ++i) {
         RowsOutcome one;
         if (!databaseLost_) one = WriteRows({&files[i], 1});
-        if (!one.status.ok() && one.status.error().IsConnectionLevel()) {
-            // A commit whose answer was lost may have landed, unless the database tells.
-            files[i]->rowsUncertain = one.committing;
-            if (DatabaseBack(*db_)) {
-                if (!one.committing) {
-                    one = WriteRows({&files[i], 1});
-                } else if (const Result<bool> landed = RowsLanded(*files[i]); landed) {
-                    files[i]->rowsUncertain = false;
-                    if (*landed) one.status = Status();
-                }
+        const bool cut = !one.status.ok() && one.status.error().IsConnectionLevel();
+        // A commit whose answer was lost may have landed, unless the database tells.
+        if (cut) files[i]->rowsUncertain = one.committing;
+        if (cut && std::exchange(probing, false)) {
+            DatabaseNotAnswering();
+        } else if (cut && DatabaseBack(*db_)) {
+            if (!one.committing) {
+                one = WriteRows({&files[i], 1});
+            } else if (const Result<bool> landed = RowsLanded(*files[i]); landed) {
+                files[i]->rowsUncertain = false;
+                if (*landed) one.status = Status();
             }
         }
-        if (databaseLost_) {
+        probing = false;
+        if (databaseSilent_) {
+            failures[i] = reason::kDatabaseNotAnswering;
+        } else if (databaseLost_) {
             failures[i] = reason::kDatabaseLost;
         } else if (!one.status.ok()) {
             failures[i] = DatabaseReason(one.status.error());

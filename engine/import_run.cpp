@@ -130,6 +130,11 @@ bool Importer::DatabaseBack(DbSession& session) {
     return false;
 }
 
+void Importer::DatabaseNotAnswering() {
+    databaseSilent_ = true;
+    databaseLost_ = true;
+}
+
 std::wstring Importer::StorePath(const std::wstring& filPath) const {
     return storeRoot_ + L"\\" + ReplaceAll(filPath, L'/', L'\\');
 }
@@ -148,7 +153,10 @@ size_t Importer::NotReached() const {
 RunOutcome Importer::Outcome(bool logWritten) const {
     RunOutcome outcome;
     const uint64_t failed = static_cast<uint64_t>(failedItems_);
-    if (databaseLost_) {
+    if (databaseSilent_) {
+        outcome.ending = RunOutcome::Ending::DatabaseNotAnswering;
+        outcome.notImported = failed + NotReached();
+    } else if (databaseLost_) {
         outcome.ending = RunOutcome::Ending::DatabaseLost;
         outcome.notImported = failed + NotReached();
     } else if (stopped_) {
@@ -336,6 +344,7 @@ void Importer::importfile() {
     failedItems_ = 0;
     stopped_ = false;
     databaseLost_ = false;
+    databaseSilent_ = false;
     progressStep_ = -1;
     state_.CopiedBytes = 0;
     storeRoot_ = ToExtendedPath(state_.KSR_CONSOLE);
@@ -371,7 +380,9 @@ void Importer::importfile() {
         AddLine(ActivityLine(ActivityType::FolderFailed, WithSeparator(source),
                              logtext::kFolderFailed));
         failures_.push_back({WithSeparator(source), logtext::kFolderFailed,
-                             databaseLost_ ? reason::kDatabaseLost : reason::kStopped});
+                             databaseSilent_ ? reason::kDatabaseNotAnswering
+                             : databaseLost_ ? reason::kDatabaseLost
+                                             : reason::kStopped});
     }
 
     // The log is written first, so the end message can say whether it was.

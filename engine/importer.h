@@ -120,6 +120,8 @@ class Importer {
     // After a connection-level failure of `session`: true when the database answers again;
     // otherwise the run stops after the file in hand.
     [[nodiscard]] bool DatabaseBack(DbSession& session);
+    // Ends the run: the server took a new connection, yet its statements still got no answer.
+    void DatabaseNotAnswering();
     // Inserts the folder row and returns its id. Fails with the database's error; with
     // ERROR_NOT_FOUND when the row just inserted could not be found; with ERROR_CONNECTION_ABORTED
     // when the database was lost before. FolderReason words the failure.
@@ -238,6 +240,8 @@ class Importer {
     int failedItems_ = 0;
     bool stopped_ = false;
     std::atomic<bool> databaseLost_{false};
+    // Set with databaseLost_: the server took connections but answered no statement.
+    std::atomic<bool> databaseSilent_{false};
     bool versionsBumped_ = true;
     double sourceBytes_ = 0;       // SourceBytesTotal, read once per run; 0 when unknown
     long long progressStep_ = -1;  // the hundredths last told to the window

@@ -43,6 +43,7 @@ inline constexpr wchar_t kFileLink[] = L"文件是链接，已导入其指向的
 inline constexpr wchar_t kStoreDirectory[] = L"存储目录未能创建：";
 inline constexpr wchar_t kNotDeleted[] = L"源文件未能删除：";
 inline constexpr wchar_t kDatabaseLost[] = L"与服务器数据库的连接已中断";
+inline constexpr wchar_t kDatabaseNotAnswering[] = L"服务器数据库没有响应";
 inline constexpr wchar_t kStopped[] = L"操作员停止了导入，其余内容未导入";
 inline constexpr wchar_t kListingBroken[] = L"文件夹列表中途中断，其余内容未导入：";
 inline constexpr wchar_t kUnlistable[] = L"文件夹无法列出，已复制到暂存目录：";

@@ -8,14 +8,15 @@ namespace ksr {
 // How a run ended, in the engine's own terms. The window words it for the operator.
 struct RunOutcome {
     enum class Ending {
-        Succeeded,            // every item the walk met went in
-        PartlyFailed,         // `notImported` items were not imported, or kept their sources
-        Stopped,              // the operator stopped the run; `notImported` items were left
-        DatabaseLost,         // the database went away mid-run; `notImported` items were left
-        Refused,              // turned away before anything was written; `refusal` says why
-        DatabaseUnreachable,  // no connection at the start; `driverMessage` says why
-        NoStoreRoot,          // the store root could not be read; nothing was imported
-        InternalFailure,      // the run ended on an unexpected error
+        Succeeded,             // every item the walk met went in
+        PartlyFailed,          // `notImported` items were not imported, or kept their sources
+        Stopped,               // the operator stopped the run; `notImported` items were left
+        DatabaseLost,          // the database went away mid-run; `notImported` items were left
+        DatabaseNotAnswering,  // the database took connections but answered no statement
+        Refused,               // turned away before anything was written; `refusal` says why
+        DatabaseUnreachable,   // no connection at the start; `driverMessage` says why
+        NoStoreRoot,           // the store root could not be read; nothing was imported
+        InternalFailure,       // the run ended on an unexpected error
     };
     enum class Refusal {
         NoFolderChosen,  // Text1 is empty or names no absolute folder on this machine

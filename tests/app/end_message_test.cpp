@@ -33,9 +33,9 @@ TEST(EndMessage, SuccessOnlyWhenNothingFailed) {
     EXPECT_EQ(success.type, static_cast<UINT>(MB_OK | MB_ICONINFORMATION));
 
     // Anything short of everything imported, logged and announced to the clients.
-    std::vector<RunOutcome> shortOf = {Ended(Ending::PartlyFailed, 1), Ended(Ending::Stopped, 0),
-                                       Ended(Ending::DatabaseLost, 0),
-                                       Ended(Ending::InternalFailure)};
+    std::vector<RunOutcome> shortOf = {
+        Ended(Ending::PartlyFailed, 1), Ended(Ending::Stopped, 0), Ended(Ending::DatabaseLost, 0),
+        Ended(Ending::DatabaseNotAnswering, 0), Ended(Ending::InternalFailure)};
     shortOf.push_back(Ended(Ending::Succeeded));
     shortOf.back().logWritten = false;
     shortOf.push_back(Ended(Ending::Succeeded));
@@ -63,6 +63,11 @@ TEST(EndMessage, CountsWhatWasNotImported) {
         lost.text,
         L"与服务器数据库的连接已中断，导入已停止，有 1234567 项未能导入，详情请查看服务器日志。");
     EXPECT_EQ(lost.type, static_cast<UINT>(MB_OK | MB_ICONWARNING));
+
+    const MessageBoxText silent = EndMessage(Ended(Ending::DatabaseNotAnswering, 1234567));
+    EXPECT_EQ(silent.text,
+              std::wstring(msg::kNotAnsweringBefore) + L"1234567" + msg::kNotAnsweringAfter);
+    EXPECT_NE(silent.text, lost.text);
 }
 
 TEST(EndMessage, AddsTheReportTheLogAndTheCountersAfterBlankLines) {

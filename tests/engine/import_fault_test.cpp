@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/message_texts.h"
+#include "engine/log_texts.h"
 #include "import_test_support.h"
 #include "support/fault_db.h"
 #include "util/dir_listing.h"
@@ -105,6 +106,43 @@ TEST_F(ImportFaultTest, ADatabaseThatStopsAnsweringEndsTheRun) {
         << registered << " with rows";
     EXPECT_FALSE(state_.DeleteAfterImport);
     EXPECT_EQ(window_.outcomes.size(), 1u) << "the run tells the window once how it ended";
+}
+
+// A server that takes connections but blocks every write (a backup's lock): the run ends after
+// the batch and one probe have timed out, not one file at a time, and nothing is lost.
+TEST_F(ImportFaultTest, ADatabaseThatBlocksWritesEndsTheRunWithinTwoTimeouts) {
+    test::StallableDatabase db;
+    UseDatabase(db);
+    importer_.SetDatabaseTimeouts(3, 2);
+    const std::wstring root = Src(L"blocked");
+    std::vector<std::wstring> paths;
+    for (int i = 0; i < 12; ++i) {
+        paths.push_back(root + L"\\f" + std::to_wstring(i) + L".txt");
+        test::WriteBytes(paths.back(), "blocked " + std::to_string(i));
+    }
+    DbSession backup(db.ConnString());
+    ASSERT_TRUE(backup.Execute(L"LOCK TABLES PtpFile WRITE").ok());
+    const ULONGLONG started = GetTickCount64();
+    Run(root, false, true);
+    const ULONGLONG seconds = (GetTickCount64() - started) / 1000;
+    backup.Close();
+
+    const std::wstring end = EndMessage();
+    ASSERT_TRUE(end.starts_with(msg::kNotAnsweringBefore)) << test::Utf8(end);
+    EXPECT_EQ(std::stoul(end.substr(std::wcslen(msg::kNotAnsweringBefore))), paths.size());
+    // Each file waiting out its own timeouts would take well over a minute.
+    EXPECT_LT(seconds, 40u);
+    EXPECT_EQ(db.Query(L"select count(*) from PtpFile")[0][0], L"0");
+    for (const std::wstring& path : paths) {
+        EXPECT_TRUE(test::Exists(path)) << test::Utf8(path);
+        const std::wstring filPath = L"DownLoad/Public/" + path.substr(root.size() + 1);
+        EXPECT_FALSE(test::Exists(StoreFile(filPath))) << test::Utf8(filPath);
+    }
+    for (const auto& failure : importer_.Failures()) {
+        EXPECT_NE(failure.reason.find(reason::kDatabaseNotAnswering), std::wstring::npos)
+            << test::Utf8(failure.path) << ": " << test::Utf8(failure.reason);
+    }
+    EXPECT_FALSE(state_.DeleteAfterImport);
 }
 
 TEST_F(ImportFaultTest, ADatabaseThatVanishesEndsTheRunToo) {
