@@ -5,6 +5,7 @@
 #include "engine/failure_reason.h"
 #include "engine/importer.h"
 #include "engine/log_texts.h"
+#include "engine/stored_rows.h"
 #include "util/guid.h"
 
 namespace ksr {
@@ -28,6 +29,8 @@ constexpr wchar_t kInsertFile[] =
     L"insert into PtpFile(Msg_ID,MyID,UsName,TypePath,PcSize,PtpFolderID,FilPath,To_Type,"
     L"FileState,CreatorID,CreatorName) values";
 constexpr wchar_t kFileValues[] = L"(?,?,'admin',?,?,?,?,1,1,'1','admin')";
+// The UsName every file row is sent with.
+constexpr wchar_t kCreatorName[] = L"admin";
 constexpr wchar_t kInsertDigest[] =
     L"insert into MD5File(MyID,FormFileType,TypePath,PcSize,FilPath,MD5Hash) values";
 constexpr wchar_t kDigestValues[] = L"('1',1,?,?,?,?)";
@@ -115,7 +118,19 @@ Status Importer::InsertRows(std::span<PendingFile* const> files) {
         params.insert(params.end(),
                       {file->unit.cleaned, file->sizeText, file->unit.FilPath, file->copy.md5});
     }
-    return db_->Execute(MultiRow(kInsertDigest, kDigestValues, files.size()), params);
+    if (Status inserted =
+            db_->Execute(MultiRow(kInsertDigest, kDigestValues, files.size()), params);
+        !inserted) {
+        return inserted;
+    }
+    std::vector<SentFileRows> sent;
+    sent.reserve(files.size());
+    for (const PendingFile* file : files) {
+        const FileUnit& unit = file->unit;
+        sent.push_back(
+            {file->guid, kCreatorName, unit.cleaned, file->sizeText, unit.FilPath, file->copy.md5});
+    }
+    return CheckRowsStored(*db_, sent);
 }
 
 // Both rows of every file, or none of them: one transaction.

@@ -8,6 +8,7 @@
 #include "engine/activity_log.h"
 #include "engine/failure_reason.h"
 #include "engine/file_transfer.h"
+#include "engine/folder_row.h"
 #include "engine/log_texts.h"
 #include "engine/names.h"
 #include "util/handles.h"
@@ -20,9 +21,6 @@
 namespace ksr {
 namespace {
 
-constexpr wchar_t kInsertFolder[] =
-    L"insert into PtpFolder(MyID,UsName,ParentID,To_Type,CreatorID,CreatorName) "
-    L"values(?,?,?,1,'1','admin')";
 constexpr wchar_t kFolderIdMySql[] =
     L"Select max(CAST(PtpFolderID AS SIGNED)) as c from PtpFolder where MyID=?";
 constexpr wchar_t kFolderIdSqlServer[] =
@@ -53,17 +51,17 @@ Result<std::wstring> Importer::RegisterFolder(const std::wstring& name,
     // The row and the reading of its id form one transaction, so a row the server altered (or
     // whose id could not be told) does not stay behind.
     if (const Status begun = db.Begin(); !begun) return fail(begun.error());
-    const std::wstring_view insert[] = {MyID, name, ParentID};
-    if (const Status inserted = db.Execute(kInsertFolder, insert); !inserted) {
-        return fail(inserted.error());
-    }
     const bool mysql = state_.DB_TYPE == L"mysql";
-    const std::wstring_view owner[] = {MyID};
-    Result<std::optional<std::wstring>> id =
-        db.QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
+    Result<std::optional<std::wstring>> id = InsertFolderRow(db, mysql, name, ParentID, MyID);
     if (!id) return fail(id.error());
-    bool own = false;
-    if (*id && !(*id)->empty()) {
+    bool own = *id && !(*id)->empty();
+    if (!own) {
+        // A server that does not tell the id of the row just inserted: its owner's newest.
+        const std::wstring_view owner[] = {MyID};
+        id = db.QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
+        if (!id) return fail(id.error());
+    }
+    if (!own && *id && !(*id)->empty()) {
         const std::wstring_view key[] = {**id};
         const Result<DbRow> row = db.QueryRow(kFolderRow, key);
         if (!row) return fail(row.error());

@@ -320,18 +320,56 @@ Status DbSession::Execute(std::wstring_view sql, DbParams params) {
     return {};
 }
 
+Result<SQLSMALLINT> DbSession::ResultColumns(SQLHSTMT stmt) {
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(stmt, &columns);
+    while (columns == 0) {
+        const SQLRETURN more = SQLMoreResults(stmt);
+        if (more == SQL_NO_DATA) break;
+        if (!SQL_SUCCEEDED(more)) return Fail(SQL_HANDLE_STMT, stmt);
+        SQLNumResultCols(stmt, &columns);
+    }
+    return columns;
+}
+
+Result<std::vector<DbRow>> DbSession::QueryRows(std::wstring_view sql, DbParams params) {
+    Result<SQLHSTMT> ran = Run(sql, params);
+    if (!ran) return std::move(ran).error();
+    const SQLHSTMT stmt = *ran;
+    Result<SQLSMALLINT> columns = ResultColumns(stmt);
+    if (!columns) return std::move(columns).error();
+    std::vector<DbRow> rows;
+    for (;;) {
+        const SQLRETURN fetched = SQLFetch(stmt);
+        if (fetched == SQL_NO_DATA || *columns == 0) break;
+        if (!SQL_SUCCEEDED(fetched)) return Fail(SQL_HANDLE_STMT, stmt);
+        DbRow& row = rows.emplace_back();
+        for (SQLUSMALLINT i = 1; i <= *columns; ++i) {
+            Result<std::optional<std::wstring>> value = ReadColumn(stmt, i);
+            if (!value) {
+                Error error = std::move(value).error();
+                if (error.IsConnectionLevel()) Close();
+                return error;
+            }
+            row.push_back(std::move(*value));
+        }
+    }
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    return rows;
+}
+
 Result<DbRow> DbSession::FirstRow(std::wstring_view sql, DbParams params,
                                   std::wstring_view column) {
     Result<SQLHSTMT> ran = Run(sql, params);
     if (!ran) return std::move(ran).error();
     const SQLHSTMT stmt = *ran;
 
-    SQLSMALLINT columns = 0;
-    SQLNumResultCols(stmt, &columns);
-    SQLUSMALLINT first = 1, last = static_cast<SQLUSMALLINT>(columns);
+    Result<SQLSMALLINT> columns = ResultColumns(stmt);
+    if (!columns) return std::move(columns).error();
+    SQLUSMALLINT first = 1, last = static_cast<SQLUSMALLINT>(*columns);
     if (!column.empty()) {
         first = 0;
-        for (SQLUSMALLINT i = 1; i <= columns && first == 0; ++i) {
+        for (SQLUSMALLINT i = 1; i <= *columns && first == 0; ++i) {
             SQLWCHAR name[256] = {};
             SQLSMALLINT nameLength = 0;
             SQLDescribeColW(stmt, i, name, static_cast<SQLSMALLINT>(std::size(name)), &nameLength,

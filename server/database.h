@@ -41,6 +41,8 @@ class DbSession {
                                                                  std::wstring_view column,
                                                                  DbParams params = {});
     [[nodiscard]] Result<DbRow> QueryRow(std::wstring_view sql, DbParams params = {});
+    // Every row, each with every column.
+    [[nodiscard]] Result<std::vector<DbRow>> QueryRows(std::wstring_view sql, DbParams params = {});
 
     // The statements up to Commit() or Rollback() form one transaction. If the connection is
     // lost inside it, every statement fails until Commit() (which then fails too) or
@@ -53,6 +55,8 @@ class DbSession {
   private:
     // Prepares (once) and executes the statement; its handle, open on the result.
     [[nodiscard]] Result<SQLHSTMT> Run(std::wstring_view sql, DbParams params);
+    // The statement's first result that has columns: a batch's inserts come before its select.
+    [[nodiscard]] Result<SQLSMALLINT> ResultColumns(SQLHSTMT stmt);
     // The first row of a query: every column, or only `column` (by name) when it is given.
     [[nodiscard]] Result<DbRow> FirstRow(std::wstring_view sql, DbParams params,
                                          std::wstring_view column);

@@ -46,6 +46,45 @@ TEST_F(ImportFaultTest, ValuesTheServerWouldAlterFailTheirFileAndLeaveNoRows) {
               std::wstring(msg::kPartlyFailedBefore) + L"1" + msg::kPartlyFailedAfter);
 }
 
+// A server that alters a value without a word (SQL Server's varchar turns a character beyond
+// its code page into "?"; a trigger stands in for it here): the altered file fails before its
+// batch commits, and its neighbours still land.
+TEST_F(ImportFaultTest, RowsTheServerStoredAlteredSilentlyFailTheirFile) {
+    const struct {
+        const wchar_t* table;
+        const wchar_t* column;
+    } cases[] = {{L"PtpFile", L"TypePath"},
+                 {L"PtpFile", L"FilPath"},
+                 {L"MD5File", L"FilPath"},
+                 {L"MD5File", L"MD5Hash"},
+                 {L"PtpFile", L"PcSize"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(test::Utf8(std::wstring(c.table) + L"." + c.column));
+        test::TestDatabase db;
+        UseDatabase(db);
+        // Alters only the odd file's value, keeping its length.
+        const std::wstring col = c.column;
+        ASSERT_EQ(db.Exec(L"create trigger alter_silently before insert on " +
+                          std::wstring(c.table) + L" for each row set NEW." + col +
+                          L" = if(NEW.FilPath like '%odd#%', concat('Z', substr(NEW." + col +
+                          L", 2)), NEW." + col + L")"),
+                  L"");
+        const std::wstring root = Src(std::wstring(L"silent_") + c.table + c.column);
+        test::WriteBytes(root + L"\\plain.txt", "plain");
+        test::WriteBytes(root + L"\\odd#.txt", "odd");
+        Run(root, false, true);
+
+        EXPECT_EQ(db.Query(L"select TypePath from PtpFile"),
+                  (std::vector<test::Row>{{L"plain.txt"}}));
+        EXPECT_EQ(db.Query(L"select TypePath from MD5File"),
+                  (std::vector<test::Row>{{L"plain.txt"}}));
+        EXPECT_FALSE(test::Exists(root + L"\\plain.txt"));
+        EXPECT_EQ(test::ReadBytes(root + L"\\odd#.txt"), "odd");
+        ASSERT_EQ(importer_.Failures().size(), 1u);
+        EXPECT_EQ(importer_.Failures()[0].path, root + L"\\odd#.txt");
+    }
+}
+
 // A server that stops answering part-way: the run ends on its own, says the database was
 // lost, and copies no more of the tree into the store.
 TEST_F(ImportFaultTest, ADatabaseThatStopsAnsweringEndsTheRun) {

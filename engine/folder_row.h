@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/database.h"
+#include "util/result.h"
+
+namespace ksr {
+
+// Inserts a PtpFolder row and returns the id the server gave it, read on the same connection
+// so that no other writer's row can answer instead; no value when the server did not tell.
+// Called on the thread that registers folders.
+[[nodiscard]] Result<std::optional<std::wstring>> InsertFolderRow(DbSession& db, bool mysql,
+                                                                  std::wstring_view name,
+                                                                  std::wstring_view ParentID,
+                                                                  std::wstring_view MyID);
+
+// The statements InsertFolderRow sends to the server.
+std::vector<std::wstring> FolderInsertStatements(bool mysql);
+
+}  // namespace ksr
