@@ -76,8 +76,10 @@ void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (batch_.empty()) batchStarted_ = GetTickCount64();
     auto file = std::make_unique<PendingFile>();
     file->unit = unit;
+    // The batch's now: should what follows throw, the caller's discard leaves its store copy.
+    const bool created = std::exchange(copy.created, false);
     file->copy = std::move(copy);
-    copy.created = false;  // the batch's now: should this throw, its store copy stays for it
+    file->copy.created = created;
     file->guid = *std::move(guid);
     file->sizeText = std::to_wstring(file->copy.bytes);
     if (file->copy.verifyPending) {

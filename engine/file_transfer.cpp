@@ -268,12 +268,21 @@ void TakeExistingStoreFile(HANDLE in, const std::wstring& source, const std::wst
         result.refused = Refusal::StoreEntryNotAFile;
         return;
     }
+    // It must be the entry of that name in its folder, wherever the store root really lies: not
+    // a link, nor a file whose short name the path happens to be.
     BY_HANDLE_FILE_INFORMATION info{};
     const Result<std::wstring> at = FinalPathOf(existing.get());
-    if (!GetFileInformationByHandle(existing.get(), &info) || !at ||
+    const unique_hfile folder(CreateFileW(
+        DirectoryPart(finalPath).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Result<std::wstring> folderAt =
+        folder ? FinalPathOf(folder.get()) : Result<std::wstring>(Win32Failure());
+    const std::wstring expected =
+        folderAt ? WithSeparator(*folderAt) + LastPathSegment(finalPath).value_or(L"")
+                 : std::wstring();
+    if (!GetFileInformationByHandle(existing.get(), &info) || !at || expected.empty() ||
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        !(PathContains(*at, WithoutExtendedPrefix(finalPath)) &&
-          PathContains(WithoutExtendedPrefix(finalPath), *at))) {
+        !(PathContains(*at, expected) && PathContains(expected, *at))) {
         result.status = Win32Error(ERROR_FILE_EXISTS, target);
         result.refused = Refusal::StoreEntryNotAFile;
         return;

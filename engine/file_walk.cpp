@@ -153,8 +153,8 @@ void Importer::Submit(std::function<void()> work, std::function<void()> commit) 
 }
 
 std::wstring Importer::ListedFinal(const std::wstring& path) const {
-    if (sourceRoot_.empty() || !path.starts_with(sourceTyped_)) return {};
-    return sourceRoot_ + path.substr(sourceTyped_.size());
+    if (sourceRoot_.empty() || !WithSeparator(path).starts_with(sourceTyped_)) return {};
+    return sourceRoot_ + path.substr(std::min(path.size(), sourceTyped_.size()));
 }
 
 void Importer::ImportOneFile(const std::wstring& MyPath, const std::wstring& fil_dir,

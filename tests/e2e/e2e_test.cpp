@@ -52,7 +52,7 @@ TEST(EndToEnd, OperatorImportsAFolderThroughTheRealProgram) {
 }
 
 // Run elevated from a download folder, the program takes no DLL from its own folder, even where
-// Windows' search order would (Wine's builtin DLLs otherwise come first).
+// Windows' search order would: the tests run with WINEDLLOVERRIDES giving it.
 TEST(EndToEnd, DllsPlantedBesideTheProgramAreNotLoaded) {
     test::ServerInstall server(true);
     ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
@@ -66,12 +66,10 @@ TEST(EndToEnd, DllsPlantedBesideTheProgramAreNotLoaded) {
         ASSERT_TRUE(CopyFileW(test::BuildOutput(L"tests\\e2e\\ksr_planted.dll").c_str(),
                               (downloads + L"\\" + dll).c_str(), FALSE));
     }
-    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"odbc32,bcrypt,comctl32=n,b");
     e2e::OperatorScript script;
     script.exe = downloads + L"\\ksrimport.exe";
     script.folder = server.sources + L"\\docs";
     const e2e::OperatorResult result = e2e::PlayOperator(script);
-    SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
 
     for (const std::wstring& dll : planted) {
         EXPECT_FALSE(test::Exists(downloads + L"\\" + dll + L".loaded")) << test::Utf8(dll);
