@@ -104,6 +104,14 @@ bool Importer::FlushBatch(bool finish) {
 }
 
 Status Importer::InsertRows(std::span<PendingFile* const> files) {
+    const bool mysql = state_.DB_TYPE == L"mysql";
+    std::vector<SentFileRows> sent;
+    sent.reserve(files.size());
+    for (const PendingFile* file : files) {
+        const FileUnit& unit = file->unit;
+        sent.push_back(
+            {file->guid, kCreatorName, unit.cleaned, file->sizeText, unit.FilPath, file->copy.md5});
+    }
     std::vector<std::wstring_view> params;
     params.reserve(files.size() * 6);
     for (const PendingFile* file : files) {
@@ -115,6 +123,9 @@ Status Importer::InsertRows(std::span<PendingFile* const> files) {
         !inserted) {
         return inserted;
     }
+    if (Status stored = CheckRowsStored(*db_, mysql, RowTable::File, sent); !stored) {
+        return stored;
+    }
     params.clear();
     for (const PendingFile* file : files) {
         params.insert(params.end(),
@@ -125,14 +136,7 @@ Status Importer::InsertRows(std::span<PendingFile* const> files) {
         !inserted) {
         return inserted;
     }
-    std::vector<SentFileRows> sent;
-    sent.reserve(files.size());
-    for (const PendingFile* file : files) {
-        const FileUnit& unit = file->unit;
-        sent.push_back(
-            {file->guid, kCreatorName, unit.cleaned, file->sizeText, unit.FilPath, file->copy.md5});
-    }
-    return CheckRowsStored(*db_, sent);
+    return CheckRowsStored(*db_, mysql, RowTable::Digest, sent);
 }
 
 // Both rows of every file, or none of them: one transaction.

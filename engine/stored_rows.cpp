@@ -6,12 +6,20 @@ namespace ksr {
 namespace {
 
 constexpr wchar_t kFileRowsBack[] =
-    L"select Msg_ID,UsName,TypePath,PcSize,FilPath from PtpFile where Msg_ID in (";
-constexpr wchar_t kDigestRowsBack[] =
-    L"select FilPath,TypePath,PcSize,MD5Hash from MD5File where FilPath in (";
+    L"select Msg_ID,UsName,TypePath,PcSize,FilPath from PtpFile where ";
+constexpr wchar_t kDigestRowsBack[] = L"select FilPath,TypePath,PcSize,MD5Hash from MD5File where ";
+// Neither Msg_ID nor FilPath has an index on the server, and a server's tables may hold
+// millions of rows. On MySQL the insert just made numbered its rows from LAST_INSERT_ID() on
+// (an id of this connection, untouched by other writers), so the primary key narrows each
+// read-back to the rows added since.
+constexpr wchar_t kFilesSinceInsert[] = L"PtpFileID>=LAST_INSERT_ID() and ";
+constexpr wchar_t kDigestsSinceInsert[] = L"MD5FileID>=LAST_INSERT_ID() and ";
 
-std::wstring InList(const wchar_t* select, size_t rows) {
-    std::wstring sql = select;
+std::wstring ReadBack(RowTable table, bool mysql, size_t rows) {
+    const bool files = table == RowTable::File;
+    std::wstring sql = files ? kFileRowsBack : kDigestRowsBack;
+    if (mysql) sql += files ? kFilesSinceInsert : kDigestsSinceInsert;
+    sql += files ? L"Msg_ID in (" : L"FilPath in (";
     for (size_t i = 0; i < rows; ++i) sql += i > 0 ? L",?" : L"?";
     return sql + L')';
 }
@@ -35,27 +43,25 @@ Error Altered(const wchar_t* table, std::wstring_view filPath) {
 
 }  // namespace
 
-std::vector<std::wstring> RowReadBackStatements(size_t rows) {
-    return {InList(kFileRowsBack, rows), InList(kDigestRowsBack, rows)};
+std::vector<std::wstring> RowReadBackStatements(size_t rows, bool mysql) {
+    return {ReadBack(RowTable::File, mysql, rows), ReadBack(RowTable::Digest, mysql, rows)};
 }
 
-Status CheckRowsStored(DbSession& db, std::span<const SentFileRows> files) {
+Status CheckRowsStored(DbSession& db, bool mysql, RowTable table,
+                       std::span<const SentFileRows> files) {
     if (files.empty()) return {};
-    const std::vector<std::wstring> sql = RowReadBackStatements(files.size());
+    const bool fileRows = table == RowTable::File;
     std::vector<std::wstring_view> keys;
     keys.reserve(files.size());
-    for (const SentFileRows& file : files) keys.push_back(file.msgId);
-    Result<std::vector<DbRow>> fileRows = db.QueryRows(sql[0], keys);
-    if (!fileRows) return std::move(fileRows).error();
-    keys.clear();
-    for (const SentFileRows& file : files) keys.push_back(file.filPath);
-    Result<std::vector<DbRow>> digestRows = db.QueryRows(sql[1], keys);
-    if (!digestRows) return std::move(digestRows).error();
+    for (const SentFileRows& file : files) keys.push_back(fileRows ? file.msgId : file.filPath);
+    Result<std::vector<DbRow>> rows = db.QueryRows(ReadBack(table, mysql, files.size()), keys);
+    if (!rows) return std::move(rows).error();
     for (const SentFileRows& file : files) {
-        if (!Holds(*fileRows, {file.msgId, file.usName, file.typePath, file.size, file.filPath})) {
+        if (fileRows &&
+            !Holds(*rows, {file.msgId, file.usName, file.typePath, file.size, file.filPath})) {
             return Altered(L"PtpFile", file.filPath);
         }
-        if (!Holds(*digestRows, {file.filPath, file.typePath, file.size, file.md5})) {
+        if (!fileRows && !Holds(*rows, {file.filPath, file.typePath, file.size, file.md5})) {
             return Altered(L"MD5File", file.filPath);
         }
     }

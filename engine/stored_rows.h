@@ -15,13 +15,18 @@ struct SentFileRows {
     std::wstring_view msgId, usName, typePath, size, filPath, md5;
 };
 
-// Reads the files' rows back inside the open transaction (one query per table) and fails,
-// naming the first file, when a row is missing or holds a value other than the one sent. A
-// server may store a value altered without a word: SQL Server turns a character its varchar
-// column's code page lacks into "?". Called on the thread that writes the rows.
-[[nodiscard]] Status CheckRowsStored(DbSession& db, std::span<const SentFileRows> files);
+enum class RowTable { File, Digest };
 
-// The read-back queries of a batch of `rows` files, as CheckRowsStored sends them.
-std::vector<std::wstring> RowReadBackStatements(size_t rows);
+// Reads back the rows of `table` that the files' last insert statement wrote, inside the open
+// transaction, and fails, naming the first file, when a row is missing or holds a value other
+// than the one sent. A server may store a value altered without a word: SQL Server turns a
+// character its varchar column's code page lacks into "?". Called right after that insert, on
+// the thread that writes the rows.
+[[nodiscard]] Status CheckRowsStored(DbSession& db, bool mysql, RowTable table,
+                                     std::span<const SentFileRows> files);
+
+// The read-back queries of a batch of `rows` files, PtpFile's then MD5File's, as
+// CheckRowsStored sends them.
+std::vector<std::wstring> RowReadBackStatements(size_t rows, bool mysql = false);
 
 }  // namespace ksr
