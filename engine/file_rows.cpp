@@ -288,8 +288,13 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
         }
     }
     if (written) return;
-    // File by file, so that only the file at fault is reported.
+    // File by file, so that only the file at fault is reported; once the operator stopped the
+    // run, a statement that waits is cancelled, and no file waits its turn after it.
     for (size_t i = 0; i < files.size(); ++i) {
+        if (watch_ && watch_->Stopped()) {
+            failures[i] = reason::kStopped;
+            continue;
+        }
         RowsOutcome one;
         if (!databaseLost_) one = WriteRows({&files[i], 1});
         const bool cut = !one.status.ok() && one.status.error().IsConnectionLevel();

@@ -103,6 +103,7 @@ void Importer::SubmitFailure(const std::wstring& subject, const wchar_t* message
 }
 
 void Importer::EndRun() {
+    watch_.reset();
     db_.reset();
     folderDb_.reset();
     progressStep_ = -1;
@@ -119,7 +120,10 @@ void Importer::Refuse(RunOutcome::Refusal refusal, std::wstring overlap) {
 }
 
 bool Importer::StopRequested() {
-    if (!stopped_ && window_.StopRequested()) stopped_ = true;
+    if (!stopped_ && ((watch_ && watch_->Stopped()) || window_.StopRequested())) {
+        stopped_ = true;
+        if (watch_) watch_->Stop();
+    }
     return stopped_ || databaseLost_;
 }
 
@@ -330,6 +334,8 @@ void Importer::importfile() {
         Refuse(RunOutcome::Refusal::FolderOverlaps, *overlap);
         return;
     }
+    watch_.emplace(std::vector<DbSession*>{&*db_, &*folderDb_},
+                   [this] { return window_.StopRequested(); });
     versionsBumped_ = db_->Execute(kBumpVersions).ok();
 
     SYSTEMTIME started;
@@ -375,6 +381,8 @@ void Importer::importfile() {
     if (filesImported_ + foldersImported_ > 0 && !databaseLost_) {
         versionsBumped_ = db_->Execute(kBumpVersions).ok() && versionsBumped_;
     }
+    if (watch_ && watch_->Stopped()) stopped_ = true;
+    watch_.reset();
     if (databaseLost_ || stopped_) {
         // One line stands for everything below the chosen folder that the run did not reach.
         AddLine(ActivityLine(ActivityType::FolderFailed, WithSeparator(source),

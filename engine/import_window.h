@@ -27,7 +27,9 @@ class ImportWindow {
     virtual void SetProgress(double fraction) = 0;
     // How the run ended; returns once the operator has seen it.
     virtual void RunEnded(const RunOutcome& outcome) = 0;
-    // True once the operator asked to stop; the run ends after the file in hand.
+    // True once the operator asked to stop; the run ends after the file in hand, and a database
+    // statement still waiting then is cancelled. Asked between files, and from another of the
+    // run's threads while a statement waits.
     [[nodiscard]] virtual bool StopRequested() const { return false; }
 };
 

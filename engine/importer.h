@@ -19,6 +19,7 @@
 #include "engine/source_deleter.h"
 #include "engine/store_verifier.h"
 #include "engine/source_survey.h"
+#include "engine/statement_watch.h"
 #include "server/database.h"
 
 namespace ksr {
@@ -223,6 +224,8 @@ class Importer {
     ServerRegistration registration_;
     std::optional<DbSession> db_;
     std::optional<DbSession> folderDb_;
+    // From the first statement of the walk to the last: cancels what waits once stopped.
+    std::optional<StatementWatch> watch_;
     std::vector<BatchEntry> batch_;
     size_t batchFiles_ = 0;
     ULONGLONG batchStarted_ = 0;

@@ -1,6 +1,7 @@
 #include "server/database.h"
 
 #include <algorithm>
+#include <mutex>
 #include <cwchar>
 #include <vector>
 
@@ -272,7 +273,16 @@ Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
                              sqlType, columnSize, 0, data, lengths[i], &lengths[i]);
         if (!SQL_SUCCEEDED(rc)) return Fail(SQL_HANDLE_STMT, stmt);
     }
+    {
+        const std::lock_guard lock(runningMutex_);
+        running_ = stmt;
+        runningSince_ = GetTickCount64();
+    }
     const SQLRETURN rc = SQLExecute(stmt);
+    {
+        const std::lock_guard lock(runningMutex_);
+        running_ = SQL_NULL_HSTMT;
+    }
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) return Fail(SQL_HANDLE_STMT, stmt);
     if (rc == SQL_SUCCESS_WITH_INFO) {
         if (Status clean = TruncationInfo(stmt); !clean) {
@@ -281,6 +291,19 @@ Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
         }
     }
     return stmt;
+}
+
+ULONGLONG DbSession::RunningMs() {
+    const std::lock_guard lock(runningMutex_);
+    return running_ == SQL_NULL_HSTMT ? 0 : GetTickCount64() - runningSince_;
+}
+
+void DbSession::CancelRunning() {
+    const std::lock_guard lock(runningMutex_);
+    if (running_ == SQL_NULL_HSTMT) return;
+    // The ODBC way to end a statement from another thread: the executing call returns with
+    // SQLSTATE HY008 (the MySQL driver kills the query, which answers 1317).
+    SQLCancel(running_);
 }
 
 Status DbSession::TruncationWarning() {

@@ -9,6 +9,7 @@
 
 #include "util/handles.h"
 #include "util/result.h"
+#include "util/sync.h"
 
 namespace ksr {
 
@@ -52,6 +53,14 @@ class DbSession {
     void Rollback();  // best effort; safe without a transaction or a connection
     [[nodiscard]] bool InTransaction() const { return inTransaction_; }
 
+    // How long the statement executing now has waited for its answer; 0 when none is. Called
+    // from any thread.
+    [[nodiscard]] ULONGLONG RunningMs();
+    // Cancels the statement executing now, if there is one: it fails at once and the
+    // connection stays usable. Called from any thread while another runs the statement; a
+    // commit in progress is not cancelled.
+    void CancelRunning();
+
   private:
     // Prepares (once) and executes the statement; its handle, open on the result.
     [[nodiscard]] Result<SQLHSTMT> Run(std::wstring_view sql, DbParams params);
@@ -80,6 +89,11 @@ class DbSession {
     bool manualCommit_ = false;
     bool inTransaction_ = false;
     bool transactionLost_ = false;
+    // The statement executing now, and since when; guarded by running_ so that CancelRunning
+    // never reaches a handle that is being freed.
+    SrwMutex runningMutex_;
+    SQLHSTMT running_ = SQL_NULL_HSTMT;
+    ULONGLONG runningSince_ = 0;
     // Statements prepared once per connection, re-executed with new parameters.
     std::map<std::wstring, unique_odbc_stmt, std::less<>> statements_;
 };

@@ -2,6 +2,9 @@
 // source whose rows are not committed, or leave a file with rows that name other bytes.
 #include <windows.h>
 
+#include <atomic>
+#include <thread>
+
 #include "app/message_texts.h"
 #include "engine/log_texts.h"
 #include "import_test_support.h"
@@ -21,6 +24,25 @@ class ImportFaultTest : public test::ImportTest {
                           L"values ('KSR_CONSOLE','" +
                           ReplaceAll(server_.store, L'\\', L'/') + L"','SysConfig',0)"),
                   L"");
+    }
+
+    // `count` small files of distinct content directly in `root`.
+    static std::vector<std::wstring> WriteFiles(const std::wstring& root, int count) {
+        std::vector<std::wstring> paths;
+        for (int i = 0; i < count; ++i) {
+            paths.push_back(root + L"\\f" + std::to_wstring(i) + L".txt");
+            test::WriteBytes(paths.back(), "file " + std::to_string(i));
+        }
+        return paths;
+    }
+
+    // Every source is still there, and no store copy of it was left without rows.
+    void ExpectKeptAndNotStored(const std::wstring& root, const std::vector<std::wstring>& paths) {
+        for (const std::wstring& path : paths) {
+            EXPECT_TRUE(test::Exists(path)) << test::Utf8(path);
+            const std::wstring filPath = L"DownLoad/Public/" + path.substr(root.size() + 1);
+            EXPECT_FALSE(test::Exists(StoreFile(filPath))) << test::Utf8(filPath);
+        }
     }
 };
 
@@ -154,11 +176,7 @@ TEST_F(ImportFaultTest, ADatabaseThatBlocksWritesEndsTheRunWithinTwoTimeouts) {
     UseDatabase(db);
     importer_.SetDatabaseTimeouts(3, 2);
     const std::wstring root = Src(L"blocked");
-    std::vector<std::wstring> paths;
-    for (int i = 0; i < 12; ++i) {
-        paths.push_back(root + L"\\f" + std::to_wstring(i) + L".txt");
-        test::WriteBytes(paths.back(), "blocked " + std::to_string(i));
-    }
+    const std::vector<std::wstring> paths = WriteFiles(root, 12);
     DbSession backup(db.ConnString());
     ASSERT_TRUE(backup.Execute(L"LOCK TABLES PtpFile WRITE").ok());
     const ULONGLONG started = GetTickCount64();
@@ -172,16 +190,50 @@ TEST_F(ImportFaultTest, ADatabaseThatBlocksWritesEndsTheRunWithinTwoTimeouts) {
     // Each file waiting out its own timeouts would take well over a minute.
     EXPECT_LT(seconds, 40u);
     EXPECT_EQ(db.Query(L"select count(*) from PtpFile")[0][0], L"0");
-    for (const std::wstring& path : paths) {
-        EXPECT_TRUE(test::Exists(path)) << test::Utf8(path);
-        const std::wstring filPath = L"DownLoad/Public/" + path.substr(root.size() + 1);
-        EXPECT_FALSE(test::Exists(StoreFile(filPath))) << test::Utf8(filPath);
-    }
+    ExpectKeptAndNotStored(root, paths);
     for (const auto& failure : importer_.Failures()) {
         EXPECT_NE(failure.reason.find(reason::kDatabaseNotAnswering), std::wstring::npos)
             << test::Utf8(failure.path) << ": " << test::Utf8(failure.reason);
     }
     EXPECT_FALSE(state_.DeleteAfterImport);
+}
+
+// The operator stops a run whose rows wait on a lock (a backup's, a long table change): the
+// waiting statement is given up, the run ends while the lock is still held, and every file
+// stays where it was, counted.
+TEST_F(ImportFaultTest, StoppingTheRunEndsTheStatementWaitingOnTheDatabase) {
+    importer_.SetDatabaseTimeouts(5, 600);
+    const std::wstring root = Src(L"stopped_wait");
+    const std::vector<std::wstring> paths = WriteFiles(root, 5);
+    std::atomic<bool> locked = false, stop = false, ended = false, released = false;
+    window_.stop = [&] { return stop.load(); };
+    std::thread backup([&] {
+        DbSession locker(server_.db.ConnString());
+        if (!locker.Execute(L"LOCK TABLES PtpFile WRITE").ok()) {
+            released = true;
+            return;
+        }
+        locked = true;
+        Sleep(2000);
+        stop = true;
+        // Without the cancel the run would wait for the lock, for as long as it is held.
+        for (int i = 0; i < 600 && !ended; ++i) Sleep(100);
+        released = true;
+        (void)locker.Execute(L"UNLOCK TABLES");
+    });
+    while (!locked && !released) Sleep(20);
+    Run(root, false, true);
+    ended = true;
+    const bool endedWhileLocked = !released;
+    backup.join();
+
+    EXPECT_TRUE(endedWhileLocked) << "the run waited for the lock to go";
+    ASSERT_EQ(window_.outcomes.size(), 1u);
+    EXPECT_EQ(window_.outcomes[0].ending, RunOutcome::Ending::Stopped);
+    EXPECT_EQ(window_.outcomes[0].notImported, paths.size());
+    EXPECT_EQ(Rows(L"select count(*) from PtpFile")[0][0], L"0");
+    EXPECT_EQ(Rows(L"select count(*) from MD5File")[0][0], L"0");
+    ExpectKeptAndNotStored(root, paths);
 }
 
 TEST_F(ImportFaultTest, ADatabaseThatVanishesEndsTheRunToo) {

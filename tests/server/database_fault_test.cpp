@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "server/database.h"
 #include "support/db_outcome.h"
@@ -122,6 +124,37 @@ TEST_F(DatabaseTransactionTest, CommitAfterTheConnectionWasKilledFails) {
         EXPECT_EQ(Count(db_, L"PtpFolder"), L"1") << "in autocommit mode";
         ASSERT_EQ(db_.Exec(L"delete from PtpFolder"), L"");
     }
+}
+
+// A statement held by another session's lock is ended from another thread: it fails, nothing
+// of its transaction lands, and the session goes on.
+TEST_F(DatabaseTransactionTest, CancellingEndsTheStatementWaitingOnALock) {
+    DbSession locker(db_.ConnString());
+    ASSERT_FALSE(test::Outcome(locker.Execute(L"LOCK TABLES PtpFolder WRITE")));
+    DbSession session(db_.ConnString(), 15, 300);
+    ASSERT_FALSE(test::Outcome(session.Open()));
+    EXPECT_EQ(session.RunningMs(), 0u);
+    std::atomic<bool> inserted = false;
+    std::optional<Error> waited;
+    std::thread writer([&] {
+        if (test::Outcome(session.Begin())) return;
+        waited = InsertFolder(session, L"held");
+        inserted = true;
+    });
+    while (session.RunningMs() < 500) Sleep(20);
+    session.CancelRunning();
+    // Bounded: without the cancel, only the unlock below would end the wait.
+    for (int i = 0; i < 300 && !inserted; ++i) Sleep(100);
+    const bool endedWhileLocked = inserted;
+    ASSERT_FALSE(test::Outcome(locker.Execute(L"UNLOCK TABLES")));
+    writer.join();
+    EXPECT_TRUE(endedWhileLocked) << "the statement waited for the lock";
+    EXPECT_TRUE(waited) << "a cancelled statement fails";
+    session.Rollback();
+    EXPECT_EQ(Count(db_, L"PtpFolder"), L"0");
+    EXPECT_EQ(session.RunningMs(), 0u);
+    EXPECT_FALSE(InsertFolder(session, L"after")) << "the session is usable after a cancel";
+    EXPECT_EQ(Count(db_, L"PtpFolder"), L"1");
 }
 
 TEST_F(DatabaseTransactionTest, QueryRowReadsTheFirstRowInColumnOrder) {
