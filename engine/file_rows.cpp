@@ -6,6 +6,7 @@
 #include "engine/importer.h"
 #include "engine/log_texts.h"
 #include "engine/stored_rows.h"
+#include "server/lost_session.h"
 #include "util/guid.h"
 
 namespace ksr {
@@ -157,8 +158,12 @@ Importer::RowsOutcome Importer::WriteRows(std::span<PendingFile* const> files) {
 }
 
 Result<bool> Importer::RowsLanded(const PendingFile& file) {
+    // The lost connection's session may still hold the rows: its commit on the way to the server,
+    // or the rows not yet rolled back and seen by a server whose default reads uncommitted rows.
+    // They are counted once that session is gone, and only as committed.
+    if (Status ended = EndLostSession(*db_); !ended) return std::move(ended).error();
     const std::wstring_view key[] = {file.guid};
-    Result<std::optional<std::wstring>> found = db_->QueryValue(kFileLanded, L"c", key);
+    Result<std::optional<std::wstring>> found = db_->QueryCommittedValue(kFileLanded, L"c", key);
     if (!found) return std::move(found).error();
     // A count always comes back; without one, nothing can be told.
     if (!*found) return DatabaseError(L"HY000", L"The row count came back empty.");

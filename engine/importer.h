@@ -167,8 +167,8 @@ class Importer {
                         std::vector<std::optional<std::wstring>>& failures);
     [[nodiscard]] RowsOutcome WriteRows(std::span<PendingFile* const> files);
     [[nodiscard]] Status InsertRows(std::span<PendingFile* const> files);
-    // Whether the file's rows are in, after a commit whose answer was lost; fails when the
-    // database can't tell.
+    // Whether the file's rows are in, after a commit whose answer was lost: the lost
+    // connection's session is ended first; fails when the database can't tell.
     [[nodiscard]] Result<bool> RowsLanded(const PendingFile& file);
     // Settles the store file of a file whose rows are in (or failed, with why) and, when its
     // source is to go, hands the source over to `deletions`.

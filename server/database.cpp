@@ -105,6 +105,29 @@ Error Refused(const wchar_t* sqlstate, const wchar_t* message) {
     return DatabaseError(sqlstate, message);
 }
 
+constexpr wchar_t kSessionIdMySql[] = L"select CONNECTION_ID() as id";
+constexpr wchar_t kSessionIdSqlServer[] = L"select @@SPID as id";
+
+// The server's id of the connection `dbc`, as its session list and KILL name it.
+Result<std::wstring> ReadSessionId(SQLHDBC dbc, bool mysql, unsigned timeoutSeconds) {
+    unique_odbc_stmt stmt;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, stmt.put()))) {
+        stmt.reset();
+        return Diagnostics(SQL_HANDLE_DBC, dbc);
+    }
+    SQLSetStmtAttrW(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeoutSeconds)), 0);
+    const std::wstring text = mysql ? kSessionIdMySql : kSessionIdSqlServer;
+    if (!SQL_SUCCEEDED(SQLExecDirectW(stmt.get(), Sql(text), SQL_NTS)) ||
+        !SQL_SUCCEEDED(SQLFetch(stmt.get()))) {
+        return Diagnostics(SQL_HANDLE_STMT, stmt.get());
+    }
+    Result<std::optional<std::wstring>> id = ReadColumn(stmt.get(), 1);
+    if (!id) return std::move(id).error();
+    if (!*id) return DatabaseError(L"HY000", L"The server told no connection id.");
+    return std::move(**id);
+}
+
 }  // namespace
 
 DbSession::DbSession(std::wstring connectionString, unsigned loginTimeoutSeconds,
@@ -126,13 +149,23 @@ void DbSession::Close() {
     }
     if (inTransaction_) transactionLost_ = true;
     manualCommit_ = false;
+    sessionId_.clear();
     connection_.reset();
     dbc_.reset();
 }
 
+void DbSession::Lose() {
+    if (dbc_) lostSessionId_ = sessionId_;
+    Close();
+}
+
+const wchar_t* DbSession::SessionIdStatement(bool mysql) {
+    return mysql ? kSessionIdMySql : kSessionIdSqlServer;
+}
+
 Error DbSession::Fail(SQLSMALLINT handleType, SQLHANDLE handle) {
     Error error = Diagnostics(handleType, handle);
-    if (error.IsConnectionLevel()) Close();
+    if (error.IsConnectionLevel()) Lose();
     return error;
 }
 
@@ -169,7 +202,23 @@ Status DbSession::Open() {
     SQLSMALLINT dbmsLength = 0;
     SQLGetInfoW(dbc_.get(), SQL_DBMS_NAME, dbms, sizeof dbms, &dbmsLength);
     const std::wstring_view name = reinterpret_cast<const wchar_t*>(dbms);
-    serverWarns_ = name.find(L"MySQL") != name.npos || name.find(L"MariaDB") != name.npos;
+    mysql_ = name.find(L"MySQL") != name.npos || name.find(L"MariaDB") != name.npos;
+    // Should this connection be lost, its id is how the session it leaves on the server is
+    // found and ended. A connection lost already carried nothing: the one lost before stays
+    // the one to end.
+    Result<std::wstring> id = ReadSessionId(dbc_.get(), mysql_, statementTimeout_);
+    if (!id && id.error().IsConnectionLevel()) {
+        Close();
+        return std::move(id).error();
+    }
+    if (id) sessionId_ = std::move(*id);
+    return {};
+}
+
+Status DbSession::SetIsolation(SQLULEN level) {
+    const SQLRETURN rc = SQLSetConnectAttrW(dbc_.get(), SQL_ATTR_TXN_ISOLATION,
+                                            reinterpret_cast<SQLPOINTER>(level), 0);
+    if (!SQL_SUCCEEDED(rc)) return Fail(SQL_HANDLE_DBC, dbc_.get());
     return {};
 }
 
@@ -210,7 +259,7 @@ Status DbSession::Commit() {
         Error error = Diagnostics(SQL_HANDLE_DBC, dbc_.get());
         // Whatever the server kept, this connection is not reused half-way through.
         SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK);
-        Close();
+        Lose();
         return error;
     }
     // Autocommit comes back on before the next statement outside a transaction (see Run), so
@@ -223,7 +272,7 @@ void DbSession::Rollback() {
     inTransaction_ = false;
     transactionLost_ = false;
     if (!dbc_) return;
-    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK))) Close();
+    if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK))) Lose();
 }
 
 Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
@@ -251,7 +300,7 @@ Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
         if (!SQL_SUCCEEDED(SQLPrepareW(fresh.get(), Sql(text), SQL_NTS))) {
             Error error = Diagnostics(SQL_HANDLE_STMT, fresh.get());
             fresh.reset();
-            if (error.IsConnectionLevel()) Close();
+            if (error.IsConnectionLevel()) Lose();
             return error;
         }
         found = statements_.emplace(text, std::move(fresh)).first;
@@ -319,7 +368,7 @@ Status DbSession::TruncationWarning() {
         Result<std::optional<std::wstring>> message =
             code ? ReadColumn(stmt, 3) : Result<std::optional<std::wstring>>(code.error());
         if (!message) {
-            if (message.error().IsConnectionLevel()) Close();
+            if (message.error().IsConnectionLevel()) Lose();
             return std::move(message).error();
         }
         const long native = code->has_value() ? std::wcstol((*code)->c_str(), nullptr, 10) : 0;
@@ -339,7 +388,7 @@ Status DbSession::Execute(std::wstring_view sql, DbParams params) {
     // MySQL outside strict mode stores an over-long value cut short, and a character its
     // column's set cannot hold as "?", with only a warning; ask for the warnings of statements
     // that carried values. Only they can have been altered.
-    if (serverWarns_ && !params.empty()) return TruncationWarning();
+    if (mysql_ && !params.empty()) return TruncationWarning();
     return {};
 }
 
@@ -371,7 +420,7 @@ Result<std::vector<DbRow>> DbSession::QueryRows(std::wstring_view sql, DbParams 
             Result<std::optional<std::wstring>> value = ReadColumn(stmt, i);
             if (!value) {
                 Error error = std::move(value).error();
-                if (error.IsConnectionLevel()) Close();
+                if (error.IsConnectionLevel()) Lose();
                 return error;
             }
             row.push_back(std::move(*value));
@@ -417,7 +466,7 @@ Result<DbRow> DbSession::FirstRow(std::wstring_view sql, DbParams params,
         if (!value) {
             Error error = std::move(value).error();
             if (error.IsConnectionLevel()) {
-                Close();
+                Lose();
             } else {
                 SQLFreeStmt(stmt, SQL_CLOSE);
             }
@@ -442,6 +491,29 @@ Result<std::optional<std::wstring>> DbSession::QueryValue(std::wstring_view sql,
 
 Result<DbRow> DbSession::QueryRow(std::wstring_view sql, DbParams params) {
     return FirstRow(sql, params, {});
+}
+
+Result<std::optional<std::wstring>> DbSession::QueryCommittedValue(std::wstring_view sql,
+                                                                   std::wstring_view column,
+                                                                   DbParams params) {
+    // A level set inside a transaction would not hold for it.
+    if (inTransaction_) {
+        return Refused(L"25000", L"The isolation level can't change inside a transaction.");
+    }
+    if (Status opened = Open(); !opened) return std::move(opened).error();
+    if (manualCommit_) {
+        if (Status set = SetAutocommit(true); !set) return std::move(set).error();
+    }
+    // Each driver sets the level for the session in its server's own words; a statement would
+    // differ in scope between the two (MySQL's SET TRANSACTION without SESSION holds for the
+    // next transaction only, SQL Server's for the session).
+    if (Status set = SetIsolation(SQL_TXN_READ_COMMITTED); !set) return std::move(set).error();
+    Result<std::optional<std::wstring>> value = QueryValue(sql, column, params);
+    // The level stays with the connection, and no driver tells the server's own level to go
+    // back to (the MySQL one answers REPEATABLE READ whatever the server's): the next statement
+    // opens a connection at the server's own.
+    Close();
+    return value;
 }
 
 }  // namespace ksr

@@ -22,7 +22,7 @@ using DbParams = std::span<const std::wstring_view>;
 // statement; after a connection-level failure it is closed, and the next statement opens it
 // again. Each statement commits on its own unless Begin() started a transaction; every value
 // travels as a bound parameter. A statement that gets no answer within the statement timeout
-// fails as a connection-level error.
+// fails as a connection-level error. One thread at a time calls it: the one that owns it.
 class DbSession {
   public:
     explicit DbSession(std::wstring connectionString, unsigned loginTimeoutSeconds = 15,
@@ -35,6 +35,17 @@ class DbSession {
     [[nodiscard]] bool IsOpen() const { return static_cast<bool>(dbc_); }
     void Close();
 
+    // Whether the server is MySQL or MariaDB (else SQL Server), once a connection opened.
+    [[nodiscard]] bool IsMySql() const { return mysql_; }
+    [[nodiscard]] unsigned StatementTimeout() const { return statementTimeout_; }
+    // The server's id of the open connection (decimal digits); empty when closed or unknown.
+    [[nodiscard]] const std::wstring& SessionId() const { return sessionId_; }
+    // The server's id of the connection lost last to a connection-level failure; empty when
+    // none was lost or its id was unknown. The server may still be running that session.
+    [[nodiscard]] const std::wstring& LostSessionId() const { return lostSessionId_; }
+    // The statement that reads the connection's own id in either dialect.
+    [[nodiscard]] static const wchar_t* SessionIdStatement(bool mysql);
+
     // Fails with IsTruncation() when the server stored a bound value altered.
     [[nodiscard]] Status Execute(std::wstring_view sql, DbParams params = {});
     // The first row's value of one column: no value for no row or NULL.
@@ -44,6 +55,13 @@ class DbSession {
     [[nodiscard]] Result<DbRow> QueryRow(std::wstring_view sql, DbParams params = {});
     // Every row, each with every column.
     [[nodiscard]] Result<std::vector<DbRow>> QueryRows(std::wstring_view sql, DbParams params = {});
+    // As QueryValue, read under READ COMMITTED whatever the connection's own level: rows of
+    // another session's open transaction are not seen even by a server whose default reads
+    // uncommitted rows. The connection is closed after, so that the next statement has the
+    // server's own level again. Not inside a transaction.
+    [[nodiscard]] Result<std::optional<std::wstring>> QueryCommittedValue(std::wstring_view sql,
+                                                                          std::wstring_view column,
+                                                                          DbParams params = {});
 
     // The statements up to Commit() or Rollback() form one transaction. If the connection is
     // lost inside it, every statement fails until Commit() (which then fails too) or
@@ -74,6 +92,9 @@ class DbSession {
     [[nodiscard]] Status SetAutocommit(bool on);
     // The handle's diagnostics; a connection-level failure closes the session.
     Error Fail(SQLSMALLINT handleType, SQLHANDLE handle);
+    // Closes a connection that failed, remembering its id as the lost one.
+    void Lose();
+    [[nodiscard]] Status SetIsolation(SQLULEN level);
 
     std::wstring connectionString_;
     unsigned loginTimeout_;
@@ -82,8 +103,10 @@ class DbSession {
     unique_odbc_dbc dbc_;
     // Disconnects dbc_ before it is freed; set only while it is connected.
     unique_odbc_connection connection_;
-    // MySQL and MariaDB report altered values only as warnings, read after the statement.
-    bool serverWarns_ = false;
+    // MySQL or MariaDB: they report altered values only as warnings, read after the statement.
+    bool mysql_ = false;
+    std::wstring sessionId_;
+    std::wstring lostSessionId_;
     // The connection's autocommit is off: inside a transaction, and after one until the next
     // statement outside a transaction.
     bool manualCommit_ = false;

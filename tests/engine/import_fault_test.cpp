@@ -2,12 +2,16 @@
 // source whose rows are not committed, or leave a file with rows that name other bytes.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "app/message_texts.h"
 #include "engine/log_texts.h"
 #include "import_test_support.h"
+#include "support/commit_proxy.h"
+#include "support/digest.h"
 #include "support/fault_db.h"
 #include "util/dir_listing.h"
 
@@ -17,9 +21,12 @@ namespace {
 class ImportFaultTest : public test::ImportTest {
   protected:
     // Points the installation's INI file and store root at `db` instead of its own database.
-    void UseDatabase(test::TestDatabase& db) {
+    // With `port`, the installation reaches it there instead of at its own port.
+    void UseDatabase(test::TestDatabase& db, const std::wstring& port = {}) {
         ASSERT_TRUE(db.ok()) << test::Utf8(db.error());
-        server_.WriteIni(db.Settings());
+        ServerSettings settings = db.Settings();
+        if (!port.empty()) settings.port = port;
+        server_.WriteIni(settings);
         ASSERT_EQ(db.Exec(L"insert into Tab_Config(Col_Name,Col_Data,Col_Genre,Col_Disabled) "
                           L"values ('KSR_CONSOLE','" +
                           ReplaceAll(server_.store, L'\\', L'/') + L"','SysConfig',0)"),
@@ -273,6 +280,94 @@ TEST_F(ImportFaultTest, ADatabaseThatVanishesEndsTheRunToo) {
         }
     }
     EXPECT_EQ(kept + registered, 60u) << "a source goes only with its rows";
+}
+
+// Waits until no session but the asking one uses the database: what a session left behind
+// held is then committed or rolled back.
+bool OtherSessionsEnded(test::TestDatabase& db) {
+    for (int i = 0; i < 200; ++i) {
+        const auto others =
+            db.Query(L"select count(*) from information_schema.PROCESSLIST where DB='" + db.name() +
+                     L"' and ID<>CONNECTION_ID()");
+        if (others == std::vector<test::Row>{{L"0"}}) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
+// A batch's COMMIT held on its way to the server past the client's timeout. Forwarded late, it
+// lands after the run counted the batch's rows; dropped, on a server whose default reads
+// uncommitted rows, the count saw rows that were then rolled back. Either way a file may have
+// its rows only once and its source may go only with its rows.
+TEST_F(ImportFaultTest, ACommitWhoseAnswerWasLostIsToldForCertain) {
+    using Then = test::CommitHoldingProxy::Then;
+    const struct {
+        const wchar_t* folder;  // also names its files: the runs share one store
+        Then then;
+        const wchar_t* isolation;  // the server's default for new connections; null: its own
+    } cases[] = {{L"late", Then::Forward, nullptr}, {L"lost", Then::Drop, L"READ-UNCOMMITTED"}};
+    constexpr unsigned kStatementSeconds = 2;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(test::Utf8(c.folder));
+        test::StallableDatabase db;
+        test::CommitHoldingProxy proxy(db.Settings().server, db.Settings().port);
+        ASSERT_TRUE(proxy.ok());
+        UseDatabase(db, proxy.Port());
+        std::optional<test::GlobalIsolation> isolation(std::in_place, db, c.isolation);
+        ASSERT_EQ(isolation->error(), L"");
+        importer_.SetDatabaseTimeouts(3, kStatementSeconds);
+        const std::wstring root = Src(c.folder);
+        std::vector<std::pair<std::wstring, std::string>> files;
+        for (int i = 0; i < 6; ++i) {
+            files.push_back({c.folder + std::to_wstring(i) + L".txt",
+                             "file " + std::to_string(i) + " of " + test::Utf8(c.folder)});
+            test::WriteBytes(root + L"\\" + files.back().first, files.back().second);
+        }
+        proxy.HoldNextCommit((kStatementSeconds + 4) * 1000, c.then);
+        Run(root, false, true);
+        ASSERT_TRUE(proxy.Released(30000)) << "the batch's COMMIT was held";
+        ASSERT_TRUE(OtherSessionsEnded(db));
+        isolation.reset();
+
+        for (const wchar_t* column : {L"Msg_ID", L"FilPath"}) {
+            EXPECT_EQ(db.Query(L"select count(*) from (select " + std::wstring(column) +
+                               L" from PtpFile group by " + column + L" having count(*) > 1) d"),
+                      (std::vector<test::Row>{{L"0"}}))
+                << "PtpFile rows twice by " << test::Utf8(column);
+        }
+        size_t withRows = 0;
+        for (const auto& [name, bytes] : files) {
+            const std::wstring path = root + L"\\" + name;
+            const std::wstring filPath = L"DownLoad/Public/" + name;
+            const auto file =
+                db.Query(L"select count(*) from PtpFile where FilPath='" + filPath + L"'");
+            const auto digest =
+                db.Query(L"select PcSize, MD5Hash from MD5File where FilPath='" + filPath + L"'");
+            const bool landed = file == std::vector<test::Row>{{L"1"}} && digest.size() == 1;
+            withRows += landed;
+            if (!landed) {
+                EXPECT_TRUE(std::any_of(importer_.Failures().begin(), importer_.Failures().end(),
+                                        [&](const auto& f) { return f.path == path; }))
+                    << test::Utf8(path) << " is not imported once and not reported";
+            }
+            if (test::Exists(path)) continue;
+            EXPECT_TRUE(landed) << test::Utf8(path) << " is gone without one row in each table";
+            if (!landed) continue;
+            EXPECT_EQ(digest[0], (test::Row{std::to_wstring(bytes.size()), test::Md5Lower(bytes)}))
+                << test::Utf8(path);
+            EXPECT_EQ(test::ReadBytes(StoreFile(filPath)), bytes) << test::Utf8(path);
+        }
+        ASSERT_EQ(window_.outcomes.size(), 1u);
+        if (withRows < files.size()) {
+            EXPECT_NE(window_.outcomes[0].ending, RunOutcome::Ending::Succeeded)
+                << test::Utf8(EndMessage());
+            EXPECT_GE(window_.outcomes[0].notImported, files.size() - withRows);
+        }
+        // The lost session could be ended here, so nothing was left in doubt.
+        EXPECT_EQ(withRows, files.size());
+        window_.outcomes.clear();
+        window_.boxes.clear();
+    }
 }
 
 }  // namespace

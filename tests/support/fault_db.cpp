@@ -129,4 +129,19 @@ LaxDatabase::LaxDatabase() : TestDatabase(FaultServerRunning()) {
         L"alter table MD5File convert to character set utf8mb3;");
 }
 
+GlobalIsolation::GlobalIsolation(TestDatabase& db, const wchar_t* level) : db_(db) {
+    if (!level) return;
+    const auto was = db_.Query(L"select @@GLOBAL.tx_isolation");
+    if (was.size() != 1 || was[0].size() != 1 || !was[0][0]) {
+        error_ = L"the server's isolation could not be read";
+        return;
+    }
+    error_ = db_.Exec(L"set global tx_isolation='" + std::wstring(level) + L"'");
+    if (error_.empty()) was_ = *was[0][0];
+}
+
+GlobalIsolation::~GlobalIsolation() {
+    if (!was_.empty()) db_.Exec(L"set global tx_isolation='" + was_ + L"'");
+}
+
 }  // namespace ksr::test

@@ -35,4 +35,20 @@ class LaxDatabase : public TestDatabase {
     LaxDatabase();
 };
 
+// The server's default transaction isolation for new connections ("READ-UNCOMMITTED" and so
+// on), set on `db`'s server and restored when destroyed. Null leaves it as it is.
+class GlobalIsolation {
+  public:
+    GlobalIsolation(TestDatabase& db, const wchar_t* level);
+    ~GlobalIsolation();
+    GlobalIsolation(const GlobalIsolation&) = delete;
+    GlobalIsolation& operator=(const GlobalIsolation&) = delete;
+    // Empty, or why the level could not be set.
+    const std::wstring& error() const { return error_; }
+
+  private:
+    TestDatabase& db_;
+    std::wstring was_, error_;
+};
+
 }  // namespace ksr::test
