@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <mutex>
+#include <tuple>
+#include <utility>
 #include <cwchar>
 #include <vector>
 
@@ -105,11 +107,18 @@ Error Refused(const wchar_t* sqlstate, const wchar_t* message) {
     return DatabaseError(sqlstate, message);
 }
 
-constexpr wchar_t kSessionIdMySql[] = L"select CONNECTION_ID() as id";
-constexpr wchar_t kSessionIdSqlServer[] = L"select @@SPID as id";
+// The connection's id, and what tells its session from a later one the server gives the same
+// id (SQL Server hands freed ids out again, MySQL after a restart): MySQL's client address and
+// port, SQL Server's login time.
+constexpr wchar_t kSessionIdMySql[] =
+    L"select ID as id, HOST as tag from information_schema.PROCESSLIST where ID=CONNECTION_ID()";
+constexpr wchar_t kSessionIdSqlServer[] =
+    L"select session_id as id, convert(varchar(30),login_time,126) as tag "
+    L"from sys.dm_exec_sessions where session_id=@@SPID";
 
-// The server's id of the connection `dbc`, as its session list and KILL name it.
-Result<std::wstring> ReadSessionId(SQLHDBC dbc, bool mysql, unsigned timeoutSeconds) {
+// The server's id of the connection `dbc`, as its session list and KILL name it, and its tag.
+Result<std::pair<std::wstring, std::wstring>> ReadSessionId(SQLHDBC dbc, bool mysql,
+                                                            unsigned timeoutSeconds) {
     unique_odbc_stmt stmt;
     if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc, stmt.put()))) {
         stmt.reset();
@@ -124,8 +133,10 @@ Result<std::wstring> ReadSessionId(SQLHDBC dbc, bool mysql, unsigned timeoutSeco
     }
     Result<std::optional<std::wstring>> id = ReadColumn(stmt.get(), 1);
     if (!id) return std::move(id).error();
-    if (!*id) return DatabaseError(L"HY000", L"The server told no connection id.");
-    return std::move(**id);
+    Result<std::optional<std::wstring>> tag = ReadColumn(stmt.get(), 2);
+    if (!tag) return std::move(tag).error();
+    if (!*id || !*tag) return DatabaseError(L"HY000", L"The server told no connection id.");
+    return std::pair(std::move(**id), std::move(**tag));
 }
 
 }  // namespace
@@ -150,12 +161,16 @@ void DbSession::Close() {
     if (inTransaction_) transactionLost_ = true;
     manualCommit_ = false;
     sessionId_.clear();
+    sessionTag_.clear();
     connection_.reset();
     dbc_.reset();
 }
 
 void DbSession::Lose() {
-    if (dbc_) lostSessionId_ = sessionId_;
+    if (dbc_) {
+        lostSessionId_ = sessionId_;
+        lostSessionTag_ = sessionTag_;
+    }
     Close();
 }
 
@@ -206,12 +221,13 @@ Status DbSession::Open() {
     // Should this connection be lost, its id is how the session it leaves on the server is
     // found and ended. A connection lost already carried nothing: the one lost before stays
     // the one to end.
-    Result<std::wstring> id = ReadSessionId(dbc_.get(), mysql_, statementTimeout_);
+    Result<std::pair<std::wstring, std::wstring>> id =
+        ReadSessionId(dbc_.get(), mysql_, statementTimeout_);
     if (!id && id.error().IsConnectionLevel()) {
         Close();
         return std::move(id).error();
     }
-    if (id) sessionId_ = std::move(*id);
+    if (id) std::tie(sessionId_, sessionTag_) = std::move(*id);
     return {};
 }
 

@@ -43,7 +43,9 @@ class DbSession {
     // The server's id of the connection lost last to a connection-level failure; empty when
     // none was lost or its id was unknown. The server may still be running that session.
     [[nodiscard]] const std::wstring& LostSessionId() const { return lostSessionId_; }
-    // The statement that reads the connection's own id in either dialect.
+    // What tells that session from a later one the server gives the same id.
+    [[nodiscard]] const std::wstring& LostSessionTag() const { return lostSessionTag_; }
+    // The statement that reads the connection's own id and tag in either dialect.
     [[nodiscard]] static const wchar_t* SessionIdStatement(bool mysql);
 
     // Fails with IsTruncation() when the server stored a bound value altered.
@@ -107,6 +109,8 @@ class DbSession {
     bool mysql_ = false;
     std::wstring sessionId_;
     std::wstring lostSessionId_;
+    std::wstring sessionTag_;
+    std::wstring lostSessionTag_;
     // The connection's autocommit is off: inside a transaction, and after one until the next
     // statement outside a transaction.
     bool manualCommit_ = false;

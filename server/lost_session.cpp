@@ -10,10 +10,12 @@ namespace {
 // KILL takes no parameter on SQL Server: the id, decimal digits only, goes into the text.
 constexpr wchar_t kKillMySql[] = L"KILL CONNECTION ";
 constexpr wchar_t kKillSqlServer[] = L"KILL ";
+// The lost session, by its id and its tag (see DbSession::LostSessionTag).
 constexpr wchar_t kListedMySql[] =
-    L"select count(*) as c from information_schema.PROCESSLIST where ID=?";
+    L"select count(*) as c from information_schema.PROCESSLIST where ID=? and HOST=?";
 constexpr wchar_t kListedSqlServer[] =
-    L"select count(*) as c from sys.dm_exec_sessions where session_id=?";
+    L"select count(*) as c from sys.dm_exec_sessions "
+    L"where session_id=? and convert(varchar(30),login_time,126)=?";
 // The answer to KILL of a session that is gone already: MySQL's "Unknown thread id", SQL
 // Server's "not an active process ID".
 constexpr long kNoSuchThreadMySql = 1094;
@@ -45,6 +47,18 @@ Status EndLostSession(DbSession& db) {
     // connection in hand has it, the lost session is gone.
     if (db.SessionId() == id) return {};
     const bool mysql = db.IsMySql();
+    const std::wstring_view key[] = {id, db.LostSessionTag()};
+    const auto listed = [&]() -> Result<bool> {
+        Result<std::optional<std::wstring>> count =
+            db.QueryValue(mysql ? kListedMySql : kListedSqlServer, L"c", key);
+        if (!count) return std::move(count).error();
+        return *count != L"0";
+    };
+    // Only the lost session itself is killed: once it is gone, another client's session may
+    // carry its id.
+    Result<bool> running = listed();
+    if (!running) return std::move(running).error();
+    if (!*running) return {};
     if (Status killed = db.Execute(KillStatement(mysql, id)); !killed) {
         const long gone = mysql ? kNoSuchThreadMySql : kNoSuchSessionSqlServer;
         if (killed.error().nativeError != gone) return killed;
@@ -52,12 +66,10 @@ Status EndLostSession(DbSession& db) {
     // KILL marks the session; it ends once its thread has rolled back what it held, or let a
     // commit that had reached the server finish.
     const ULONGLONG end = GetTickCount64() + 1000ULL * db.StatementTimeout();
-    const std::wstring_view key[] = {id};
     for (;;) {
-        Result<std::optional<std::wstring>> listed =
-            db.QueryValue(mysql ? kListedMySql : kListedSqlServer, L"c", key);
-        if (!listed) return std::move(listed).error();
-        if (*listed == L"0") return {};
+        running = listed();
+        if (!running) return std::move(running).error();
+        if (!*running) return {};
         if (GetTickCount64() >= end) {
             return DatabaseError(L"HY000", L"The lost connection's session " + id +
                                                L" was still running after it was ended.");
