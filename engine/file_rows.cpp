@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine/failure_reason.h"
+#include "engine/file_rows.h"
 #include "engine/importer.h"
 #include "engine/log_texts.h"
 #include "engine/stored_rows.h"
@@ -11,9 +12,8 @@
 namespace ksr {
 namespace {
 
-// Rows of this many files at most go in one transaction. Both servers' limits hold for the
-// largest statement: SQL Server takes 2,100 parameters and 1,000 rows of VALUES at most.
-constexpr size_t kBatchFiles = 256;
+// Rows of this many files at most go in one transaction.
+constexpr size_t kBatchFiles = kFileRowChunks[0];
 // Rows wait no longer than this for more to join them.
 constexpr ULONGLONG kBatchMs = 250;
 // Batches whose sources are being deleted while later rows are written; more wait for the
@@ -36,7 +36,7 @@ constexpr wchar_t kInsertDigest[] =
 constexpr wchar_t kDigestValues[] = L"('1',1,?,?,?,?)";
 constexpr wchar_t kFileLanded[] = L"Select count(*) as c from PtpFile where Msg_ID=?";
 
-// A statement of `rows` rows; a few sizes cover every batch, so each is prepared once.
+// A statement of `rows` rows.
 std::wstring MultiRow(const wchar_t* insert, const wchar_t* values, size_t rows) {
     std::wstring sql = insert;
     for (size_t i = 0; i < rows; ++i) {
@@ -47,13 +47,21 @@ std::wstring MultiRow(const wchar_t* insert, const wchar_t* values, size_t rows)
 }
 
 size_t ChunkSize(size_t left) {
-    for (const size_t size : {size_t{256}, size_t{64}, size_t{16}, size_t{4}}) {
+    for (const size_t size : kFileRowChunks) {
         if (left >= size) return size;
     }
     return 1;
 }
 
 }  // namespace
+
+std::vector<std::wstring> FileInsertStatements(size_t rows) {
+    return {MultiRow(kInsertFile, kFileValues, rows), MultiRow(kInsertDigest, kDigestValues, rows)};
+}
+
+const wchar_t* FileLandedStatement() {
+    return kFileLanded;
+}
 
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
@@ -104,6 +112,7 @@ bool Importer::FlushBatch(bool finish) {
 }
 
 Status Importer::InsertRows(std::span<PendingFile* const> files) {
+    const std::vector<std::wstring> sql = FileInsertStatements(files.size());
     std::vector<std::wstring_view> params;
     params.reserve(files.size() * 6);
     for (const PendingFile* file : files) {
@@ -111,20 +120,13 @@ Status Importer::InsertRows(std::span<PendingFile* const> files) {
         params.insert(params.end(), {file->guid, unit.MyID, unit.cleaned, file->sizeText,
                                      unit.ParentID, unit.FilPath});
     }
-    if (Status inserted = db_->Execute(MultiRow(kInsertFile, kFileValues, files.size()), params);
-        !inserted) {
-        return inserted;
-    }
+    if (Status inserted = db_->Execute(sql[0], params); !inserted) return inserted;
     params.clear();
     for (const PendingFile* file : files) {
         params.insert(params.end(),
                       {file->unit.cleaned, file->sizeText, file->unit.FilPath, file->copy.md5});
     }
-    if (Status inserted =
-            db_->Execute(MultiRow(kInsertDigest, kDigestValues, files.size()), params);
-        !inserted) {
-        return inserted;
-    }
+    if (Status inserted = db_->Execute(sql[1], params); !inserted) return inserted;
     std::vector<SentFileRows> sent;
     sent.reserve(files.size());
     for (const PendingFile* file : files) {
@@ -154,7 +156,7 @@ Importer::RowsOutcome Importer::WriteRows(std::span<PendingFile* const> files) {
 
 Result<bool> Importer::RowsLanded(const PendingFile& file) {
     const std::wstring_view key[] = {file.guid};
-    Result<std::optional<std::wstring>> found = db_->QueryValue(kFileLanded, L"c", key);
+    Result<std::optional<std::wstring>> found = db_->QueryValue(FileLandedStatement(), L"c", key);
     if (!found) return std::move(found).error();
     // A count always comes back; without one, nothing can be told.
     if (!*found) return DatabaseError(L"HY000", L"The row count came back empty.");
