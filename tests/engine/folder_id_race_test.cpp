@@ -42,7 +42,8 @@ class RivalFolderWriter {
             !dirty) {
             return dirty.error().message;
         }
-        // A trigger may not write its own table, nor run DO; a SET that calls GET_LOCK may.
+        // A trigger may not write its own table: the rival row comes from this writer's own
+        // connection, and the trigger only waits for it.
         const std::wstring trigger =
             L"create trigger hold_contested after insert on PtpFolder for each row set @held = "
             L"if(NEW.To_Type = 1 and NEW.UsName = '" +
@@ -52,11 +53,12 @@ class RivalFolderWriter {
         thread_ = std::thread([this] {
             try {
                 outcome_ = PlaceRival();
+                const std::wstring_view lock[] = {lock_};
+                (void)session_.QueryValue(L"select RELEASE_LOCK(?) as c", L"c", lock);
             } catch (...) {
+                // The trigger stops waiting by itself; the session closes with the writer.
                 outcome_ = L"the rival writer threw";
             }
-            const std::wstring_view lock[] = {lock_};
-            (void)session_.QueryValue(L"select RELEASE_LOCK(?) as c", L"c", lock);
         });
         return {};
     }
