@@ -16,6 +16,10 @@ ksr_install_packages() {
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
             missing+=("$p")
     done
+    # Node.js runs the T-SQL check's parser; a Node.js that brings its own npm needs neither.
+    if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+        missing+=(nodejs npm)
+    fi
     if ((${#missing[@]})); then
         ksr_log "installing ${missing[*]}"
         apt-get update -qq
@@ -25,6 +29,21 @@ ksr_install_packages() {
     if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then
         localedef -i zh_CN -f UTF-8 zh_CN.UTF-8
     fi
+}
+
+# The npm packages $1/package-lock.json pins, installed into $2/node_modules; again only when
+# the lock changes.
+ksr_install_npm_packages() {
+    local from=$1 to=$2
+    if [ -d "$to/node_modules" ] && cmp -s "$from/package-lock.json" "$to/installed-lock.json"; then
+        return 0
+    fi
+    ksr_log "installing the npm packages of $from"
+    rm -rf "$to"
+    mkdir -p "$to"
+    cp "$from/package.json" "$from/package-lock.json" "$to/"
+    (cd "$to" && npm ci --no-audit --no-fund --loglevel=error >/dev/null) || return 1
+    cp "$from/package-lock.json" "$to/installed-lock.json"
 }
 
 # The driver names the server's connection strings use, served by MariaDB Connector/ODBC and

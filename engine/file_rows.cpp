@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "engine/failure_reason.h"
+#include "engine/file_rows.h"
 #include "engine/importer.h"
 #include "engine/log_texts.h"
 #include "engine/stored_rows.h"
@@ -12,9 +13,8 @@
 namespace ksr {
 namespace {
 
-// Rows of this many files at most go in one transaction. Both servers' limits hold for the
-// largest statement: SQL Server takes 2,100 parameters and 1,000 rows of VALUES at most.
-constexpr size_t kBatchFiles = 256;
+// Rows of this many files at most go in one transaction.
+constexpr size_t kBatchFiles = kFileRowChunks[0];
 // Rows wait no longer than this for more to join them.
 constexpr ULONGLONG kBatchMs = 250;
 // Batches whose sources are being deleted while later rows are written; more wait for the
@@ -37,7 +37,7 @@ constexpr wchar_t kInsertDigest[] =
 constexpr wchar_t kDigestValues[] = L"('1',1,?,?,?,?)";
 constexpr wchar_t kFileLanded[] = L"Select count(*) as c from PtpFile where Msg_ID=?";
 
-// A statement of `rows` rows; a few sizes cover every batch, so each is prepared once.
+// A statement of `rows` rows.
 std::wstring MultiRow(const wchar_t* insert, const wchar_t* values, size_t rows) {
     std::wstring sql = insert;
     for (size_t i = 0; i < rows; ++i) {
@@ -48,13 +48,21 @@ std::wstring MultiRow(const wchar_t* insert, const wchar_t* values, size_t rows)
 }
 
 size_t ChunkSize(size_t left) {
-    for (const size_t size : {size_t{256}, size_t{64}, size_t{16}, size_t{4}}) {
+    for (const size_t size : kFileRowChunks) {
         if (left >= size) return size;
     }
     return 1;
 }
 
 }  // namespace
+
+std::vector<std::wstring> FileInsertStatements(size_t rows) {
+    return {MultiRow(kInsertFile, kFileValues, rows), MultiRow(kInsertDigest, kDigestValues, rows)};
+}
+
+const wchar_t* FileLandedStatement() {
+    return kFileLanded;
+}
 
 void Importer::CommitFile(CopyResult& copy, const FileUnit& unit) {
     if (databaseLost_) {
@@ -105,6 +113,7 @@ bool Importer::FlushBatch(bool finish) {
 }
 
 Status Importer::InsertRows(std::span<PendingFile* const> files) {
+    const std::vector<std::wstring> sql = FileInsertStatements(files.size());
     const bool mysql = state_.DB_TYPE == L"mysql";
     std::vector<SentFileRows> sent;
     sent.reserve(files.size());
@@ -120,10 +129,7 @@ Status Importer::InsertRows(std::span<PendingFile* const> files) {
         params.insert(params.end(), {file->guid, unit.MyID, unit.cleaned, file->sizeText,
                                      unit.ParentID, unit.FilPath});
     }
-    if (Status inserted = db_->Execute(MultiRow(kInsertFile, kFileValues, files.size()), params);
-        !inserted) {
-        return inserted;
-    }
+    if (Status inserted = db_->Execute(sql[0], params); !inserted) return inserted;
     if (Status stored = CheckRowsStored(*db_, mysql, RowTable::File, sent); !stored) {
         return stored;
     }
@@ -132,11 +138,7 @@ Status Importer::InsertRows(std::span<PendingFile* const> files) {
         params.insert(params.end(),
                       {file->unit.cleaned, file->sizeText, file->unit.FilPath, file->copy.md5});
     }
-    if (Status inserted =
-            db_->Execute(MultiRow(kInsertDigest, kDigestValues, files.size()), params);
-        !inserted) {
-        return inserted;
-    }
+    if (Status inserted = db_->Execute(sql[1], params); !inserted) return inserted;
     return CheckRowsStored(*db_, mysql, RowTable::Digest, sent);
 }
 
@@ -163,7 +165,7 @@ Result<bool> Importer::RowsLanded(const PendingFile& file) {
     // They are counted once that session is gone, and only as committed.
     if (Status ended = EndLostSession(*db_); !ended) return std::move(ended).error();
     const std::wstring_view key[] = {file.guid};
-    Result<std::optional<std::wstring>> found = db_->QueryCommittedValue(kFileLanded, L"c", key);
+    Result<std::optional<std::wstring>> found = db_->QueryCommittedValue(FileLandedStatement(), L"c", key);
     if (!found) return std::move(found).error();
     // A count always comes back; without one, nothing can be told.
     if (!*found) return DatabaseError(L"HY000", L"The row count came back empty.");

@@ -19,24 +19,6 @@
 #include "util/pattern.h"
 
 namespace ksr {
-namespace {
-
-constexpr wchar_t kFolderIdMySql[] =
-    L"Select max(CAST(PtpFolderID AS SIGNED)) as c from PtpFolder where MyID=?";
-constexpr wchar_t kFolderIdSqlServer[] =
-    L"Select max(CONVERT(int,PtpFolderID)) as c from PtpFolder where MyID=?";
-// The newest folder of the owner is the one just inserted only when nobody else inserted one in
-// between; its own name and parent tell.
-constexpr wchar_t kFolderRow[] = L"Select UsName,ParentID from PtpFolder where PtpFolderID=?";
-constexpr wchar_t kOwnFolderIdMySql[] =
-    L"Select max(CAST(PtpFolderID AS SIGNED)) as c from PtpFolder where MyID=? and UsName=? and "
-    L"ParentID=?";
-constexpr wchar_t kOwnFolderIdSqlServer[] =
-    L"Select max(CONVERT(int,PtpFolderID)) as c from PtpFolder where MyID=? and UsName=? and "
-    L"ParentID=?";
-
-}  // namespace
-
 Result<std::wstring> Importer::RegisterFolder(const std::wstring& name,
                                               const std::wstring& ParentID,
                                               const std::wstring& MyID) {
@@ -54,23 +36,26 @@ Result<std::wstring> Importer::RegisterFolder(const std::wstring& name,
     const bool mysql = state_.DB_TYPE == L"mysql";
     Result<std::optional<std::wstring>> id = InsertFolderRow(db, mysql, name, ParentID, MyID);
     if (!id) return fail(id.error());
+    const FolderIdQueries& fallback = FolderIdFallback(mysql);
     bool own = *id && !(*id)->empty();
     if (!own) {
         // A server that does not tell the id of the row just inserted: its owner's newest.
         const std::wstring_view owner[] = {MyID};
-        id = db.QueryValue(mysql ? kFolderIdMySql : kFolderIdSqlServer, L"c", owner);
+        id = db.QueryValue(fallback.ownersNewest, L"c", owner);
         if (!id) return fail(id.error());
     }
+    // The newest folder of the owner is the one just inserted only when nobody else inserted one
+    // in between; its own name and parent tell.
     if (!own && *id && !(*id)->empty()) {
         const std::wstring_view key[] = {**id};
-        const Result<DbRow> row = db.QueryRow(kFolderRow, key);
+        const Result<DbRow> row = db.QueryRow(fallback.nameAndParent, key);
         if (!row) return fail(row.error());
         own = row->size() == 2 && (*row)[0] == name && (*row)[1] == ParentID;
     }
     if (!own) {
         // Another writer's folder came in between: take the newest row that is ours.
         const std::wstring_view ours[] = {MyID, name, ParentID};
-        id = db.QueryValue(mysql ? kOwnFolderIdMySql : kOwnFolderIdSqlServer, L"c", ours);
+        id = db.QueryValue(fallback.newestOfName, L"c", ours);
         if (!id) return fail(id.error());
     }
     if (!*id || (*id)->empty()) {

@@ -12,6 +12,16 @@ constexpr wchar_t kInsertedIdMySql[] = L"select LAST_INSERT_ID() as c";
 // (An OUTPUT clause would fail on a table that has triggers.)
 constexpr wchar_t kInsertedIdSqlServer[] = L"; select CONVERT(int,SCOPE_IDENTITY()) as c";
 
+constexpr wchar_t kFolderRow[] = L"Select UsName,ParentID from PtpFolder where PtpFolderID=?";
+constexpr FolderIdQueries kFallbackMySql = {
+    L"Select max(CAST(PtpFolderID AS SIGNED)) as c from PtpFolder where MyID=?", kFolderRow,
+    L"Select max(CAST(PtpFolderID AS SIGNED)) as c from PtpFolder where MyID=? and UsName=? and "
+    L"ParentID=?"};
+constexpr FolderIdQueries kFallbackSqlServer = {
+    L"Select max(CONVERT(int,PtpFolderID)) as c from PtpFolder where MyID=?", kFolderRow,
+    L"Select max(CONVERT(int,PtpFolderID)) as c from PtpFolder where MyID=? and UsName=? and "
+    L"ParentID=?"};
+
 const std::wstring& InsertFolderSqlServer() {
     static const std::wstring sql = std::wstring(kInsertFolder) + kInsertedIdSqlServer;
     return sql;
@@ -22,6 +32,10 @@ const std::wstring& InsertFolderSqlServer() {
 std::vector<std::wstring> FolderInsertStatements(bool mysql) {
     if (mysql) return {kInsertFolder, kInsertedIdMySql};
     return {InsertFolderSqlServer()};
+}
+
+const FolderIdQueries& FolderIdFallback(bool mysql) {
+    return mysql ? kFallbackMySql : kFallbackSqlServer;
 }
 
 Result<std::optional<std::wstring>> InsertFolderRow(DbSession& db, bool mysql,

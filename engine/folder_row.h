@@ -20,4 +20,13 @@ namespace ksr {
 // The statements InsertFolderRow sends to the server.
 std::vector<std::wstring> FolderInsertStatements(bool mysql);
 
+// The queries that find a folder's id when the server did not tell it, each taking the
+// parameters named.
+struct FolderIdQueries {
+    const wchar_t* ownersNewest;   // MyID: the owner's largest folder id
+    const wchar_t* nameAndParent;  // PtpFolderID: that folder's UsName and ParentID
+    const wchar_t* newestOfName;   // MyID, UsName, ParentID: the largest id of that folder
+};
+const FolderIdQueries& FolderIdFallback(bool mysql);
+
 }  // namespace ksr

@@ -9,6 +9,7 @@
 #include "engine/file_transfer.h"
 #include "engine/failure_reason.h"
 #include "engine/run_report.h"
+#include "engine/run_statements.h"
 #include "engine/source_survey.h"
 #include "engine/log_texts.h"
 #include "engine/names.h"
@@ -28,12 +29,6 @@ constexpr wchar_t kHoldingRoot[] = L"d:\\KSRtemp";
 // Two copies at a time keep both cores busy (a large file's digest runs beside its copy).
 constexpr unsigned kCopyThreads = 2;
 constexpr size_t kUnitsInFlight = 32;
-constexpr wchar_t kStoreRootQuery[] =
-    L"Select * from Tab_Config where Col_Name='KSR_CONSOLE' and Col_Genre='SysConfig' and "
-    L"Col_Disabled=0";
-constexpr wchar_t kBumpVersions[] =
-    L"update UpDateForm set PtpFile_Vesr=PtpFile_Vesr+1,PtpFolder_Vesr=PtpFolder_Vesr+1 where "
-    L"id=1";
 
 // The driver's own words, without the password should a driver ever quote it.
 std::wstring DriverMessage(const Error& error, const std::wstring& password) {
@@ -318,8 +313,7 @@ void Importer::importfile() {
     if (state_.DB_TYPE == L"mysql") {
         // A server on Windows names its data directory as a Windows path; any other form (a
         // Unix server's) names no folder of this machine.
-        const Result<std::optional<std::wstring>> datadir =
-            db_->QueryValue(L"select @@datadir as d", L"d");
+        const Result<std::optional<std::wstring>> datadir = db_->QueryValue(kDataDirMySql, L"d");
         if (datadir && *datadir && IsAbsoluteLocalPath(WithSeparator(**datadir))) {
             serverFolders.push_back(**datadir);
         }

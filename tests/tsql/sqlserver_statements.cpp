@@ -1,0 +1,93 @@
+// Prints every statement text the engine can send to a SQL Server, for check_tsql.js to parse
+// as T-SQL: one statement a line, as "<dialect>\t<set>\t<text>". Lines of dialect "sqlserver"
+// must pass the check; lines of dialect "mysql" are texts sent to MySQL and MariaDB only, which
+// the check must refuse, so that a checker grown blind to the other dialect shows.
+//
+// Statements sent only to MySQL and MariaDB and left out of the "sqlserver" lines: the
+// LAST_INSERT_ID() query and the CAST(... AS SIGNED) fallbacks of the folder id, the data
+// directory query, the read-back bounded by LAST_INSERT_ID(), the session id from
+// information_schema, MySQL's KILL CONNECTION, and the driver warnings query the session sends after each statement on a
+// MySQL or MariaDB driver (server/database.cpp).
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "engine/file_rows.h"
+#include "engine/folder_row.h"
+#include "engine/run_statements.h"
+#include "engine/stored_rows.h"
+#include "server/database.h"
+#include "server/lost_session.h"
+
+namespace ksr {
+namespace {
+
+struct StatementSet {
+    std::string name;
+    std::vector<std::wstring> texts;
+};
+
+// Every statement set the SQL Server path sends. A new set of statements goes here.
+std::vector<StatementSet> SqlServerStatements() {
+    std::vector<StatementSet> sets;
+    sets.push_back({"folder insert and its id", FolderInsertStatements(false)});
+    const FolderIdQueries& fallback = FolderIdFallback(false);
+    sets.push_back({"folder id fallback",
+                    {fallback.ownersNewest, fallback.nameAndParent, fallback.newestOfName}});
+    for (const size_t rows : kFileRowChunks) {
+        const std::string count = std::to_string(rows);
+        sets.push_back({"file rows x" + count, FileInsertStatements(rows)});
+        sets.push_back({"rows read back x" + count, RowReadBackStatements(rows)});
+    }
+    sets.push_back({"rows landed", {FileLandedStatement()}});
+    sets.push_back({"session id", {DbSession::SessionIdStatement(false)}});
+    sets.push_back({"lost session ended", SessionEndStatements(false, L"55")});
+    sets.push_back({"store root", {kStoreRootQuery}});
+    sets.push_back({"version counters", {kBumpVersions}});
+    return sets;
+}
+
+// Texts the engine sends to MySQL and MariaDB only.
+std::vector<StatementSet> MySqlOnlyStatements() {
+    const FolderIdQueries& fallback = FolderIdFallback(true);
+    return {{"folder id told", {FolderInsertStatements(true).back()}},
+            {"folder id fallback", {fallback.ownersNewest, fallback.newestOfName}},
+            {"data directory", {kDataDirMySql}},
+            {"rows read back from the insert's id", RowReadBackStatements(4, true)},
+            {"session id", {DbSession::SessionIdStatement(true)}}};
+}
+
+std::string Utf8(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+// False when a text could not go on one line of its own.
+bool Print(const char* dialect, const std::vector<StatementSet>& sets) {
+    for (const StatementSet& set : sets) {
+        for (const std::wstring& text : set.texts) {
+            if (text.find_first_of(L"\t\r\n") != std::wstring::npos) {
+                std::fprintf(stderr, "%s: a statement holds a tab or a line break\n",
+                             set.name.c_str());
+                return false;
+            }
+            std::printf("%s\t%s\t%s\n", dialect, set.name.c_str(), Utf8(text).c_str());
+        }
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace ksr
+
+int wmain() {
+    const bool printed = ksr::Print("sqlserver", ksr::SqlServerStatements()) &&
+                         ksr::Print("mysql", ksr::MySqlOnlyStatements());
+    return printed && std::fflush(stdout) == 0 ? 0 : 1;
+}
