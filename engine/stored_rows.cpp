@@ -11,14 +11,16 @@ constexpr wchar_t kDigestRowsBack[] = L"select FilPath,TypePath,PcSize,MD5Hash f
 // Neither Msg_ID nor FilPath has an index on the server, and a server's tables may hold
 // millions of rows. On MySQL the insert just made numbered its rows from LAST_INSERT_ID() on
 // (an id of this connection, untouched by other writers), so the primary key narrows each
-// read-back to the rows added since.
-constexpr wchar_t kFilesSinceInsert[] = L"PtpFileID>=LAST_INSERT_ID() and ";
-constexpr wchar_t kDigestsSinceInsert[] = L"MD5FileID>=LAST_INSERT_ID() and ";
+// read-back to the rows added since. The id is read first and bound: MySQL 8 does not plan
+// LAST_INSERT_ID() inside a condition as a constant.
+constexpr wchar_t kInsertedFrom[] = L"select LAST_INSERT_ID() as c";
+constexpr wchar_t kFilesSince[] = L"PtpFileID>=? and ";
+constexpr wchar_t kDigestsSince[] = L"MD5FileID>=? and ";
 
-std::wstring ReadBack(RowTable table, bool mysql, size_t rows) {
+std::wstring ReadBack(RowTable table, bool narrowed, size_t rows) {
     const bool files = table == RowTable::File;
     std::wstring sql = files ? kFileRowsBack : kDigestRowsBack;
-    if (mysql) sql += files ? kFilesSinceInsert : kDigestsSinceInsert;
+    if (narrowed) sql += files ? kFilesSince : kDigestsSince;
     sql += files ? L"Msg_ID in (" : L"FilPath in (";
     for (size_t i = 0; i < rows; ++i) sql += i > 0 ? L",?" : L"?";
     return sql + L')';
@@ -44,17 +46,27 @@ Error Altered(const wchar_t* table, std::wstring_view filPath) {
 }  // namespace
 
 std::vector<std::wstring> RowReadBackStatements(size_t rows, bool mysql) {
-    return {ReadBack(RowTable::File, mysql, rows), ReadBack(RowTable::Digest, mysql, rows)};
+    std::vector<std::wstring> sql{ReadBack(RowTable::File, false, rows),
+                                  ReadBack(RowTable::Digest, false, rows)};
+    if (mysql) {
+        sql.insert(sql.end(), {kInsertedFrom, ReadBack(RowTable::File, true, rows),
+                               ReadBack(RowTable::Digest, true, rows)});
+    }
+    return sql;
 }
 
-Status CheckRowsStored(DbSession& db, bool mysql, RowTable table,
-                       std::span<const SentFileRows> files) {
-    if (files.empty()) return {};
+namespace {
+
+// Reads the files' rows of `table` back, from the id `since` on when it is given.
+Status CheckRows(DbSession& db, RowTable table, std::span<const SentFileRows> files,
+                 std::wstring_view since) {
     const bool fileRows = table == RowTable::File;
     std::vector<std::wstring_view> keys;
-    keys.reserve(files.size());
+    keys.reserve(files.size() + 1);
+    if (!since.empty()) keys.push_back(since);
     for (const SentFileRows& file : files) keys.push_back(fileRows ? file.msgId : file.filPath);
-    Result<std::vector<DbRow>> rows = db.QueryRows(ReadBack(table, mysql, files.size()), keys);
+    Result<std::vector<DbRow>> rows =
+        db.QueryRows(ReadBack(table, !since.empty(), files.size()), keys);
     if (!rows) return std::move(rows).error();
     for (const SentFileRows& file : files) {
         if (fileRows &&
@@ -66,6 +78,27 @@ Status CheckRowsStored(DbSession& db, bool mysql, RowTable table,
         }
     }
     return {};
+}
+
+}  // namespace
+
+Status CheckRowsStored(DbSession& db, bool mysql, RowTable table,
+                       std::span<const SentFileRows> files) {
+    if (files.empty()) return {};
+    std::wstring since;
+    if (mysql) {
+        Result<std::optional<std::wstring>> first = db.QueryValue(kInsertedFrom, L"c");
+        if (!first) return std::move(first).error();
+        // Zero: the insert generated no id.
+        if (*first && **first != L"0") since = **first;
+    }
+    Status checked = CheckRows(db, table, files, since);
+    // The bound holds only where the server numbered the rows itself; a table whose ids a
+    // trigger sets, or that has no such column, is read whole.
+    if (!checked && !since.empty() && !checked.error().IsConnectionLevel()) {
+        checked = CheckRows(db, table, files, {});
+    }
+    return checked;
 }
 
 }  // namespace ksr

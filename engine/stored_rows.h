@@ -26,7 +26,7 @@ enum class RowTable { File, Digest };
                                      std::span<const SentFileRows> files);
 
 // The read-back queries of a batch of `rows` files, PtpFile's then MD5File's, as
-// CheckRowsStored sends them.
+// CheckRowsStored sends them; on MySQL also the first id's query and the narrowed forms.
 std::vector<std::wstring> RowReadBackStatements(size_t rows, bool mysql = false);
 
 }  // namespace ksr

@@ -5,8 +5,8 @@
 //
 // Statements sent only to MySQL and MariaDB and left out of the "sqlserver" lines: the
 // LAST_INSERT_ID() query and the CAST(... AS SIGNED) fallbacks of the folder id, the data
-// directory query, the read-back bounded by LAST_INSERT_ID(), the session id from
-// information_schema, MySQL's KILL CONNECTION, and the driver warnings query the session sends after each statement on a
+// directory query, the session id from information_schema, MySQL's KILL CONNECTION and KILL
+// QUERY, and the driver warnings query the session sends after each statement on a
 // MySQL or MariaDB driver (server/database.cpp).
 #include <windows.h>
 
@@ -55,7 +55,6 @@ std::vector<StatementSet> MySqlOnlyStatements() {
     return {{"folder id told", {FolderInsertStatements(true).back()}},
             {"folder id fallback", {fallback.ownersNewest, fallback.newestOfName}},
             {"data directory", {kDataDirMySql}},
-            {"rows read back from the insert's id", RowReadBackStatements(4, true)},
             {"session id", {DbSession::SessionIdStatement(true)}}};
 }
 
