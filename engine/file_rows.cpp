@@ -165,7 +165,8 @@ Result<bool> Importer::RowsLanded(const PendingFile& file) {
     // They are counted once that session is gone, and only as committed.
     if (Status ended = EndLostSession(*db_); !ended) return std::move(ended).error();
     const std::wstring_view key[] = {file.guid};
-    Result<std::optional<std::wstring>> found = db_->QueryCommittedValue(FileLandedStatement(), L"c", key);
+    Result<std::optional<std::wstring>> found =
+        db_->QueryCommittedValue(FileLandedStatement(), L"c", key);
     if (!found) return std::move(found).error();
     // A count always comes back; without one, nothing can be told.
     if (!*found) return DatabaseError(L"HY000", L"The row count came back empty.");
@@ -270,9 +271,16 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     // probes the server: cut off again, the server takes connections but answers no statement
     // (a backup's lock, a long table change, a lock wait), and each file would wait as long.
     bool probing = false;
+    // What failed the whole batch, when a file is named in it.
+    std::wstring faultyPath;
+    std::wstring faultReason;
     if (!written && !databaseLost_) {
         const RowsOutcome batch = WriteRows(files);
         written = batch.status.ok();
+        if (!written && !batch.status.error().path.empty()) {
+            faultyPath = batch.status.error().path;
+            faultReason = DatabaseReason(batch.status.error());
+        }
         const bool cut = !written && batch.status.error().IsConnectionLevel();
         probing = cut && DatabaseBack(*db_);
         // A commit whose answer was lost may have landed: its rows are not written twice, and
@@ -299,7 +307,7 @@ void Importer::WriteBatchRows(std::span<PendingFile* const> files,
     // run, a statement that waits is cancelled, and no file waits its turn after it.
     for (size_t i = 0; i < files.size(); ++i) {
         if (watch_ && watch_->Stopped()) {
-            failures[i] = reason::kStopped;
+            failures[i] = files[i]->unit.FilPath == faultyPath ? faultReason : reason::kStopped;
             continue;
         }
         RowsOutcome one;

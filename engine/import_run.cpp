@@ -237,6 +237,8 @@ void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
 }
 
 void Importer::importfile() {
+    // A watch left by a run that ended by an exception must not see the sessions rebuilt.
+    watch_.reset();
     const std::wstring text1 = window_.Text1();
     const std::wstring text2 = window_.Text2();
     // Only Text1 is ever walked: with it empty there is nothing the operator chose to import.

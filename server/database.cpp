@@ -342,6 +342,8 @@ Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
         const std::lock_guard lock(runningMutex_);
         running_ = stmt;
         runningSince_ = GetTickCount64();
+        runningSession_ = sessionId_;
+        runningCancelled_ = false;
     }
     const SQLRETURN rc = SQLExecute(stmt);
     {
@@ -365,10 +367,24 @@ ULONGLONG DbSession::RunningMs() {
 
 void DbSession::CancelRunning() {
     const std::lock_guard lock(runningMutex_);
-    if (running_ == SQL_NULL_HSTMT) return;
-    // The ODBC way to end a statement from another thread: the executing call returns with
-    // SQLSTATE HY008 (the MySQL driver kills the query, which answers 1317).
-    SQLCancel(running_);
+    if (running_ == SQL_NULL_HSTMT || std::exchange(runningCancelled_, true)) return;
+    if (!mysql_) {
+        // SQL Server's drivers send the cancel on the statement's own connection; the executing
+        // call returns with SQLSTATE HY008.
+        SQLCancel(running_);
+        return;
+    }
+    // The statement fails with 1317 (query execution was interrupted). A session id of digits
+    // only goes into the text: KILL takes no parameter.
+    const bool known = !runningSession_.empty() &&
+                       runningSession_.find_first_not_of(L"0123456789") == std::wstring::npos;
+    if (!known || killerLost_) return;
+    if (!killer_) {
+        killer_ = std::make_unique<DbSession>(connectionString_, loginTimeout_, statementTimeout_);
+    }
+    if (const Status killed = killer_->Execute(L"KILL QUERY " + runningSession_); !killed) {
+        killerLost_ = killed.error().IsConnectionLevel();
+    }
 }
 
 Status DbSession::TruncationWarning() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -76,9 +77,10 @@ class DbSession {
     // How long the statement executing now has waited for its answer; 0 when none is. Called
     // from any thread.
     [[nodiscard]] ULONGLONG RunningMs();
-    // Cancels the statement executing now, if there is one: it fails at once and the
-    // connection stays usable. Called from any thread while another runs the statement; a
-    // commit in progress is not cancelled.
+    // Cancels the statement executing now, once, if there is one: it fails at once and the
+    // connection stays usable. Returns within the login and statement timeouts even when the
+    // server hangs. Called from one thread at a time while another runs the statement; a commit
+    // in progress is not cancelled.
     void CancelRunning();
 
   private:
@@ -116,11 +118,19 @@ class DbSession {
     bool manualCommit_ = false;
     bool inTransaction_ = false;
     bool transactionLost_ = false;
-    // The statement executing now, and since when; guarded by running_ so that CancelRunning
-    // never reaches a handle that is being freed.
+    // The statement executing now, since when, on which session, and whether it was cancelled
+    // already; guarded by runningMutex_, which a cancel holds until the server took it, so that
+    // it reaches neither a handle being freed nor the statement after.
     SrwMutex runningMutex_;
     SQLHSTMT running_ = SQL_NULL_HSTMT;
     ULONGLONG runningSince_ = 0;
+    std::wstring runningSession_;
+    bool runningCancelled_ = false;
+    // MySQL's cancel: KILL QUERY sent on a connection of its own, which CancelRunning opens with
+    // the session's timeouts (the driver's own SQLCancel connects with none). Used under
+    // runningMutex_ only; given up after it failed at the connection.
+    std::unique_ptr<DbSession> killer_;
+    bool killerLost_ = false;
     // Statements prepared once per connection, re-executed with new parameters.
     std::map<std::wstring, unique_odbc_stmt, std::less<>> statements_;
 };

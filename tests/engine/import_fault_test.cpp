@@ -205,42 +205,69 @@ TEST_F(ImportFaultTest, ADatabaseThatBlocksWritesEndsTheRunWithinTwoTimeouts) {
     EXPECT_FALSE(state_.DeleteAfterImport);
 }
 
-// The operator stops a run whose rows wait on a lock (a backup's, a long table change): the
-// waiting statement is given up, the run ends while the lock is still held, and every file
-// stays where it was, counted.
+// The operator stops a run whose rows wait on the database: a table lock (a backup's, a long
+// table change), or a server that hangs, where a cancel can't reach it either. The run ends
+// while the database still blocks (a table lock at once; a hung server within its timeouts),
+// and every file stays where it was, counted.
 TEST_F(ImportFaultTest, StoppingTheRunEndsTheStatementWaitingOnTheDatabase) {
-    importer_.SetDatabaseTimeouts(5, 600);
-    const std::wstring root = Src(L"stopped_wait");
-    const std::vector<std::wstring> paths = WriteFiles(root, 5);
-    std::atomic<bool> locked = false, stop = false, ended = false, released = false;
-    window_.stop = [&] { return stop.load(); };
-    std::thread backup([&] {
-        DbSession locker(server_.db.ConnString());
-        if (!locker.Execute(L"LOCK TABLES PtpFile WRITE").ok()) {
-            released = true;
-            return;
+    enum class Hold { TableLock, ServerHung };
+    const struct {
+        Hold hold;
+        unsigned statementTimeout;
+    } cases[] = {{Hold::TableLock, 600}, {Hold::ServerHung, 3}};
+    for (const auto& c : cases) {
+        const bool lock = c.hold == Hold::TableLock;
+        SCOPED_TRACE(lock ? "table lock" : "server hung");
+        test::StallableDatabase db;
+        UseDatabase(db);
+        importer_.SetDatabaseTimeouts(3, c.statementTimeout);
+        window_.outcomes.clear();
+        const std::wstring folder = lock ? L"stopped_lock" : L"stopped_hung";
+        const std::wstring root = Src(folder);
+        const std::vector<std::wstring> paths = WriteFiles(root, 5);
+        std::atomic<bool> held = false, stop = false, ended = false, released = false;
+        window_.stop = [&] { return stop.load(); };
+        DbSession locker(db.ConnString());
+        if (lock) {
+            ASSERT_TRUE(locker.Execute(L"LOCK TABLES PtpFile WRITE").ok());
+            held = true;
         }
-        locked = true;
-        Sleep(2000);
-        stop = true;
-        // Without the cancel the run would wait for the lock, for as long as it is held.
-        for (int i = 0; i < 600 && !ended; ++i) Sleep(100);
-        released = true;
-        (void)locker.Execute(L"UNLOCK TABLES");
-    });
-    while (!locked && !released) Sleep(20);
-    Run(root, false, true);
-    ended = true;
-    const bool endedWhileLocked = !released;
-    backup.join();
+        // The server hangs as the walk lists the chosen folder; the survey listed it first.
+        int listings = 0;
+        test::ListingFault fault([&](const std::wstring& directory, size_t delivered) -> DWORD {
+            if (!lock && !held && delivered == 0 && directory.ends_with(folder + L"\\") &&
+                ++listings == 2) {
+                db.Stall();
+                held = true;
+            }
+            return ERROR_SUCCESS;
+        });
+        std::thread operatorAndBackup([&] {
+            while (!held && !ended) Sleep(20);
+            Sleep(2000);
+            stop = true;
+            // Without the cancel the run would wait as long as the database blocks.
+            for (int i = 0; i < 600 && !ended; ++i) Sleep(100);
+            released = true;
+            if (lock) {
+                (void)locker.Execute(L"UNLOCK TABLES");
+            } else {
+                db.Resume();
+            }
+        });
+        Run(root, false, true);
+        ended = true;
+        const bool endedWhileHeld = !released;
+        operatorAndBackup.join();
 
-    EXPECT_TRUE(endedWhileLocked) << "the run waited for the lock to go";
-    ASSERT_EQ(window_.outcomes.size(), 1u);
-    EXPECT_EQ(window_.outcomes[0].ending, RunOutcome::Ending::Stopped);
-    EXPECT_EQ(window_.outcomes[0].notImported, paths.size());
-    EXPECT_EQ(Rows(L"select count(*) from PtpFile")[0][0], L"0");
-    EXPECT_EQ(Rows(L"select count(*) from MD5File")[0][0], L"0");
-    ExpectKeptAndNotStored(root, paths);
+        EXPECT_TRUE(endedWhileHeld) << "the run waited for the database";
+        ASSERT_EQ(window_.outcomes.size(), 1u);
+        EXPECT_NE(window_.outcomes[0].ending, RunOutcome::Ending::Succeeded);
+        EXPECT_EQ(window_.outcomes[0].notImported, paths.size());
+        EXPECT_EQ(db.Query(L"select count(*) from PtpFile")[0][0], L"0");
+        EXPECT_EQ(db.Query(L"select count(*) from MD5File")[0][0], L"0");
+        ExpectKeptAndNotStored(root, paths);
+    }
 }
 
 TEST_F(ImportFaultTest, ADatabaseThatVanishesEndsTheRunToo) {

@@ -343,7 +343,7 @@ TEST_F(ImportSafetyTest, ALaterRunReplacesNothingAnEarlierOneStored) {
 TEST_F(ImportSafetyTest, AStoppedRunLogsWhatItLeft) {
     const std::wstring root = Src(L"halt");
     for (int i = 0; i < 6; ++i) test::WriteBytes(root + L"\\f" + std::to_wstring(i) + L".txt", "x");
-    int asked = 0;
+    std::atomic<int> asked = 0;
     window_.stop = [&] { return ++asked > 2; };
     Run(root);
     EXPECT_EQ(ReasonsFor(root + L"\\"), std::vector<std::wstring>{reason::kStopped});

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 
 #include "app/message_texts.h"
@@ -382,7 +383,7 @@ TEST_F(ImportWalkTest, NamesThatCleanAlikeLandOnOneStoreFile) {
 TEST_F(ImportWalkTest, StopRequestEndsAfterTheFileInHand) {
     const std::wstring root = Src(L"stop");
     for (int i = 0; i < 5; ++i) test::WriteBytes(root + L"\\f" + std::to_wstring(i) + L".txt", "x");
-    int asked = 0;
+    std::atomic<int> asked = 0;
     window_.stop = [&] { return ++asked > 2; };
     Run(root);
     EXPECT_EQ(Rows(L"select count(*) from PtpFile")[0][0], L"2");

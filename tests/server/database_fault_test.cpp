@@ -141,7 +141,7 @@ TEST_F(DatabaseTransactionTest, CancellingEndsTheStatementWaitingOnALock) {
         waited = InsertFolder(session, L"held");
         inserted = true;
     });
-    while (session.RunningMs() < 500) Sleep(20);
+    for (int i = 0; i < 1500 && !inserted && session.RunningMs() < 500; ++i) Sleep(20);
     session.CancelRunning();
     // Bounded: without the cancel, only the unlock below would end the wait.
     for (int i = 0; i < 300 && !inserted; ++i) Sleep(100);

@@ -21,7 +21,7 @@ class FakeWindow : public ImportWindow {
     std::vector<double> progress;       // every share reported, in order
     std::vector<RunOutcome> outcomes;   // every run's ending, in order
     std::vector<MessageBoxText> boxes;  // the end messages of those endings
-    std::function<bool()> stop;         // asked between files, and while a statement waits
+    std::function<bool()> stop;         // asked between files, and from the run's watch thread
 
     std::wstring Text1() const override { return text1; }
     std::wstring Text2() const override { return text2; }
