@@ -114,6 +114,25 @@ TEST_F(ImportFaultTest, RowsTheServerStoredAlteredSilentlyFailTheirFile) {
     }
 }
 
+// A server whose trigger numbers PtpFile rows itself: the insert generates no id, so the id
+// the connection last generated (MD5File's, of the batch before) tells nothing of these rows.
+TEST_F(ImportFaultTest, RowsNumberedByTheServersOwnTriggerStillImport) {
+    test::TestDatabase db;
+    UseDatabase(db);
+    ASSERT_EQ(db.Exec(L"create trigger own_ids before insert on PtpFile for each row set "
+                      L"NEW.PtpFileID = (@own_id := coalesce(@own_id, 0) - 1)"),
+              L"");
+    const std::wstring root = Src(L"own_ids");
+    // More than one batch, so that a later batch meets the id the first one's MD5File rows left.
+    const std::vector<std::wstring> paths = WriteFiles(root, 300);
+    Run(root, false, true);
+
+    EXPECT_EQ(db.Query(L"select count(*) from PtpFile where PtpFileID<0")[0][0], L"300");
+    EXPECT_EQ(db.Query(L"select count(*) from MD5File")[0][0], L"300");
+    EXPECT_TRUE(importer_.Failures().empty());
+    EXPECT_EQ(EndMessage(), msg::kSucceeded);
+}
+
 // A server that stops answering part-way: the run ends on its own, says the database was
 // lost, and copies no more of the tree into the store.
 TEST_F(ImportFaultTest, ADatabaseThatStopsAnsweringEndsTheRun) {
