@@ -436,12 +436,109 @@ Result<SQLSMALLINT> DbSession::ResultColumns(SQLHSTMT stmt) {
     return columns;
 }
 
+namespace {
+
+// Rows fetched per call: each fetched row would otherwise cost a call per column, and under
+// Wine each call crosses into the system's ODBC; a read-back of 256 rows took 1,500 of them.
+constexpr SQLULEN kRowsPerFetch = 64;
+// Columns wider than this (in characters) are read piece by piece instead.
+constexpr SQLULEN kWidestBound = 4000;
+
+// One column bound for kRowsPerFetch rows: the values one after the other, each in room for
+// twice its characters (a character beyond the BMP takes two UTF-16 units) and a terminator.
+struct BoundColumn {
+    size_t room = 0;
+    std::vector<wchar_t> values;
+    std::vector<SQLLEN> lengths;
+};
+
+}  // namespace
+
+Result<std::optional<std::vector<DbRow>>> DbSession::FetchBound(SQLHSTMT stmt,
+                                                                SQLSMALLINT columns) {
+    std::vector<BoundColumn> bound(static_cast<size_t>(columns));
+    for (SQLUSMALLINT i = 1; i <= columns; ++i) {
+        SQLULEN size = 0;
+        if (!SQL_SUCCEEDED(
+                SQLDescribeColW(stmt, i, nullptr, 0, nullptr, nullptr, &size, nullptr, nullptr)) ||
+            size == 0 || size > kWidestBound) {
+            return std::optional<std::vector<DbRow>>();
+        }
+        BoundColumn& column = bound[i - 1];
+        column.room = 2 * size + 1;
+        column.values.resize(column.room * kRowsPerFetch);
+        column.lengths.resize(kRowsPerFetch);
+    }
+    SQLULEN fetched = 0;
+    const auto attr = [&](SQLINTEGER name, SQLPOINTER value) {
+        return SQL_SUCCEEDED(SQLSetStmtAttrW(stmt, name, value, 0));
+    };
+    // The prepared statement is used again: it is left unbound and fetching one row at a time.
+    struct Unbind {
+        SQLHSTMT stmt;
+        ~Unbind() {
+            SQLFreeStmt(stmt, SQL_UNBIND);
+            SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+            SQLSetStmtAttrW(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+        }
+    } unbind{stmt};
+    if (!attr(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN)) ||
+        !attr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowsPerFetch)) ||
+        !attr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched)) {
+        return std::optional<std::vector<DbRow>>();
+    }
+    for (SQLUSMALLINT i = 1; i <= columns; ++i) {
+        BoundColumn& column = bound[i - 1];
+        if (!SQL_SUCCEEDED(SQLBindCol(stmt, i, SQL_C_WCHAR, column.values.data(),
+                                      static_cast<SQLLEN>(column.room * sizeof(wchar_t)),
+                                      column.lengths.data()))) {
+            return std::optional<std::vector<DbRow>>();
+        }
+    }
+    std::vector<DbRow> rows;
+    for (;;) {
+        const SQLRETURN rc = SQLFetch(stmt);
+        if (rc == SQL_NO_DATA) break;
+        if (!SQL_SUCCEEDED(rc)) return Fail(SQL_HANDLE_STMT, stmt);
+        for (SQLULEN r = 0; r < fetched && r < kRowsPerFetch; ++r) {
+            DbRow& row = rows.emplace_back();
+            for (const BoundColumn& column : bound) {
+                const SQLLEN length = column.lengths[r];
+                if (length == SQL_NULL_DATA) {
+                    row.emplace_back();
+                    continue;
+                }
+                // A value that did not fit: the rows are read again piece by piece.
+                if (length < 0 || static_cast<size_t>(length) / sizeof(wchar_t) >= column.room) {
+                    return std::optional<std::vector<DbRow>>();
+                }
+                row.emplace_back(std::wstring(column.values.data() + r * column.room,
+                                              static_cast<size_t>(length) / sizeof(wchar_t)));
+            }
+        }
+    }
+    SQLFreeStmt(stmt, SQL_CLOSE);
+    return std::optional<std::vector<DbRow>>(std::move(rows));
+}
+
 Result<std::vector<DbRow>> DbSession::QueryRows(std::wstring_view sql, DbParams params) {
     Result<SQLHSTMT> ran = Run(sql, params);
     if (!ran) return std::move(ran).error();
-    const SQLHSTMT stmt = *ran;
+    SQLHSTMT stmt = *ran;
     Result<SQLSMALLINT> columns = ResultColumns(stmt);
     if (!columns) return std::move(columns).error();
+    if (*columns > 0) {
+        Result<std::optional<std::vector<DbRow>>> fast = FetchBound(stmt, *columns);
+        if (!fast) return std::move(fast).error();
+        if (*fast) return std::move(**fast);
+        // Not to be had in blocks (a wide column, a driver that refuses, a value that did not
+        // fit): the statement runs again and is read a value at a time.
+        ran = Run(sql, params);
+        if (!ran) return std::move(ran).error();
+        stmt = *ran;
+        columns = ResultColumns(stmt);
+        if (!columns) return std::move(columns).error();
+    }
     std::vector<DbRow> rows;
     for (;;) {
         const SQLRETURN fetched = SQLFetch(stmt);

@@ -86,6 +86,10 @@ class DbSession {
   private:
     // Prepares (once) and executes the statement; its handle, open on the result.
     [[nodiscard]] Result<SQLHSTMT> Run(std::wstring_view sql, DbParams params);
+    // Every row of the open result, fetched many rows a call; no value when they can't be had
+    // that way, and the result is then closed.
+    [[nodiscard]] Result<std::optional<std::vector<DbRow>>> FetchBound(SQLHSTMT stmt,
+                                                                       SQLSMALLINT columns);
     // The statement's first result that has columns: a batch's inserts come before its select.
     [[nodiscard]] Result<SQLSMALLINT> ResultColumns(SQLHSTMT stmt);
     // The first row of a query: every column, or only `column` (by name) when it is given.

@@ -180,6 +180,40 @@ TEST_F(DatabaseTransactionTest, QueryRowReadsTheFirstRowInColumnOrder) {
     EXPECT_TRUE(bad.values.empty());
 }
 
+// Every row and value comes back exactly, however the rows are fetched: many at a time, past
+// the first block, with values at a column's full width in characters beyond the BMP, NULLs and
+// empty texts; and a value at a time from a column too wide for a block.
+TEST_F(DatabaseTransactionTest, QueryRowsReadsEveryRowExactly) {
+    ASSERT_EQ(db_.Exec(L"create table wide(n int primary key, narrow varchar(8) null, "
+                       L"broad varchar(5000) null) default charset=utf8mb4"),
+              L"");
+    std::vector<test::Row> want;
+    for (int n = 0; n < 150; ++n) {
+        std::wstring narrow = n % 3 == 0 ? L"" : std::wstring(8, L'a' + n % 26);
+        if (n % 5 == 1) narrow = L"\U0001F600\U0001F600\U0001F600\U0001F600名前名前";
+        const std::wstring broad(n % 7 == 0 ? 5000 : n, L'字');
+        std::optional<std::wstring> kept = n % 11 == 4 ? std::nullopt : std::optional(narrow);
+        ASSERT_EQ(db_.Exec(L"insert into wide values (" + std::to_wstring(n) + L"," +
+                           (kept ? L"'" + *kept + L"'" : L"NULL") + L",'" + broad + L"')"),
+                  L"");
+        want.push_back({std::to_wstring(n), kept, broad});
+    }
+    DbSession session(db_.ConnString());
+    for (const bool wideToo : {false, true}) {
+        SCOPED_TRACE(wideToo ? "with the wide column" : "narrow columns");
+        const Result<std::vector<DbRow>> rows =
+            session.QueryRows(wideToo ? L"select n, narrow, broad from wide order by n"
+                                      : L"select n, narrow from wide order by n");
+        ASSERT_TRUE(rows.ok());
+        ASSERT_EQ(rows->size(), want.size());
+        for (size_t i = 0; i < want.size(); ++i) {
+            test::Row expected = want[i];
+            if (!wideToo) expected.pop_back();
+            EXPECT_EQ((*rows)[i], expected) << "row " << i;
+        }
+    }
+}
+
 // MariaDB in strict mode refuses an altered value outright; the session reports it as a
 // truncation all the same.
 TEST_F(DatabaseTransactionTest, StrictServerRefusesAlteredValuesAsTruncation) {
