@@ -20,6 +20,7 @@
 #include "engine/stored_rows.h"
 #include "server/database.h"
 #include "server/lost_session.h"
+#include "support/temp_dir.h"
 
 namespace ksr {
 namespace {
@@ -58,15 +59,6 @@ std::vector<StatementSet> MySqlOnlyStatements() {
             {"session id", {DbSession::SessionIdStatement(true)}}};
 }
 
-std::string Utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
-
 // False when a text could not go on one line of its own.
 bool Print(const char* dialect, const std::vector<StatementSet>& sets) {
     for (const StatementSet& set : sets) {
@@ -76,7 +68,7 @@ bool Print(const char* dialect, const std::vector<StatementSet>& sets) {
                              set.name.c_str());
                 return false;
             }
-            std::printf("%s\t%s\t%s\n", dialect, set.name.c_str(), Utf8(text).c_str());
+            std::printf("%s\t%s\t%s\n", dialect, set.name.c_str(), test::Utf8(text).c_str());
         }
     }
     return true;
