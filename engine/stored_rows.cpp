@@ -95,7 +95,10 @@ Status CheckRowsStored(DbSession& db, bool mysql, RowTable table,
     Status checked = CheckRows(db, table, files, since);
     // The bound holds only where the server numbered the rows itself; a table whose ids a
     // trigger sets, or that has no such column, is read whole.
-    if (!checked && !since.empty() && !checked.error().IsConnectionLevel()) {
+    // Only a row missed or a column the table lacks: any other error may have ended the
+    // transaction (a deadlock rolls it back), and must fail the chunk.
+    if (!checked && !since.empty() &&
+        (checked.error().sqlstate == L"22000" || checked.error().sqlstate == L"42S22")) {
         checked = CheckRows(db, table, files, {});
     }
     return checked;

@@ -474,14 +474,17 @@ Result<std::optional<std::vector<DbRow>>> DbSession::FetchBound(SQLHSTMT stmt,
         return SQL_SUCCEEDED(SQLSetStmtAttrW(stmt, name, value, 0));
     };
     // The prepared statement is used again: it is left unbound and fetching one row at a time.
+    // A connection lost on the way frees the handle with the session (Lose): it is left alone.
     struct Unbind {
         SQLHSTMT stmt;
+        const unique_odbc_dbc& dbc;
         ~Unbind() {
+            if (!dbc) return;
             SQLFreeStmt(stmt, SQL_UNBIND);
             SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
             SQLSetStmtAttrW(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
         }
-    } unbind{stmt};
+    } unbind{stmt, dbc_};
     if (!attr(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN)) ||
         !attr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowsPerFetch)) ||
         !attr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched)) {
@@ -500,6 +503,8 @@ Result<std::optional<std::vector<DbRow>>> DbSession::FetchBound(SQLHSTMT stmt,
         const SQLRETURN rc = SQLFetch(stmt);
         if (rc == SQL_NO_DATA) break;
         if (!SQL_SUCCEEDED(rc)) return Fail(SQL_HANDLE_STMT, stmt);
+        // A warning may stand for a row the driver could not fill: read value by value instead.
+        if (rc == SQL_SUCCESS_WITH_INFO) return std::optional<std::vector<DbRow>>();
         for (SQLULEN r = 0; r < fetched && r < kRowsPerFetch; ++r) {
             DbRow& row = rows.emplace_back();
             for (const BoundColumn& column : bound) {

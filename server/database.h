@@ -56,7 +56,8 @@ class DbSession {
                                                                  std::wstring_view column,
                                                                  DbParams params = {});
     [[nodiscard]] Result<DbRow> QueryRow(std::wstring_view sql, DbParams params = {});
-    // Every row, each with every column.
+    // Every row, each with every column. For a select only: a result that can't be fetched in
+    // blocks is had by running the statement again.
     [[nodiscard]] Result<std::vector<DbRow>> QueryRows(std::wstring_view sql, DbParams params = {});
     // As QueryValue, read under READ COMMITTED whatever the connection's own level: rows of
     // another session's open transaction are not seen even by a server whose default reads
