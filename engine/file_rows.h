@@ -11,6 +11,9 @@ namespace ksr {
 // 1,000 rows of VALUES at most in one statement; the largest count keeps within both.
 inline constexpr size_t kFileRowChunks[] = {256, 64, 16, 4, 1};
 
+// The UsName and CreatorName every file row is sent with.
+inline constexpr wchar_t kFileCreatorName[] = L"admin";
+
 // The inserts of `rows` files' PtpFile and MD5File rows, in the order they are sent.
 std::vector<std::wstring> FileInsertStatements(size_t rows);
 

@@ -2,17 +2,17 @@
 
 #include <windows.h>
 
-#include <cwchar>
 #include <utility>
 
 #include "engine/activity_log.h"
-#include "engine/file_transfer.h"
 #include "engine/failure_reason.h"
-#include "engine/run_report.h"
-#include "engine/run_statements.h"
-#include "engine/source_survey.h"
+#include "engine/folder_registrar.h"
+#include "engine/internal_failure.h"
 #include "engine/log_texts.h"
 #include "engine/names.h"
+#include "engine/ordered_pipeline.h"
+#include "engine/row_writer.h"
+#include "engine/run_statements.h"
 #include "server/connection_string.h"
 #include "server/ini.h"
 #include "server/registry.h"
@@ -41,224 +41,65 @@ std::wstring DriverMessage(const Error& error, const std::wstring& password) {
     return text;
 }
 
-// The survey's byte total as the run state keeps it (decimal text); 0 when there is none.
-double ByteTotal(const std::wstring& text) {
-    wchar_t* end = nullptr;
-    const double total = std::wcstod(text.c_str(), &end);
-    if (text.empty() || *end != L'\0' || !(total > 0)) return 0;
-    return total;
-}
-
-std::wstring Widen(const char* text) {
-    const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 1) return {};
-    std::wstring out(static_cast<size_t>(n - 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, out.data(), n);
-    return out;
-}
-
 }  // namespace
 
-Importer::Importer(ImportState& state, ImportWindow& window) : state_(state), window_(window) {}
-
-void Importer::DeferLine(std::function<void()> report) {
-    // A line may open a batch (while the last one's sources are deleted): the batch's time
-    // bound starts with it.
-    if (batch_.empty()) batchStarted_ = GetTickCount64();
-    batch_.push_back({nullptr, std::move(report)});
-}
-
-void Importer::AddLine(const std::wstring& line) {
-    if (Deferring()) {
-        DeferLine([this, line] { AddLine(line); });
-        return;
-    }
-    lines_.push_back(line);
-    window_.AddList1(line);
-}
-
-void Importer::ReportFailure(const std::wstring& subject, const wchar_t* message,
-                             const std::wstring& reason) {
-    // Lines keep the walk's order: one met after files whose rows are still in the batch
-    // waits for them.
-    if (Deferring()) {
-        DeferLine([this, subject, message, reason] { ReportFailure(subject, message, reason); });
-        return;
-    }
-    AddLine(ActivityLine(ActivityType::FolderFailed, subject, message));
-    failures_.push_back({subject, message, reason});
-    ++failedItems_;
-}
-
-void Importer::SubmitFailure(const std::wstring& subject, const wchar_t* message,
-                             std::wstring reason) {
-    Submit({}, [this, subject, message, reason = std::move(reason)] {
-        ReportFailure(subject, message, reason);
-    });
-}
-
-void Importer::EndRun() {
-    watch_.reset();
-    db_.reset();
-    folderDb_.reset();
-    progressStep_ = -1;
-    state_.DeleteAfterImport = false;
-}
-
-void Importer::Refuse(RunOutcome::Refusal refusal, std::wstring overlap) {
-    RunOutcome outcome;
-    outcome.ending = RunOutcome::Ending::Refused;
-    outcome.refusal = refusal;
-    outcome.overlap = std::move(overlap);
-    window_.RunEnded(outcome);
-    state_.DeleteAfterImport = false;
-}
-
-bool Importer::StopRequested() {
-    if (!stopped_ && ((watch_ && watch_->Stopped()) || window_.StopRequested())) {
-        stopped_ = true;
-        if (watch_) watch_->Stop();
-    }
-    return stopped_ || databaseLost_;
-}
-
-bool Importer::DatabaseBack(DbSession& session) {
-    if (databaseLost_) return false;
-    if (session.Open().ok()) return true;
-    databaseLost_ = true;
-    return false;
-}
-
-void Importer::DatabaseNotAnswering() {
-    databaseSilent_ = true;
-    databaseLost_ = true;
-}
-
-std::wstring Importer::StorePath(const std::wstring& filPath) const {
-    return storeRoot_ + L"\\" + ReplaceAll(filPath, L'/', L'\\');
-}
-
-Status Importer::serverlog() {
-    return ksr::serverlog(lines_, state_.KSR_CONSOLE);
-}
-
-size_t Importer::NotReached() const {
-    // Only a run that ended early leaves files behind; otherwise the survey and the walk differ
-    // only by files that came or went in between.
-    if (!databaseLost_ && !stopped_) return 0;
-    return filesExpected_ > filesReached_ ? filesExpected_ - filesReached_ : 0;
-}
-
-RunOutcome Importer::Outcome(bool logWritten) const {
-    RunOutcome outcome;
-    const uint64_t failed = static_cast<uint64_t>(failedItems_);
-    if (databaseSilent_) {
-        outcome.ending = RunOutcome::Ending::DatabaseNotAnswering;
-        outcome.notImported = failed + NotReached();
-    } else if (databaseLost_) {
-        outcome.ending = RunOutcome::Ending::DatabaseLost;
-        outcome.notImported = failed + NotReached();
-    } else if (stopped_) {
-        outcome.ending = RunOutcome::Ending::Stopped;
-        outcome.notImported = failed + NotReached();
-    } else if (failed > 0) {
-        outcome.ending = RunOutcome::Ending::PartlyFailed;
-        outcome.notImported = failed;
-    }
-    if (!failures_.empty()) outcome.reportPath = reportPath_;
-    outcome.logWritten = logWritten;
-    outcome.versionsBumped = versionsBumped_;
-    return outcome;
-}
-
-void Importer::Walk(const std::wstring& source, const std::wstring& text2,
-                    const std::wstring& target, const std::wstring& rootName, bool rootMode) {
-    if (Result<SourceSurvey> survey = SurveyFolder(source, target + L"/")) {
-        uint64_t total = survey->bytes;
-        if (!text2.empty()) total += FolderSize(text2).value_or(0);
-        state_.SourceBytesTotal = std::to_wstring(total);
-        filesExpected_ = survey->files;
-        plan_ = StorePlan(std::move(survey->storeKeys));
-        surveyedFiles_ = std::move(survey->filesByFolder);
-        for (const Error& broken : survey->brokenFolders) ReportBrokenListing(broken.path, broken);
-    }
-    sourceBytes_ = ByteTotal(state_.SourceBytesTotal);
-
-    // Nothing is written through a link in the store: the levels below its root that the walk
-    // writes into must be plain folders.
-    if (const Status plain = CheckNoLinkBelow(storeRoot_, StorePath(target)); !plain) {
-        ReportFailure(WithSeparator(source), logtext::kFolderFailed, LinkInTheWay(plain.error()));
-        return;
-    }
-    std::wstring rootId = L"0";
-    if (rootMode) {
-        // A root that can't be registered is reported there; nothing below it is imported.
-        Result<std::wstring> root = genfolder(source, kPublicDir, L"0", kPublicOwner);
-        if (!root) return;
-        rootId = std::move(root).value();
-    } else {
-        state_.RootFolderName = rootName;
-    }
-    pipeline_.emplace(kCopyThreads, kUnitsInFlight,
-                      [this](bool finish) { return FlushBatch(finish); });
-    sosuofile(source, target, rootId, kPublicOwner);
-    pipeline_->Drain();  // waits for the last rows
-    if (pipeline_->Faults() > 0) {
-        ReportFailure(WithSeparator(source), logtext::kFolderFailed, reason::kUnexpected);
-    }
-    pipeline_.reset();
-    surveyedFiles_.clear();
-}
-
-void Importer::WriteReport(const SYSTEMTIME& started, ULONGLONG startTick) {
-    RunSummary summary;
-    summary.started = started;
-    summary.seconds = static_cast<double>(GetTickCount64() - startTick) / 1000.0;
-    summary.filesImported = filesImported_;
-    summary.foldersImported = foldersImported_;
-    summary.bytesImported = bytesImported_;
-    summary.itemsNotImported = static_cast<uint64_t>(failedItems_) + NotReached();
-    std::vector<ReportItem> items;
-    items.reserve(failures_.size());
-    for (const Failure& failure : failures_) {
-        const wchar_t* kind = failure.message == logtext::kFileFailed   ? logtext::kKindFile
-                              : failure.message == logtext::kSourceKept ? logtext::kKindSourceKept
-                                                                        : logtext::kKindFolder;
-        items.push_back({failure.path, kind, failure.reason});
-    }
-    for (const std::wstring& path : skipped_) {
-        items.push_back({path, logtext::kKindSkipped, reason::kSystemFile});
-    }
-    reportPath_.clear();
-    const Result<std::wstring> directory =
-        reportDirectory_ ? Result<std::wstring>(*reportDirectory_) : DefaultReportDirectory();
-    if (!directory) return;
-    reportPath_ = WriteRunReport(*directory, summary, items).value_or(L"");
-}
+Importer::Importer(ImportState& state, ImportWindow& window)
+    : state_(state), window_(window), record_(window) {}
 
 void Importer::importfile() {
     // A watch left by a run that ended by an exception must not see the sessions rebuilt.
     watch_.reset();
+    const std::optional<std::wstring> source = ChosenFolder();
+    if (!source || !ConnectToServer()) return;
+    // Importing the store into itself, or the holding directory into the store, would move and
+    // (with deletion) destroy the server's own files.
+    const std::wstring resolved = ResolveFolder(*source).value_or(*source);
+    if (std::optional<std::wstring> overlap = Overlap(resolved)) {
+        db_.reset();
+        Refuse(RunOutcome::Refusal::FolderOverlaps, std::move(*overlap));
+        return;
+    }
+    StartRun(*source, resolved);
+    SYSTEMTIME started;
+    GetLocalTime(&started);
+    const ULONGLONG startTick = GetTickCount64();
+
+    const std::wstring rootName = LastPathSegment(*source).value_or(L"");
+    const bool rootMode = window_.Check2();
+    const std::wstring target =
+        rootMode ? std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName) : kPublicDir;
+    try {
+        Walk(*source, window_.Text2(), target, rootName, rootMode);
+    } catch (...) {
+        record_.Failure(WithSeparator(*source), ItemKind::FolderNotImported, UnexpectedReason());
+    }
+    FinishRun(*source, started, startTick);
+}
+
+std::optional<std::wstring> Importer::ChosenFolder() {
     const std::wstring text1 = window_.Text1();
-    const std::wstring text2 = window_.Text2();
     // Only Text1 is ever walked: with it empty there is nothing the operator chose to import.
     // A typed path must name a folder on this machine by itself: a relative one would resolve
     // against whatever the current directory happens to be.
-    const std::wstring typed = ReplaceAll(PercentDecode(text1), L'/', L'\\');
-    if (text1.empty() || !IsAbsoluteLocalPath(typed)) {
+    std::wstring source = ReplaceAll(PercentDecode(text1), L'/', L'\\');
+    if (text1.empty() || !IsAbsoluteLocalPath(source)) {
         Refuse(RunOutcome::Refusal::NoFolderChosen);
-        return;
+        return std::nullopt;
     }
-    const Result<std::wstring> registered =
-        ReadRegistryString(registration_.root, registration_.subkey, registration_.value);
-    if (!registered) {
-        Refuse(RunOutcome::Refusal::NotOnServer);
-        return;
-    }
-    const std::wstring& exe = *registered;
+    // Every path below it is built from raw names.
+    if (source.size() > 3 && source.ends_with(L'\\')) source.pop_back();
+    return source;
+}
 
-    window_.SetText3(exe);
-    state_.InstallDir = DirectoryPart(exe);
+bool Importer::ConnectToServer() {
+    const Result<std::wstring> exe =
+        ReadRegistryString(registration_.root, registration_.subkey, registration_.value);
+    if (!exe) {
+        Refuse(RunOutcome::Refusal::NotOnServer);
+        return false;
+    }
+    window_.SetText3(*exe);
+    state_.InstallDir = DirectoryPart(*exe);
     if (!state_.InstallDir.empty()) state_.InstallDir.pop_back();
     state_.IniPath = state_.InstallDir + L"\\public\\Data\\DataBase.ini";
     const auto ini = [&](const wchar_t* key) {
@@ -273,43 +114,32 @@ void Importer::importfile() {
     settings.password = ini(L"DB_PWD");
     state_.ConnString = BuildConnectionString(settings);
 
-    // One session serves the settings and the whole walk.
+    // One session serves the settings and the file rows of the whole walk; folders get their own.
     db_.emplace(state_.ConnString, loginTimeout_, statementTimeout_);
-    // Folders get a connection of their own: a folder's id is needed before the walk can go
-    // below it, while file rows wait to be written in batches on the first one.
     folderDb_.emplace(state_.ConnString, loginTimeout_, statementTimeout_);
+    RunOutcome outcome;
     if (const Status opened = db_->Open(); !opened) {
-        RunOutcome outcome;
         outcome.ending = RunOutcome::Ending::DatabaseUnreachable;
         outcome.driverMessage = DriverMessage(opened.error(), settings.password);
-        window_.RunEnded(outcome);
-        EndRun();
-        return;
-    }
-    const Result<std::optional<std::wstring>> root = db_->QueryValue(kStoreRootQuery, L"Col_Data");
-    if (root && *root) state_.KSR_CONSOLE = ReplaceAll(**root, L'/', L'\\');
-    if (state_.KSR_CONSOLE.empty()) {
-        RunOutcome outcome;
+    } else {
+        const Result<std::optional<std::wstring>> root =
+            db_->QueryValue(kStoreRootQuery, L"Col_Data");
+        if (root && *root) state_.KSR_CONSOLE = ReplaceAll(**root, L'/', L'\\');
+        if (!state_.KSR_CONSOLE.empty()) return true;
         outcome.ending = RunOutcome::Ending::NoStoreRoot;
-        window_.RunEnded(outcome);
-        EndRun();
-        return;
     }
+    window_.RunEnded(outcome);
+    EndRun();
+    return false;
+}
 
-    // The folder to import, as typed or picked; every path below it is built from raw names.
-    std::wstring source = typed;
-    if (source.size() > 3 && source.ends_with(L'\\')) source.pop_back();
-    // Importing the store into itself, or the holding directory into the store, would move and
-    // (with deletion) destroy the server's own files.
-    const std::wstring resolved = ResolveFolder(source).value_or(source);
+std::optional<std::wstring> Importer::Overlap(const std::wstring& resolved) {
     const std::wstring storeRoot = ResolveFolder(state_.KSR_CONSOLE).value_or(state_.KSR_CONSOLE);
-    const std::wstring holding = ResolveFolder(kHoldingRoot).value_or(kHoldingRoot);
-    const std::wstring* overlap = nullptr;
     if (PathContains(resolved, storeRoot) || PathContains(storeRoot, resolved)) {
-        overlap = &state_.KSR_CONSOLE;
-    } else if (PathContains(resolved, holding)) {
-        overlap = &holding;
+        return state_.KSR_CONSOLE;
     }
+    const std::wstring holding = ResolveFolder(kHoldingRoot).value_or(kHoldingRoot);
+    if (PathContains(resolved, holding)) return holding;
     // Nor may it hold, or lie inside, the server's own program, settings or database files.
     std::vector<std::wstring> serverFolders{state_.InstallDir, DirectoryPart(state_.IniPath)};
     if (state_.DB_TYPE == L"mysql") {
@@ -321,79 +151,135 @@ void Importer::importfile() {
         }
     }
     for (const std::wstring& folder : serverFolders) {
-        if (overlap || folder.empty()) continue;
+        if (folder.empty()) continue;
         const std::wstring server = ResolveFolder(folder).value_or(folder);
-        if (PathContains(resolved, server) || PathContains(server, resolved)) overlap = &folder;
+        if (PathContains(resolved, server) || PathContains(server, resolved)) return folder;
     }
-    if (overlap) {
-        db_.reset();
-        Refuse(RunOutcome::Refusal::FolderOverlaps, *overlap);
-        return;
-    }
+    return std::nullopt;
+}
+
+void Importer::StartRun(const std::wstring& source, const std::wstring& resolved) {
     watch_.emplace(std::vector<DbSession*>{&*db_, &*folderDb_},
                    [this] { return window_.StopRequested(); });
     versionsBumped_ = db_->Execute(kBumpVersions).ok();
-
-    SYSTEMTIME started;
-    GetLocalTime(&started);
-    const ULONGLONG startTick = GetTickCount64();
-    window_.ClearList1();
-    lines_.clear();
-    failures_.clear();
-    skipped_.clear();
-    filesImported_ = foldersImported_ = bytesImported_ = 0;
-    brokenReported_.clear();
-    failedItems_ = 0;
-    stopped_ = false;
-    databaseLost_ = false;
-    databaseSilent_ = false;
-    progressStep_ = -1;
+    record_.Begin();
+    flags_.Reset();
+    tally_ = {};
     state_.CopiedBytes = 0;
-    storeRoot_ = ToExtendedPath(state_.KSR_CONSOLE);
-    while (storeRoot_.ends_with(L'\\')) storeRoot_.pop_back();
-
-    const std::wstring rootName = LastPathSegment(source).value_or(L"");
-    const bool rootMode = window_.Check2();
-    const std::wstring target =
-        rootMode ? std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName) : kPublicDir;
-
     state_.SourceBytesTotal.clear();
-    sourceBytes_ = 0;
-    filesExpected_ = filesReached_ = 0;
-    plan_ = StorePlan();
-    sourceTyped_ = WithSeparator(source);
-    sourceRoot_ = WithSeparator(resolved);
-    try {
-        Walk(source, text2, target, rootName, rootMode);
-    } catch (const std::exception& error) {
-        pipeline_.reset();
-        ReportFailure(WithSeparator(source), logtext::kFolderFailed,
-                      reason::kUnexpected + Widen(error.what()));
-    } catch (...) {
-        pipeline_.reset();
-        ReportFailure(WithSeparator(source), logtext::kFolderFailed, reason::kUnexpected);
+    places_ = {};
+    places_.storeRoot = ToExtendedPath(state_.KSR_CONSOLE);
+    while (places_.storeRoot.ends_with(L'\\')) places_.storeRoot.pop_back();
+    places_.storeShown = state_.KSR_CONSOLE;
+    places_.sourceTyped = WithSeparator(source);
+    places_.sourceRoot = WithSeparator(resolved);
+    places_.mysql = state_.DB_TYPE == L"mysql";
+    places_.deleteSources = state_.DeleteAfterImport;
+}
+
+void Importer::Walk(const std::wstring& source, const std::wstring& text2,
+                    const std::wstring& target, const std::wstring& rootName, bool rootMode) {
+    StatementWatch* watch = watch_ ? &*watch_ : nullptr;
+    FolderRegistrar folders(*folderDb_, places_.mysql, flags_);
+    RowWriter writer(*db_, places_, flags_, record_, watch);
+    FolderWalk walk({places_, state_, window_, flags_, watch, record_, writer, folders, tally_});
+    walk.Survey(source, text2, target);
+
+    // Nothing is written through a link in the store: the levels below its root that the walk
+    // writes into must be plain folders.
+    if (const Status plain = CheckNoLinkBelow(places_.storeRoot, places_.StorePath(target));
+        !plain) {
+        record_.Failure(WithSeparator(source), ItemKind::FolderNotImported,
+                        LinkInTheWay(plain.error()));
+        return;
     }
+    std::wstring rootId = L"0";
+    if (rootMode) {
+        // A root that can't be registered is reported there; nothing below it is imported.
+        Result<std::wstring> root = genfolder(source, kPublicDir, L"0", kPublicOwner, folders);
+        if (!root) return;
+        rootId = std::move(root).value();
+    } else {
+        state_.RootFolderName = rootName;
+    }
+    // During the walk the record belongs to the pipeline's committing thread, which writes the
+    // rows; the walk gets it back once the pipeline is drained.
+    OrderedPipeline pipeline(kCopyThreads, kUnitsInFlight,
+                             [&writer](bool finish) { return writer.Flush(finish); });
+    walk.Walk(pipeline, source, target, rootId, kPublicOwner);
+    pipeline.Drain();  // waits for the last rows
+    if (pipeline.Faults() > 0) {
+        record_.Failure(WithSeparator(source), ItemKind::FolderNotImported, reason::kUnexpected);
+    }
+}
+
+void Importer::FinishRun(const std::wstring& source, const SYSTEMTIME& started,
+                         ULONGLONG startTick) {
     // Clients that refreshed when the run began learn of what it added.
-    if (filesImported_ + foldersImported_ > 0 && !databaseLost_) {
+    if (record_.ImportedAny() && !flags_.databaseLost) {
         versionsBumped_ = db_->Execute(kBumpVersions).ok() && versionsBumped_;
     }
-    if (watch_ && watch_->Stopped()) stopped_ = true;
+    if (watch_ && watch_->Stopped()) flags_.stopped = true;
     watch_.reset();
-    if (databaseLost_ || stopped_) {
+    if (flags_.Ending()) {
         // One line stands for everything below the chosen folder that the run did not reach.
-        AddLine(ActivityLine(ActivityType::FolderFailed, WithSeparator(source),
-                             logtext::kFolderFailed));
-        failures_.push_back({WithSeparator(source), logtext::kFolderFailed,
-                             databaseSilent_ ? reason::kDatabaseNotAnswering
-                             : databaseLost_ ? reason::kDatabaseLost
-                                             : reason::kStopped});
+        record_.NotReached(WithSeparator(source), flags_.databaseSilent
+                                                      ? reason::kDatabaseNotAnswering
+                                                  : flags_.databaseLost ? reason::kDatabaseLost
+                                                                        : reason::kStopped);
     }
-
     // The log is written first, so the end message can say whether it was.
     const bool logWritten = serverlog().ok();
-    WriteReport(started, startTick);
+    reportPath_ = record_.WriteReport(reportDirectory_, started, startTick, NotReached());
     window_.RunEnded(Outcome(logWritten));
     EndRun();
+}
+
+Status Importer::serverlog() {
+    return ksr::serverlog(record_.Lines(), state_.KSR_CONSOLE);
+}
+
+void Importer::EndRun() {
+    watch_.reset();
+    db_.reset();
+    folderDb_.reset();
+    state_.DeleteAfterImport = false;
+}
+
+void Importer::Refuse(RunOutcome::Refusal refusal, std::wstring overlap) {
+    RunOutcome outcome;
+    outcome.ending = RunOutcome::Ending::Refused;
+    outcome.refusal = refusal;
+    outcome.overlap = std::move(overlap);
+    window_.RunEnded(outcome);
+    state_.DeleteAfterImport = false;
+}
+
+size_t Importer::NotReached() const {
+    // Only a run that ended early leaves files behind; otherwise the survey and the walk differ
+    // only by files that came or went in between.
+    if (!flags_.Ending()) return 0;
+    return tally_.filesExpected > tally_.filesReached ? tally_.filesExpected - tally_.filesReached
+                                                      : 0;
+}
+
+RunOutcome Importer::Outcome(bool logWritten) const {
+    RunOutcome outcome;
+    const uint64_t failed = record_.FailedItems();
+    if (flags_.databaseSilent) {
+        outcome.ending = RunOutcome::Ending::DatabaseNotAnswering;
+    } else if (flags_.databaseLost) {
+        outcome.ending = RunOutcome::Ending::DatabaseLost;
+    } else if (flags_.stopped) {
+        outcome.ending = RunOutcome::Ending::Stopped;
+    } else if (failed > 0) {
+        outcome.ending = RunOutcome::Ending::PartlyFailed;
+    }
+    outcome.notImported = failed + NotReached();
+    if (!record_.Failures().empty()) outcome.reportPath = reportPath_;
+    outcome.logWritten = logWritten;
+    outcome.versionsBumped = versionsBumped_;
+    return outcome;
 }
 
 }  // namespace ksr

@@ -9,6 +9,10 @@ namespace ksr {
 // What the import run sees of the main window: the operator's choices going in, and what
 // happened coming out. The window chooses the words, icons and controls. The real window
 // implements it by posting to its own thread; tests implement it in memory.
+// How a run is put together: docs/DESIGN.md. Called from the run's threads, never two at once
+// for one kind of call: the list from the thread that holds the run's record (the run's thread,
+// or the row writer's during the walk), progress from the walk, and StopRequested from the walk
+// and the statement watch.
 class ImportWindow {
   public:
     virtual ~ImportWindow() = default;

@@ -8,12 +8,12 @@
 #include "engine/log_texts.h"
 #include "engine/names.h"
 #include "util/paths.h"
-#include "util/pattern.h"
 
 namespace ksr {
 
 Result<std::wstring> Importer::genfolder(std::wstring MyPath, std::wstring fil_dir,
-                                         const std::wstring& ParentID, const std::wstring& MyID) {
+                                         const std::wstring& ParentID, const std::wstring& MyID,
+                                         FolderRegistrar& folders) {
     const std::wstring subject = WithSeparator(MyPath);
     if (MyPath.ends_with(L'\\')) MyPath.pop_back();
     if (!fil_dir.ends_with(L'/')) fil_dir += L'/';
@@ -21,7 +21,7 @@ Result<std::wstring> Importer::genfolder(std::wstring MyPath, std::wstring fil_d
     std::wstring name = LastPathSegment(MyPath).value_or(L"");
     state_.RootFolderName = name;
     const auto refuse = [&](const std::wstring& reason, Error error) -> Result<std::wstring> {
-        ReportFailure(subject, logtext::kFolderFailed, reason);
+        record_.Failure(subject, ItemKind::FolderNotImported, reason);
         return error;
     };
     // A store directory of that name could not be served ("." and ".." have no name at all).
@@ -37,16 +37,17 @@ Result<std::wstring> Importer::genfolder(std::wstring MyPath, std::wstring fil_d
         return refuse(reason::kRootNotRegistered + Win32Reason(code), Win32Error(code, MyPath));
     }
 
-    if (MatchesPattern(name, L"7")) {
-        AddLine(ActivityLine(ActivityType::NameCleaned, MyPath, logtext::kRootCleaned));
+    if (FolderNameNeedsCleaning(name)) {
+        record_.Line(ActivityLine(ActivityType::NameCleaned, MyPath, logtext::kRootCleaned));
         name = CleanFolderName(name);
     }
-    (void)CreateDirectoryLevels(StorePath(fil_dir + name));
-    Result<std::wstring> id = RegisterFolder(name, ParentID, MyID);
+    (void)CreateDirectoryLevels(places_.StorePath(fil_dir + name));
+    Result<std::wstring> id = folders.Register(name, ParentID, MyID);
     if (!id) {
-        const std::wstring reason = reason::kRootNotRegistered + FolderReason(id.error());
+        const std::wstring reason = reason::kRootNotRegistered + folders.Reason(id.error());
         return refuse(reason, std::move(id).error());
     }
+    record_.FolderImported();
     return id;
 }
 

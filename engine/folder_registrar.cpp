@@ -1,0 +1,66 @@
+#include "engine/folder_registrar.h"
+
+#include <windows.h>
+
+#include "engine/failure_reason.h"
+#include "engine/folder_row.h"
+#include "engine/log_texts.h"
+
+namespace ksr {
+
+Result<std::wstring> FolderRegistrar::Register(const std::wstring& name,
+                                               const std::wstring& ParentID,
+                                               const std::wstring& MyID) {
+    if (flags_.databaseLost) return Win32Error(ERROR_CONNECTION_ABORTED);
+    // A connection-level failure the database does not come back from marks it lost.
+    const auto fail = [&](const Error& error) -> Result<std::wstring> {
+        db_.Rollback();
+        if (error.IsConnectionLevel()) (void)flags_.DatabaseBack(db_);
+        return error;
+    };
+    // The row and the reading of its id form one transaction, so a row the server altered (or
+    // whose id could not be told) does not stay behind.
+    if (const Status begun = db_.Begin(); !begun) return fail(begun.error());
+    Result<std::optional<std::wstring>> id = InsertFolderRow(db_, mysql_, name, ParentID, MyID);
+    if (!id) return fail(id.error());
+    if (!*id || (*id)->empty()) id = FindOwnRow(name, ParentID, MyID);
+    if (!id) return fail(id.error());
+    if (!*id || (*id)->empty()) {
+        db_.Rollback();
+        return Win32Error(ERROR_NOT_FOUND);
+    }
+    if (const Status committed = db_.Commit(); !committed) return fail(committed.error());
+    return std::move(**id);
+}
+
+Result<std::optional<std::wstring>> FolderRegistrar::FindOwnRow(const std::wstring& name,
+                                                                const std::wstring& ParentID,
+                                                                const std::wstring& MyID) {
+    const FolderIdQueries& fallback = FolderIdFallback(mysql_);
+    // A server that does not tell the id of the row just inserted: its owner's newest.
+    const std::wstring_view owner[] = {MyID};
+    Result<std::optional<std::wstring>> id = db_.QueryValue(fallback.ownersNewest, L"c", owner);
+    if (!id) return id;
+    // The newest folder of the owner is the one just inserted only when nobody else inserted one
+    // in between; its own name and parent tell.
+    if (*id && !(*id)->empty()) {
+        const std::wstring_view key[] = {**id};
+        const Result<DbRow> row = db_.QueryRow(fallback.nameAndParent, key);
+        if (!row) return row.error();
+        if (row->size() == 2 && (*row)[0] == name && (*row)[1] == ParentID) return id;
+    }
+    // Another writer's folder came in between: take the newest row that is ours.
+    const std::wstring_view ours[] = {MyID, name, ParentID};
+    return db_.QueryValue(fallback.newestOfName, L"c", ours);
+}
+
+std::wstring FolderRegistrar::Reason(const Error& error) const {
+    // The database is marked lost only on the thread that registers folders, so it tells
+    // whether the failure just met lost it.
+    if (flags_.databaseLost) return reason::kDatabaseLost;
+    if (error.IsDatabase()) return DatabaseReason(error);
+    if (error.win32 == ERROR_NOT_FOUND) return reason::kFolderRowMissing;
+    return Win32Reason(error.win32);
+}
+
+}  // namespace ksr

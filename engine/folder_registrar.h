@@ -1,0 +1,42 @@
+#pragma once
+
+// How a run is put together: docs/DESIGN.md.
+
+#include <string>
+
+#include "engine/run_flags.h"
+#include "server/database.h"
+#include "util/result.h"
+
+namespace ksr {
+
+// Registers folders on a connection of their own: a folder's id is needed before the walk can go
+// below it, while file rows wait on the row writer's connection to go in batches. Used by one
+// thread at a time: the run's thread for the chosen folder itself, the row writer's thread
+// during the walk.
+class FolderRegistrar {
+  public:
+    FolderRegistrar(DbSession& db, bool mysql, RunFlags& flags)
+        : db_(db), mysql_(mysql), flags_(flags) {}
+
+    // Inserts the folder row and returns its id. Fails with the database's error; with
+    // ERROR_NOT_FOUND when the row just inserted could not be found; with
+    // ERROR_CONNECTION_ABORTED when the database was lost before. Reason words the failure.
+    [[nodiscard]] Result<std::wstring> Register(const std::wstring& name,
+                                                const std::wstring& ParentID,
+                                                const std::wstring& MyID);
+    // Why a folder Register failed to register was not imported, told right after.
+    [[nodiscard]] std::wstring Reason(const Error& error) const;
+
+  private:
+    // The id of the row just inserted, when the server did not tell it.
+    [[nodiscard]] Result<std::optional<std::wstring>> FindOwnRow(const std::wstring& name,
+                                                                 const std::wstring& ParentID,
+                                                                 const std::wstring& MyID);
+
+    DbSession& db_;
+    const bool mysql_;
+    RunFlags& flags_;
+};
+
+}  // namespace ksr
