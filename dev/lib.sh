@@ -92,10 +92,13 @@ ksr_start_wineserver() {
     wineserver -w >/dev/null 2>&1 || true
     # Wine processes of this prefix that outlived a server killed some other way keep using the
     # processor, which skews every timing after them.
-    local pid
+    local pid environ
     for pid in $(pgrep -f '\.exe' || true); do
-        [ "$(tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | sed -n 's/^WINEPREFIX=//p')" = \
-            "$WINEPREFIX" ] && kill -9 "$pid" 2>/dev/null || true
+        # A listed process may have ended since. Redirections apply left to right: stderr is
+        # sent away before the environment fails to open, or the shell reports that.
+        environ=$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ") || continue
+        [ "$(sed -n 's/^WINEPREFIX=//p' <<<"$environ")" = "$WINEPREFIX" ] || continue
+        kill -9 "$pid" 2>/dev/null || true
     done
     # The server's socket lives in a directory named after the prefix's device and inode, in a
     # per-user directory under /tmp whose name depends on the Wine version.
