@@ -1,5 +1,9 @@
+# shellcheck shell=bash
 # Shared set-up of dev/test, dev/demo and dev/bench: packages, ODBC drivers, a private Wine
-# prefix and a private MariaDB server. Source it; every function is idempotent.
+# prefix, a private MariaDB server and a sandbox server installation. Source it; every function
+# is idempotent.
+
+KSR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 KSR_PACKAGES=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 googletest
     mariadb-server mariadb-client unixodbc odbc-mariadb tdsodbc locales xvfb xauth x11-utils
@@ -92,10 +96,13 @@ ksr_start_wineserver() {
     wineserver -w >/dev/null 2>&1 || true
     # Wine processes of this prefix that outlived a server killed some other way keep using the
     # processor, which skews every timing after them.
-    local pid
+    local pid environ
     for pid in $(pgrep -f '\.exe' || true); do
-        [ "$(tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | sed -n 's/^WINEPREFIX=//p')" = \
-            "$WINEPREFIX" ] && kill -9 "$pid" 2>/dev/null || true
+        # A listed process may have ended since. Redirections apply left to right: stderr is
+        # sent away before the environment fails to open, or the shell reports that.
+        environ=$(tr '\0' '\n' 2>/dev/null <"/proc/$pid/environ") || continue
+        [ "$(sed -n 's/^WINEPREFIX=//p' <<<"$environ")" = "$WINEPREFIX" ] || continue
+        kill -9 "$pid" 2>/dev/null || true
     done
     # The server's socket lives in a directory named after the prefix's device and inode, in a
     # per-user directory under /tmp whose name depends on the Wine version.
@@ -224,4 +231,31 @@ ksr_start_fault_mariadb() {
     # A server the tests restarted is no child of ours; its pid file names it.
     KSR_PID_FILES+=("$1/pid")
     export KSRIMPORT_FAULT_DB="host=127.0.0.1;port=$KSR_MARIADB_PORT;user=ksrtest;password=Ksr-test-pw1;pidfile=$1/pid;restart=$1/restart"
+}
+
+# The root client of the private MariaDB (ksr_start_mariadb).
+ksr_db() { mariadb --socket="$KSRIMPORT_DB_SOCKET" -uroot "$@"; }
+
+# Database $1 on the private MariaDB, made afresh with the server's tables and its store root
+# set to $2, a Windows path written with "/" as the server keeps it.
+ksr_fresh_server_db() { # <db name> <store root>
+    ksr_db -e "DROP DATABASE IF EXISTS $1; CREATE DATABASE $1 CHARACTER SET utf8mb4"
+    ksr_db "$1" <"$KSR_ROOT/tests/fixtures/server_schema_mysql.sql"
+    ksr_db "$1" -e "INSERT INTO Tab_Config (Col_Name, Col_Data, Col_Genre, Col_Disabled) VALUES ('KSR_CONSOLE', '$2', 'SysConfig', 0)"
+}
+
+# A sandbox server installation in the Wine prefix, found the way the engine finds one on a real
+# server: KvoServer.exe registered in the 32-bit view of HKLM\Software\mw-tz\KvoServer, its
+# public\Data\DataBase.ini naming database $1 on the private MariaDB, and that database made
+# afresh with store root $2 (see ksr_fresh_server_db).
+ksr_install_sandbox_server() { # <db name> <store root>
+    local dir="$WINEPREFIX/drive_c/Program Files (x86)/Tavrin KSR/server" port
+    port=$(sed -n 's/.*port=\([0-9]*\).*/\1/p' <<<"$KSRIMPORT_TEST_DB")
+    mkdir -p "$dir/public/Data"
+    printf 'MZ' >"$dir/KvoServer.exe"
+    printf '[server_connection]\r\nDB_TYPE=mysql\r\nDB_SERVER=127.0.0.1\r\nDB_PORT=%s\r\nDB_NAME=%s\r\nDB_USER=ksrtest\r\nDB_PWD=Ksr-test-pw1\r\n' \
+        "$port" "$1" >"$dir/public/Data/DataBase.ini"
+    ksr_wine_quiet wine reg add 'HKLM\Software\mw-tz\KvoServer' /v exe \
+        /d 'C:\Program Files (x86)\Tavrin KSR\server\KvoServer.exe' /f /reg:32
+    ksr_fresh_server_db "$1" "$2"
 }
