@@ -18,9 +18,10 @@ bool Fits(HDC dc, HFONT font, const wchar_t* text, UINT format, const RECT& area
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
     RECT measured{0, 0, width, 0};
-    const HGDIOBJ old = SelectObject(dc, font);
-    DrawTextW(dc, text, -1, &measured, format | DT_CALCRECT);
-    SelectObject(dc, old);
+    {
+        const selected_object selected(dc, font);
+        DrawTextW(dc, text, -1, &measured, format | DT_CALCRECT);
+    }
     return measured.right <= width && measured.bottom <= height;
 }
 

@@ -291,16 +291,7 @@ void DbSession::Rollback() {
     if (!SQL_SUCCEEDED(SQLEndTran(SQL_HANDLE_DBC, dbc_.get(), SQL_ROLLBACK))) Lose();
 }
 
-Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
-    if (transactionLost_) {
-        return Refused(L"08003",
-                       L"The connection was lost inside the transaction; it must be rolled back.");
-    }
-    if (Status opened = Open(); !opened) return std::move(opened).error();
-    if (!inTransaction_ && manualCommit_) {
-        if (Status set = SetAutocommit(true); !set) return std::move(set).error();
-    }
-
+Result<SQLHSTMT> DbSession::Prepared(std::wstring_view sql) {
     auto found = statements_.find(sql);
     if (found == statements_.end()) {
         unique_odbc_stmt fresh;
@@ -321,7 +312,22 @@ Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
         }
         found = statements_.emplace(text, std::move(fresh)).first;
     }
-    SQLHSTMT stmt = found->second.get();
+    return found->second.get();
+}
+
+Result<SQLHSTMT> DbSession::Run(std::wstring_view sql, DbParams params) {
+    if (transactionLost_) {
+        return Refused(L"08003",
+                       L"The connection was lost inside the transaction; it must be rolled back.");
+    }
+    if (Status opened = Open(); !opened) return std::move(opened).error();
+    if (!inTransaction_ && manualCommit_) {
+        if (Status set = SetAutocommit(true); !set) return std::move(set).error();
+    }
+
+    Result<SQLHSTMT> prepared = Prepared(sql);
+    if (!prepared) return prepared;
+    SQLHSTMT stmt = *prepared;
     SQLFreeStmt(stmt, SQL_CLOSE);
 
     std::vector<SQLLEN> lengths(params.size());
@@ -391,6 +397,7 @@ Status DbSession::TruncationWarning() {
     Result<SQLHSTMT> ran = Run(L"SHOW WARNINGS", {});
     if (!ran) return std::move(ran).error();
     const SQLHSTMT stmt = *ran;
+    const odbc_cursor cursor(stmt, dbc_);
     std::optional<Error> found;
     while (!found) {
         const SQLRETURN fetched = SQLFetch(stmt);
@@ -408,7 +415,6 @@ Status DbSession::TruncationWarning() {
             found = DatabaseError(state, message->value_or(L""), native);
         }
     }
-    SQLFreeStmt(stmt, SQL_CLOSE);
     if (found) return std::move(*found);
     return {};
 }
@@ -452,6 +458,27 @@ struct BoundColumn {
     std::vector<SQLLEN> lengths;
 };
 
+// Appends the `fetched` rows of one block to `rows`; false when a value did not fit its room,
+// and the rows must be read again piece by piece.
+bool TakeRows(const std::vector<BoundColumn>& bound, SQLULEN fetched, std::vector<DbRow>& rows) {
+    for (SQLULEN r = 0; r < fetched && r < kRowsPerFetch; ++r) {
+        DbRow& row = rows.emplace_back();
+        for (const BoundColumn& column : bound) {
+            const SQLLEN length = column.lengths[r];
+            if (length == SQL_NULL_DATA) {
+                row.emplace_back();
+                continue;
+            }
+            if (length < 0 || static_cast<size_t>(length) / sizeof(wchar_t) >= column.room) {
+                return false;
+            }
+            row.emplace_back(std::wstring(column.values.data() + r * column.room,
+                                          static_cast<size_t>(length) / sizeof(wchar_t)));
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 Result<std::optional<std::vector<DbRow>>> DbSession::FetchBound(SQLHSTMT stmt,
@@ -473,18 +500,16 @@ Result<std::optional<std::vector<DbRow>>> DbSession::FetchBound(SQLHSTMT stmt,
     const auto attr = [&](SQLINTEGER name, SQLPOINTER value) {
         return SQL_SUCCEEDED(SQLSetStmtAttrW(stmt, name, value, 0));
     };
-    // The prepared statement is used again: it is left unbound and fetching one row at a time.
-    // A connection lost on the way frees the handle with the session (Lose): it is left alone.
-    struct Unbind {
-        SQLHSTMT stmt;
-        const unique_odbc_dbc& dbc;
-        ~Unbind() {
-            if (!dbc) return;
-            SQLFreeStmt(stmt, SQL_UNBIND);
-            SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
-            SQLSetStmtAttrW(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
-        }
-    } unbind{stmt, dbc_};
+    // The prepared statement is used again: it is left closed, unbound and fetching one row at
+    // a time. A connection lost on the way frees the handle with the session (Lose): it is left
+    // alone.
+    const odbc_cursor cursor(stmt, dbc_);
+    const auto unbind = scope_exit([&] {
+        if (!dbc_) return;
+        SQLFreeStmt(stmt, SQL_UNBIND);
+        SQLSetStmtAttrW(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+        SQLSetStmtAttrW(stmt, SQL_ATTR_ROWS_FETCHED_PTR, nullptr, 0);
+    });
     if (!attr(SQL_ATTR_ROW_BIND_TYPE, reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN)) ||
         !attr(SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowsPerFetch)) ||
         !attr(SQL_ATTR_ROWS_FETCHED_PTR, &fetched)) {
@@ -505,24 +530,8 @@ Result<std::optional<std::vector<DbRow>>> DbSession::FetchBound(SQLHSTMT stmt,
         if (!SQL_SUCCEEDED(rc)) return Fail(SQL_HANDLE_STMT, stmt);
         // A warning may stand for a row the driver could not fill: read value by value instead.
         if (rc == SQL_SUCCESS_WITH_INFO) return std::optional<std::vector<DbRow>>();
-        for (SQLULEN r = 0; r < fetched && r < kRowsPerFetch; ++r) {
-            DbRow& row = rows.emplace_back();
-            for (const BoundColumn& column : bound) {
-                const SQLLEN length = column.lengths[r];
-                if (length == SQL_NULL_DATA) {
-                    row.emplace_back();
-                    continue;
-                }
-                // A value that did not fit: the rows are read again piece by piece.
-                if (length < 0 || static_cast<size_t>(length) / sizeof(wchar_t) >= column.room) {
-                    return std::optional<std::vector<DbRow>>();
-                }
-                row.emplace_back(std::wstring(column.values.data() + r * column.room,
-                                              static_cast<size_t>(length) / sizeof(wchar_t)));
-            }
-        }
+        if (!TakeRows(bound, fetched, rows)) return std::optional<std::vector<DbRow>>();
     }
-    SQLFreeStmt(stmt, SQL_CLOSE);
     return std::optional<std::vector<DbRow>>(std::move(rows));
 }
 
@@ -544,6 +553,7 @@ Result<std::vector<DbRow>> DbSession::QueryRows(std::wstring_view sql, DbParams 
         columns = ResultColumns(stmt);
         if (!columns) return std::move(columns).error();
     }
+    const odbc_cursor cursor(stmt, dbc_);
     std::vector<DbRow> rows;
     for (;;) {
         const SQLRETURN fetched = SQLFetch(stmt);
@@ -560,7 +570,6 @@ Result<std::vector<DbRow>> DbSession::QueryRows(std::wstring_view sql, DbParams 
             row.push_back(std::move(*value));
         }
     }
-    SQLFreeStmt(stmt, SQL_CLOSE);
     return rows;
 }
 
@@ -569,6 +578,7 @@ Result<DbRow> DbSession::FirstRow(std::wstring_view sql, DbParams params,
     Result<SQLHSTMT> ran = Run(sql, params);
     if (!ran) return std::move(ran).error();
     const SQLHSTMT stmt = *ran;
+    const odbc_cursor cursor(stmt, dbc_);
 
     Result<SQLSMALLINT> columns = ResultColumns(stmt);
     if (!columns) return std::move(columns).error();
@@ -585,30 +595,19 @@ Result<DbRow> DbSession::FirstRow(std::wstring_view sql, DbParams params,
         last = first;
     }
     const SQLRETURN fetched = SQLFetch(stmt);
-    if (fetched == SQL_NO_DATA) {
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        return DbRow();
-    }
+    if (fetched == SQL_NO_DATA) return DbRow();
     if (!SQL_SUCCEEDED(fetched)) return Fail(SQL_HANDLE_STMT, stmt);
-    if (first == 0) {
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        return DatabaseError(L"42S22", L"Column not found: " + std::wstring(column));
-    }
+    if (first == 0) return DatabaseError(L"42S22", L"Column not found: " + std::wstring(column));
     DbRow values;
     for (SQLUSMALLINT i = first; i <= last; ++i) {
         Result<std::optional<std::wstring>> value = ReadColumn(stmt, i);
         if (!value) {
             Error error = std::move(value).error();
-            if (error.IsConnectionLevel()) {
-                Lose();
-            } else {
-                SQLFreeStmt(stmt, SQL_CLOSE);
-            }
+            if (error.IsConnectionLevel()) Lose();
             return error;
         }
         values.push_back(std::move(*value));
     }
-    SQLFreeStmt(stmt, SQL_CLOSE);
     return values;
 }
 

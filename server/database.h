@@ -85,6 +85,8 @@ class DbSession {
     void CancelRunning();
 
   private:
+    // The statement, prepared on the open connection the first time it is asked for.
+    [[nodiscard]] Result<SQLHSTMT> Prepared(std::wstring_view sql);
     // Prepares (once) and executes the statement; its handle, open on the result.
     [[nodiscard]] Result<SQLHSTMT> Run(std::wstring_view sql, DbParams params);
     // Every row of the open result, fetched many rows a call; no value when they can't be had

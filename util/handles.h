@@ -98,6 +98,9 @@ inline void Disconnect(SQLHDBC h) {
 inline void FreeStmt(SQLHSTMT h) {
     ::SQLFreeHandle(SQL_HANDLE_STMT, h);
 }
+inline void FreeLocal(wchar_t* text) {
+    ::LocalFree(text);
+}
 inline void CloseAlgorithm(BCRYPT_ALG_HANDLE h) {
     ::BCryptCloseAlgorithmProvider(h, 0);
 }
@@ -123,6 +126,82 @@ using unique_odbc_stmt = unique_any<detail::NullTraits<SQLHSTMT, detail::FreeStm
 using unique_bcrypt_algorithm =
     unique_any<detail::NullTraits<BCRYPT_ALG_HANDLE, detail::CloseAlgorithm>>;
 using unique_bcrypt_hash = unique_any<detail::NullTraits<BCRYPT_HASH_HANDLE, detail::DestroyHash>>;
+
+// Runs a callable when the scope ends, on every path out of it, unless released first.
+template <typename F>
+class [[nodiscard]] scope_exit_guard {
+  public:
+    explicit scope_exit_guard(F fn) : fn_(std::move(fn)) {}
+    scope_exit_guard(const scope_exit_guard&) = delete;
+    scope_exit_guard& operator=(const scope_exit_guard&) = delete;
+    ~scope_exit_guard() {
+        if (armed_) fn_();
+    }
+    void release() { armed_ = false; }
+
+  private:
+    F fn_;
+    bool armed_ = true;
+};
+
+template <typename F>
+[[nodiscard]] scope_exit_guard<F> scope_exit(F fn) {
+    return scope_exit_guard<F>(std::move(fn));
+}
+
+// The open cursor of a prepared statement, closed (SQL_CLOSE) when the scope ends so the
+// statement can run again however its reading ended. A statement freed meanwhile, with the
+// connection that was lost (its holder then empty), is left alone.
+class [[nodiscard]] odbc_cursor {
+  public:
+    odbc_cursor(SQLHSTMT stmt, const unique_odbc_dbc& connection)
+        : stmt_(stmt), connection_(connection) {}
+    odbc_cursor(const odbc_cursor&) = delete;
+    odbc_cursor& operator=(const odbc_cursor&) = delete;
+    ~odbc_cursor() {
+        if (stmt_ != SQL_NULL_HSTMT && connection_) ::SQLFreeStmt(stmt_, SQL_CLOSE);
+    }
+
+  private:
+    SQLHSTMT stmt_;
+    const unique_odbc_dbc& connection_;
+};
+
+// A device context of a window, from GetDC, given back with ReleaseDC.
+class [[nodiscard]] unique_window_dc {
+  public:
+    explicit unique_window_dc(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    unique_window_dc(const unique_window_dc&) = delete;
+    unique_window_dc& operator=(const unique_window_dc&) = delete;
+    ~unique_window_dc() {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    [[nodiscard]] HDC get() const { return dc_; }
+    explicit operator bool() const { return dc_ != nullptr; }
+
+  private:
+    HWND window_;
+    HDC dc_;
+};
+
+// An object selected into a device context, the one it replaced selected back when the scope
+// ends.
+class [[nodiscard]] selected_object {
+  public:
+    selected_object(HDC dc, HGDIOBJ object) : dc_(dc), old_(::SelectObject(dc, object)) {}
+    selected_object(const selected_object&) = delete;
+    selected_object& operator=(const selected_object&) = delete;
+    ~selected_object() {
+        if (old_ && old_ != HGDI_ERROR) ::SelectObject(dc_, old_);
+    }
+
+  private:
+    HDC dc_;
+    HGDIOBJ old_;
+};
+
+// Memory the system allocated with LocalAlloc for the caller (FormatMessageW's buffer).
+using unique_hlocal_string = unique_any<detail::NullTraits<wchar_t*, detail::FreeLocal>>;
 
 // One CoInitializeEx on this thread, undone by CoUninitialize when it succeeded (S_OK or
 // S_FALSE); a call refused for another apartment model is not undone.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <stdexcept>
 #include <thread>
 
 #include "support/temp_dir.h"
@@ -59,6 +60,37 @@ TEST(UniqueComInit, UndoesOnlyAnInitialisationThatHappened) {
         const unique_com_init again(COINIT_APARTMENTTHREADED);
         EXPECT_EQ(again.result(), S_OK);
     }).join();
+}
+
+// The guard runs its step on every way out of the scope, an exception's included, exactly once,
+// unless released.
+TEST(ScopeExit, RunsOnEveryWayOutUnlessReleased) {
+    enum class Out { Normal, Released, Thrown };
+    for (const Out way : {Out::Normal, Out::Released, Out::Thrown}) {
+        int ran = 0;
+        try {
+            auto guard = scope_exit([&] { ++ran; });
+            if (way == Out::Released) guard.release();
+            if (way == Out::Thrown) throw std::runtime_error("out");
+        } catch (const std::runtime_error&) {
+        }
+        EXPECT_EQ(ran, way == Out::Released ? 0 : 1) << static_cast<int>(way);
+    }
+}
+
+// A font selected for a measurement is deselected again, so the context's own is back.
+TEST(SelectedObject, PutsTheFormerObjectBack) {
+    const unique_window_dc screen(nullptr);
+    ASSERT_TRUE(screen);
+    const HGDIOBJ before = GetCurrentObject(screen.get(), OBJ_FONT);
+    const unique_hfont font(
+        CreateFontW(-20, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Tahoma"));
+    ASSERT_TRUE(font);
+    {
+        const selected_object selected(screen.get(), font.get());
+        EXPECT_EQ(GetCurrentObject(screen.get(), OBJ_FONT), font.get());
+    }
+    EXPECT_EQ(GetCurrentObject(screen.get(), OBJ_FONT), before);
 }
 
 }  // namespace
