@@ -6,14 +6,10 @@
 #include <mutex>
 #include <vector>
 
-#include "util/hex.h"
-#include "util/paths.h"
 #include "util/sync.h"
 
 namespace ksr {
 namespace {
-
-constexpr DWORD kChunk = 1 << 20;
 
 DWORD Win32CodeOfStatus(NTSTATUS status) {
     const ULONG code = RtlNtStatusToDosError(status);
@@ -123,41 +119,6 @@ Result<Md5Digest> Md5Hasher::Final() {
     }
     if (error != ERROR_SUCCESS) return Win32Error(error);
     return digest;
-}
-
-Result<Md5Digest> Md5OfBytes(std::span<const uint8_t> bytes) {
-    Md5Hasher hasher;
-    hasher.Update(bytes);
-    return hasher.Final();
-}
-
-Result<std::wstring> FileMd5Hex(std::wstring_view path) {
-    const std::wstring extended = ToExtendedPath(path);
-    unique_hfile file(CreateFileW(extended.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return Win32Failure(std::wstring(path));
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(file.get(), &size)) return Win32Failure(std::wstring(path));
-    if (size.QuadPart == 0) return std::wstring();
-
-    Md5Hasher hasher;
-    std::vector<uint8_t> buffer(kChunk);
-    for (;;) {
-        DWORD got = 0;
-        if (!ReadFile(file.get(), buffer.data(), kChunk, &got, nullptr)) {
-            return Win32Failure(std::wstring(path));
-        }
-        if (got == 0) break;
-        hasher.Update(std::span(buffer.data(), got));
-    }
-    Result<Md5Digest> digest = hasher.Final();
-    if (!digest) {
-        Error error = std::move(digest).error();
-        error.path = path;
-        return error;
-    }
-    return BytesToHex(*digest);
 }
 
 }  // namespace ksr

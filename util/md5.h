@@ -37,11 +37,4 @@ class Md5Hasher {
     DWORD error_ = ERROR_SUCCESS;
 };
 
-[[nodiscard]] Result<Md5Digest> Md5OfBytes(std::span<const uint8_t> bytes);
-
-// The file's digest as 32 lower-case hex digits, empty text for a zero-length file, the Win32
-// error (with the path) when the file can't be opened or read. Reads in pieces; any length
-// works.
-[[nodiscard]] Result<std::wstring> FileMd5Hex(std::wstring_view path);
-
 }  // namespace ksr

@@ -203,15 +203,6 @@ std::wstring ExtendedFromAbsolute(std::wstring_view absolute) {
     return L"\\\\?\\" + std::wstring(absolute);
 }
 
-void EnsureDirectoryPath(std::wstring_view path) {
-    const std::wstring s = WithSeparator(std::wstring(path));
-    for (size_t q = s.find(L'\\'); q != std::wstring::npos; q = s.find(L'\\', q + 1)) {
-        // A drive root, a UNC server or share, or an existing level fails quietly; the
-        // deeper levels are still tried.
-        CreateDirectoryW(ToExtendedPath(s.substr(0, q + 1)).c_str(), nullptr);
-    }
-}
-
 bool IsAlteredByPathParsing(std::wstring_view name) {
     if (name.empty() || name == L"." || name == L"..") return false;
     if (name.back() == L'.' || name.back() == L' ') return true;

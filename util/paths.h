@@ -17,11 +17,6 @@ std::wstring DirectoryPart(std::wstring_view path);
 // The text after the last "\", trimmed of U+0020 at both ends. No value for the empty path.
 std::optional<std::wstring> LastPathSegment(std::wstring_view path);
 
-// Creates every missing level of `path`, top down; failures of single levels are passed over.
-// Only "\" separates levels: a "/" is part of a name. File-system work goes through
-// CreateDirectoryLevels, which says what failed.
-void EnsureDirectoryPath(std::wstring_view path);
-
 // The form handed to file-system calls: absolute, "\" separators, with the "\\?\" prefix so
 // paths longer than MAX_PATH work.
 std::wstring ToExtendedPath(std::wstring_view path);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include "support/digest.h"
 #include "support/temp_dir.h"
 #include <thread>
 
@@ -15,7 +16,7 @@ namespace {
 
 std::wstring HexOf(const std::string& bytes) {
     return BytesToHex(
-        Md5OfBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()))
+        test::Md5OfBytes(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()))
             .value());
 }
 
@@ -162,10 +163,10 @@ TEST(FileMd5Hex, ReadsFilesOfAnySize) {
     test::WriteBytes(dir / L"empty", "");
     test::WriteBytes(dir / L"abc", "abc");
     test::WriteBytes(dir / L"one", std::string(1, '\x01'));
-    EXPECT_EQ(FileMd5Hex(dir / L"empty").value(), L"") << "an empty file has no digest text";
-    EXPECT_EQ(FileMd5Hex(dir / L"abc").value(), L"900150983cd24fb0d6963f7d28e17f72");
-    EXPECT_EQ(FileMd5Hex(dir / L"one").value(), HexOf(std::string(1, '\x01')));
-    const Result<std::wstring> missing = FileMd5Hex(dir / L"missing");
+    EXPECT_EQ(test::FileMd5Hex(dir / L"empty").value(), L"") << "an empty file has no digest text";
+    EXPECT_EQ(test::FileMd5Hex(dir / L"abc").value(), L"900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(test::FileMd5Hex(dir / L"one").value(), HexOf(std::string(1, '\x01')));
+    const Result<std::wstring> missing = test::FileMd5Hex(dir / L"missing");
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().win32, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(missing.error().path, dir / L"missing");
@@ -173,7 +174,7 @@ TEST(FileMd5Hex, ReadsFilesOfAnySize) {
     std::string big(2621440, '\0');
     for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
     test::WriteBytes(dir / L"big", big);
-    EXPECT_EQ(FileMd5Hex(dir / L"big").value(), HexOf(big));
+    EXPECT_EQ(test::FileMd5Hex(dir / L"big").value(), HexOf(big));
 }
 
 TEST(FileMd5Hex, LockedFileGivesNoValue) {
@@ -182,7 +183,7 @@ TEST(FileMd5Hex, LockedFileGivesNoValue) {
     unique_hfile hold(CreateFileW((dir / L"locked").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(hold);
-    const Result<std::wstring> locked = FileMd5Hex(dir / L"locked");
+    const Result<std::wstring> locked = test::FileMd5Hex(dir / L"locked");
     ASSERT_FALSE(locked.ok());
     EXPECT_EQ(locked.error().win32, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 }
@@ -202,7 +203,7 @@ TEST(FileMd5Hex, SparseFileBeyondTwoGiB) {
         ASSERT_TRUE(SetEndOfFile(file.get()));
     }
     // The digest of 2147483649 zero bytes, as md5sum gives it.
-    EXPECT_EQ(FileMd5Hex(path).value(), L"97cdd4bb45c3d5d652c0079901fb4eec");
+    EXPECT_EQ(test::FileMd5Hex(path).value(), L"97cdd4bb45c3d5d652c0079901fb4eec");
 }
 
 }  // namespace

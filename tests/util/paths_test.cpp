@@ -8,13 +8,6 @@
 namespace ksr {
 namespace {
 
-// "\\?\X:" for the drive of the current directory, for test::ListNames.
-std::wstring CurrentDriveRoot() {
-    std::wstring root = ToExtendedPath(L"\\");
-    while (root.ends_with(L'\\')) root.pop_back();
-    return root;
-}
-
 TEST(DirectoryPart, KeepsEverythingUpToTheLastBackslash) {
     EXPECT_EQ(DirectoryPart(L"C:\\a\\b.exe"), L"C:\\a\\");
     EXPECT_EQ(DirectoryPart(L"C:\\a\\"), L"C:\\a\\");
@@ -32,53 +25,6 @@ TEST(LastPathSegment, TakesTheTrimmedLastElement) {
     EXPECT_EQ(LastPathSegment(L"abc"), L"abc");
     EXPECT_EQ(LastPathSegment(L"D:"), L"D:");
     EXPECT_FALSE(LastPathSegment(L"").has_value());
-}
-
-TEST(EnsureDirectoryPath, CreatesEveryMissingLevel) {
-    test::TempDir dir;
-    EnsureDirectoryPath(dir / L"a\\b\\c");
-    EXPECT_TRUE(test::Exists(dir / L"a\\b\\c"));
-    EnsureDirectoryPath(dir / L"x\\y\\");
-    EXPECT_TRUE(test::Exists(dir / L"x\\y"));
-    test::WriteBytes(dir / L"a\\b\\c\\kept.txt", "kept");
-    EnsureDirectoryPath(dir / L"a\\b\\c");  // all there: nothing changes, nothing fails
-    EXPECT_EQ(test::ReadBytes(dir / L"a\\b\\c\\kept.txt"), "kept");
-    EXPECT_EQ(test::ListNames(dir.path()), (std::vector<std::wstring>{L"a", L"x"}));
-
-    // The root of the current drive: nothing is made there, and the call returns.
-    const std::vector<std::wstring> root = test::ListNames(CurrentDriveRoot());
-    EnsureDirectoryPath(L"");
-    EXPECT_EQ(test::ListNames(CurrentDriveRoot()), root);
-}
-
-TEST(EnsureDirectoryPath, SlashTailIsOneLevelAndNeedsItsParents) {
-    test::TempDir dir;
-    EnsureDirectoryPath(dir / L"store\\DownLoad/Public/A");
-    EXPECT_FALSE(test::Exists(dir / L"store\\DownLoad\\Public\\A"));
-    EXPECT_TRUE(test::Exists(dir / L"store"));
-    test::MakeDirs(dir / L"store\\DownLoad\\Public");
-    EnsureDirectoryPath(dir / L"store\\DownLoad/Public/A");
-    EXPECT_TRUE(test::Exists(dir / L"store\\DownLoad\\Public\\A"));
-}
-
-TEST(EnsureDirectoryPath, WorksBeyondMaxPath) {
-    test::TempDir dir;
-    std::wstring deep = dir.path();
-    for (int i = 0; i < 30; ++i) deep += L"\\level-" + std::to_wstring(i) + L"-文件夹";
-    ASSERT_GT(deep.size(), 300u);
-    EnsureDirectoryPath(deep);
-    const DWORD attributes = GetFileAttributesW(ToExtendedPath(deep).c_str());
-    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
-    EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-TEST(EnsureDirectoryPath, UncRootsFailQuietly) {
-    // An unreachable server: the call returns, and no level lands on a local drive instead.
-    const std::vector<std::wstring> root = test::ListNames(CurrentDriveRoot());
-    EnsureDirectoryPath(L"\\\\no-such-server\\share\\dir");
-    EXPECT_EQ(test::ListNames(CurrentDriveRoot()), root);
-    EXPECT_FALSE(test::Exists(L"no-such-server"));
-    EXPECT_FALSE(test::Exists(L"share"));
 }
 
 TEST(ToExtendedPath, MakesLongPathsUsable) {
