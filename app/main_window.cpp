@@ -149,18 +149,9 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             CreateControls();
             ApplyLayout(WindowDpi(hwnd_));
             return 0;
-        case WM_DPICHANGED: {
-            ApplyLayout(HIWORD(wParam));
-            const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-            if (suggested) {
-                RECT frame{};
-                GetWindowRect(hwnd_, &frame);
-                SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
-                             frame.right - frame.left, frame.bottom - frame.top,
-                             SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSIZE);
-            }
+        case WM_DPICHANGED:
+            OnDpiChanged(HIWORD(wParam), reinterpret_cast<const RECT*>(lParam));
             return 0;
-        }
         case WM_NOTIFY:
             if (reinterpret_cast<NMHDR*>(lParam)->code == NM_CUSTOMDRAW) {
                 return DrawButtonCaption(*reinterpret_cast<NMCUSTOMDRAW*>(lParam));
@@ -204,6 +195,15 @@ LRESULT MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
     }
     return DefWindowProcW(hwnd_, message, wParam, lParam);
+}
+
+void MainWindow::OnDpiChanged(UINT dpi, const RECT* suggested) {
+    ApplyLayout(dpi);
+    if (!suggested) return;
+    RECT frame{};
+    GetWindowRect(hwnd_, &frame);
+    SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top, frame.right - frame.left,
+                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOSIZE);
 }
 
 void MainWindow::CreateControls() {
@@ -253,9 +253,9 @@ void MainWindow::FitCaptions(UINT dpi) {
         SendMessageW(tooltip_, TTM_DELTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
 
-    HDC dc = GetDC(hwnd_);
+    const unique_window_dc dc(hwnd_);
     for (const ControlSpec& control : kControls) {
-        const CaptionFit fit = FitCaption(dc, base, control, dpi);
+        const CaptionFit fit = FitCaption(dc.get(), base, control, dpi);
         HWND child = Control(control.id);
         LONG_PTR style = GetWindowLongPtrW(child, GWL_STYLE);
         if (control.kind == ControlKind::Button || control.kind == ControlKind::CheckBox) {
@@ -276,7 +276,6 @@ void MainWindow::FitCaptions(UINT dpi) {
         add.lpszText = const_cast<wchar_t*>(control.text);
         SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&add));
     }
-    ReleaseDC(hwnd_, dc);
     SendMessageW(tooltip_, WM_SETFONT, reinterpret_cast<WPARAM>(FontOfHeight(base, base.lfHeight)),
                  FALSE);
     SendMessageW(tooltip_, TTM_SETMAXTIPWIDTH, 0, MulDiv(300, static_cast<int>(dpi), 96));
@@ -300,8 +299,7 @@ LRESULT MainWindow::DrawButtonCaption(const NMCUSTOMDRAW& draw) const {
     text.resize(GetWindowTextW(button, text.data(), static_cast<int>(text.size())));
     const RECT area = CaptionArea(ControlKind::Button, draw.rc, WindowDpi(hwnd_));
     HDC dc = draw.hdc;
-    const HGDIOBJ oldFont =
-        SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
+    const selected_object font(dc, reinterpret_cast<HFONT>(SendMessageW(button, WM_GETFONT, 0, 0)));
     const UINT format = CaptionFormat(ControlKind::Button, true) | DT_CENTER;
     RECT lines{0, 0, area.right - area.left, 0};
     DrawTextW(dc, text.c_str(), -1, &lines, format | DT_CALCRECT);
@@ -315,7 +313,6 @@ LRESULT MainWindow::DrawButtonCaption(const NMCUSTOMDRAW& draw) const {
     DrawTextW(dc, text.c_str(), -1, &where, format);
     SetTextColor(dc, oldColor);
     SetBkMode(dc, oldMode);
-    SelectObject(dc, oldFont);
     if (draw.uItemState & CDIS_FOCUS) DrawFocusRect(dc, &area);
     return CDRF_SKIPDEFAULT;
 }

@@ -48,6 +48,8 @@ class MainWindow {
 
     void CreateControls();
     void ApplyLayout(UINT dpi);
+    // The window moved to a monitor of `dpi`; `suggested` is where the system would put it.
+    void OnDpiChanged(UINT dpi, const RECT* suggested);
     void FitCaptions(UINT dpi);
     HFONT FontOfHeight(const LOGFONTW& base, int height);
     [[nodiscard]] LRESULT DrawButtonCaption(const NMCUSTOMDRAW& draw) const;
