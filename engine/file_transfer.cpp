@@ -1,15 +1,14 @@
 #include "engine/file_transfer.h"
 
-#include <deque>
-#include <mutex>
-#include <thread>
+#include <utility>
 
+#include "util/blocking_queue.h"
 #include "util/held_path.h"
 #include "util/handles.h"
 #include "util/hex.h"
 #include "util/md5.h"
 #include "util/paths.h"
-#include "util/sync.h"
+#include "util/worker_pool.h"
 
 // A store copy that reads back otherwise than it was written; older SDK headers lack it.
 #ifndef ERROR_DATA_CHECKSUM_ERROR
@@ -29,79 +28,56 @@ constexpr uint64_t kHashedInline = 1 << 20;
 
 // Hashes the chunks of one large file on a thread of its own while the copying thread reads
 // and writes the next ones, so the digest costs no time of its own on a machine with two cores.
+// Its buffers go round: the copying thread takes a free one, fills it and hands it over, and the
+// hashing thread gives it back once hashed. Used by the copying thread.
 class OverlappedHasher {
   public:
     static constexpr int kBuffers = 3;
 
     // Goes on with `hasher`, which has taken the file's first pieces already.
-    explicit OverlappedHasher(Md5Hasher& hasher) : hasher_(hasher) {
+    explicit OverlappedHasher(Md5Hasher& hasher)
+        : hasher_(hasher),
+          hashing_(full_, 1, L"ksr hash", [this](Piece& piece) { HashPiece(piece); }) {
         for (auto& buffer : buffers_) {
             buffer.resize(kChunk);
-            free_.push_back(&buffer);
+            free_.Push(&buffer);
         }
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~OverlappedHasher() {
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
     }
 
     // A buffer to fill; waits while every buffer is being hashed.
     std::vector<uint8_t>* Take() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !free_.empty(); });
-        std::vector<uint8_t>* buffer = free_.front();
-        free_.pop_front();
+        std::vector<uint8_t>* buffer = nullptr;
+        free_.Pop(buffer);
         return buffer;
     }
     void Hash(std::vector<uint8_t>* buffer, DWORD size) {
-        {
-            std::lock_guard lock(mutex_);
-            full_.push_back({buffer, size});
+        // Without a thread of its own (none could be started), hashed here.
+        if (hashing_.Threads() == 0) {
+            HashPiece({buffer, size});
+        } else {
+            full_.Push({buffer, size});
         }
-        changed_.notify_all();
     }
-    void Give(std::vector<uint8_t>* buffer) {
-        {
-            std::lock_guard lock(mutex_);
-            free_.push_back(buffer);
-        }
-        changed_.notify_all();
-    }
+    void Give(std::vector<uint8_t>* buffer) { free_.Push(buffer); }
     // Waits until every piece handed over is hashed.
-    void Finish() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return full_.empty() && free_.size() == kBuffers; });
-    }
+    void Finish() { hashing_.Finish(); }
 
   private:
-    void Run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] { return closing_ || !full_.empty(); });
-            if (full_.empty()) return;
-            const auto [buffer, size] = full_.front();
-            full_.pop_front();
-            lock.unlock();
-            hasher_.Update(std::span(buffer->data(), size));
-            lock.lock();
-            free_.push_back(buffer);
-            changed_.notify_all();
-        }
+    struct Piece {
+        std::vector<uint8_t>* buffer = nullptr;
+        DWORD size = 0;
+    };
+
+    void HashPiece(const Piece& piece) {
+        hasher_.Update(std::span(piece.buffer->data(), piece.size));
+        free_.Push(piece.buffer);
     }
 
     Md5Hasher& hasher_;
     std::vector<uint8_t> buffers_[kBuffers];
-    SrwMutex mutex_;
-    ConditionVariable changed_;
-    std::deque<std::vector<uint8_t>*> free_;
-    std::deque<std::pair<std::vector<uint8_t>*, DWORD>> full_;
-    bool closing_ = false;
-    std::thread thread_;
+    BlockingQueue<std::vector<uint8_t>*> free_;
+    BlockingQueue<Piece> full_;
+    WorkerPool<Piece> hashing_;  // last: ended before the rest goes
 };
 
 // Copies `in` (the file `from`) to `out` (the file `to`); fails with the first error and the
