@@ -20,8 +20,14 @@ std::wstring Win32Reason(DWORD error) {
     return words + L" (错误 " + std::to_wstring(error) + L")";
 }
 
+std::wstring ErrorReason(const Error& error) {
+    if (error.internal) return reason::kUnexpected + error.message;
+    if (error.IsDatabase()) return DatabaseReason(error);
+    return Win32Reason(error.win32);
+}
+
 std::wstring LinkInTheWay(const Error& error) {
-    if (error.win32 != ERROR_REPARSE_POINT_ENCOUNTERED) return Win32Reason(error.win32);
+    if (error.win32 != ERROR_REPARSE_POINT_ENCOUNTERED) return ErrorReason(error);
     return reason::kLinkInTheWay + WithoutExtendedPrefix(error.path);
 }
 

@@ -11,6 +11,10 @@ namespace ksr {
 // "<the system's text> (错误 <code>)" for a Win32 error.
 std::wstring Win32Reason(DWORD error);
 
+// Any failure as the run's report words it: an internal failure (see UnexpectedFailure) as an
+// unexpected one, with what the program said; otherwise as the database or the system words it.
+std::wstring ErrorReason(const Error& error);
+
 // "SQLSTATE <state> (<the server's own code>): <the driver's message>".
 std::wstring DatabaseReason(const Error& error);
 

@@ -1,15 +1,14 @@
 #include "engine/file_transfer.h"
 
-#include <deque>
-#include <mutex>
-#include <thread>
+#include <utility>
 
+#include "util/blocking_queue.h"
 #include "util/held_path.h"
 #include "util/handles.h"
 #include "util/hex.h"
 #include "util/md5.h"
 #include "util/paths.h"
-#include "util/sync.h"
+#include "util/worker_pool.h"
 
 // A store copy that reads back otherwise than it was written; older SDK headers lack it.
 #ifndef ERROR_DATA_CHECKSUM_ERROR
@@ -29,79 +28,56 @@ constexpr uint64_t kHashedInline = 1 << 20;
 
 // Hashes the chunks of one large file on a thread of its own while the copying thread reads
 // and writes the next ones, so the digest costs no time of its own on a machine with two cores.
+// Its buffers go round: the copying thread takes a free one, fills it and hands it over, and the
+// hashing thread gives it back once hashed. Used by the copying thread.
 class OverlappedHasher {
   public:
     static constexpr int kBuffers = 3;
 
     // Goes on with `hasher`, which has taken the file's first pieces already.
-    explicit OverlappedHasher(Md5Hasher& hasher) : hasher_(hasher) {
+    explicit OverlappedHasher(Md5Hasher& hasher)
+        : hasher_(hasher),
+          hashing_(full_, 1, L"ksr hash", [this](Piece& piece) { HashPiece(piece); }) {
         for (auto& buffer : buffers_) {
             buffer.resize(kChunk);
-            free_.push_back(&buffer);
+            free_.Push(&buffer);
         }
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~OverlappedHasher() {
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
-        }
-        changed_.notify_all();
-        thread_.join();
     }
 
     // A buffer to fill; waits while every buffer is being hashed.
     std::vector<uint8_t>* Take() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return !free_.empty(); });
-        std::vector<uint8_t>* buffer = free_.front();
-        free_.pop_front();
+        std::vector<uint8_t>* buffer = nullptr;
+        free_.Pop(buffer);
         return buffer;
     }
     void Hash(std::vector<uint8_t>* buffer, DWORD size) {
-        {
-            std::lock_guard lock(mutex_);
-            full_.push_back({buffer, size});
+        // Without a thread of its own (none could be started), hashed here.
+        if (hashing_.Threads() == 0) {
+            HashPiece({buffer, size});
+        } else {
+            full_.Push({buffer, size});
         }
-        changed_.notify_all();
     }
-    void Give(std::vector<uint8_t>* buffer) {
-        {
-            std::lock_guard lock(mutex_);
-            free_.push_back(buffer);
-        }
-        changed_.notify_all();
-    }
+    void Give(std::vector<uint8_t>* buffer) { free_.Push(buffer); }
     // Waits until every piece handed over is hashed.
-    void Finish() {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return full_.empty() && free_.size() == kBuffers; });
-    }
+    void Finish() { hashing_.Finish(); }
 
   private:
-    void Run() {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] { return closing_ || !full_.empty(); });
-            if (full_.empty()) return;
-            const auto [buffer, size] = full_.front();
-            full_.pop_front();
-            lock.unlock();
-            hasher_.Update(std::span(buffer->data(), size));
-            lock.lock();
-            free_.push_back(buffer);
-            changed_.notify_all();
-        }
+    struct Piece {
+        std::vector<uint8_t>* buffer = nullptr;
+        DWORD size = 0;
+    };
+
+    void HashPiece(const Piece& piece) {
+        hasher_.Update(std::span(piece.buffer->data(), piece.size));
+        free_.Push(piece.buffer);
     }
 
     Md5Hasher& hasher_;
     std::vector<uint8_t> buffers_[kBuffers];
-    SrwMutex mutex_;
-    ConditionVariable changed_;
-    std::deque<std::vector<uint8_t>*> free_;
-    std::deque<std::pair<std::vector<uint8_t>*, DWORD>> full_;
-    bool closing_ = false;
-    std::thread thread_;
+    BlockingQueue<std::vector<uint8_t>*> free_;
+    BlockingQueue<Piece> full_;
+    WorkerPool<Piece> hashing_;  // last: ended before the rest goes
 };
 
 // Copies `in` (the file `from`) to `out` (the file `to`); fails with the first error and the
@@ -163,24 +139,34 @@ unique_hfile CreateTarget(const std::wstring& path, DWORD disposition, CopyPurpo
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
-// Removes a store file whose copy did not complete, also when an exception leaves the copy;
-// the file's handle is closed first, since an open file can't be deleted.
-class PartialFile {
+// A store file this copy created: removed again unless kept, also when an exception leaves the
+// copy. Its handle is closed first, since an open file can't be deleted.
+class NewStoreFile {
   public:
-    PartialFile(std::wstring path, unique_hfile& handle)
-        : path_(std::move(path)), handle_(handle) {}
-    PartialFile(const PartialFile&) = delete;
-    PartialFile& operator=(const PartialFile&) = delete;
-    ~PartialFile() {
+    NewStoreFile() = default;
+    NewStoreFile(std::wstring path, unique_hfile file)
+        : path_(std::move(path)), file_(std::move(file)) {}
+    NewStoreFile(NewStoreFile&& other) noexcept
+        : path_(std::move(other.path_)), file_(std::move(other.file_)) {
+        other.path_.clear();
+    }
+    NewStoreFile& operator=(NewStoreFile&&) = delete;
+    ~NewStoreFile() {
         if (path_.empty()) return;
-        handle_.reset();
+        file_.reset();
         DeleteFileW(path_.c_str());
     }
-    void Keep() { path_.clear(); }
+
+    explicit operator bool() const { return static_cast<bool>(file_); }
+    [[nodiscard]] HANDLE get() const { return file_.get(); }
+    unique_hfile Keep() {
+        path_.clear();
+        return std::move(file_);
+    }
 
   private:
     std::wstring path_;
-    unique_hfile& handle_;
+    unique_hfile file_;
 };
 
 // A file's length and digest, as read from its start.
@@ -240,6 +226,25 @@ bool IsNameTaken(DWORD error) {
            error == ERROR_ACCESS_DENIED;
 }
 
+// Whether `existing`, opened at `finalPath`, is the plain file of that name in its folder,
+// wherever the store root really lies: not a folder or link, nor a file whose short name the path
+// happens to be. Fills in `info`.
+bool IsPlainFileNamed(HANDLE existing, const std::wstring& finalPath,
+                      BY_HANDLE_FILE_INFORMATION& info) {
+    const Result<std::wstring> at = FinalPathOf(existing);
+    const unique_hfile folder(CreateFileW(
+        DirectoryPart(finalPath).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Result<std::wstring> folderAt =
+        folder ? FinalPathOf(folder.get()) : Result<std::wstring>(Win32Failure());
+    const std::wstring expected =
+        folderAt ? WithSeparator(*folderAt) + LastPathSegment(finalPath).value_or(L"")
+                 : std::wstring();
+    return GetFileInformationByHandle(existing, &info) && at && !expected.empty() &&
+           !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+           PathContains(*at, expected) && PathContains(expected, *at);
+}
+
 // The store path `finalPath` is taken already. It counts as the source's copy only when it is a
 // plain file (no folder, no link) holding exactly the bytes of `in`; otherwise the copy is
 // refused and the entry stays as it is. `createError` is why it could not be created.
@@ -268,21 +273,8 @@ void TakeExistingStoreFile(HANDLE in, const std::wstring& source, const std::wst
         result.refused = Refusal::StoreEntryNotAFile;
         return;
     }
-    // It must be the entry of that name in its folder, wherever the store root really lies: not
-    // a link, nor a file whose short name the path happens to be.
     BY_HANDLE_FILE_INFORMATION info{};
-    const Result<std::wstring> at = FinalPathOf(existing.get());
-    const unique_hfile folder(CreateFileW(
-        DirectoryPart(finalPath).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    const Result<std::wstring> folderAt =
-        folder ? FinalPathOf(folder.get()) : Result<std::wstring>(Win32Failure());
-    const std::wstring expected =
-        folderAt ? WithSeparator(*folderAt) + LastPathSegment(finalPath).value_or(L"")
-                 : std::wstring();
-    if (!GetFileInformationByHandle(existing.get(), &info) || !at || expected.empty() ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        !(PathContains(*at, expected) && PathContains(expected, *at))) {
+    if (!IsPlainFileNamed(existing.get(), finalPath, info)) {
         result.status = Win32Error(ERROR_FILE_EXISTS, target);
         result.refused = Refusal::StoreEntryNotAFile;
         return;
@@ -327,11 +319,10 @@ Status CheckSourcePlace(HANDLE in, const std::wstring& source, const SourcePlace
     return {};
 }
 
-}  // namespace
-
-CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
-                          CopyPurpose purpose, const SourcePlace& place) {
-    CopyResult result;
+// Opening: the source, held for deletion when `purpose` asks for it (else `hold` says why not),
+// and its place checked. Empty, with `result` saying why, when it is not to be copied.
+unique_hfile OpenForCopy(const std::wstring& source, CopyPurpose purpose, const SourcePlace& place,
+                         CopyResult& result) {
     const std::wstring from = ToExtendedPath(source);
     unique_hfile in;
     if (purpose != CopyPurpose::Import) {
@@ -342,59 +333,88 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     if (!in) in = OpenSource(from, GENERIC_READ);
     if (!in) {
         result.status = Win32Failure(source);
-        return result;
+        return in;
     }
     if (Status placed = CheckSourcePlace(in.get(), source, place, result); !placed) {
         result.status = std::move(placed);
-        return result;
+        in.reset();
     }
-    // A link is copied from its target, and deleting through its handle would delete that.
-    if (result.link) purpose = CopyPurpose::Import;
-    const bool forDeletion = purpose != CopyPurpose::Import;
+    return in;
+}
 
-    const std::wstring finalPath = ToExtendedPath(target);
+// Copying: the store file created new at `target` (missing directories too) with the bytes of
+// `in`. Nothing is created when `result` fails before the copy, or when the name is taken: then
+// the store file there counts as the copy if it holds exactly the source's bytes.
+NewStoreFile CopyToStore(HANDLE in, const std::wstring& source, const std::wstring& target,
+                         CopyPurpose purpose, CopyResult& result) {
+    std::wstring finalPath = ToExtendedPath(target);
     unique_hfile out = CreateTarget(finalPath, CREATE_NEW, purpose);
     if (!out && GetLastError() == ERROR_PATH_NOT_FOUND) {
         std::wstring directory = DirectoryPart(finalPath);
         if (directory.size() > 1) directory.pop_back();
         if (Status made = CreateDirectoryLevels(directory); !made) {
             result.status = std::move(made);
-            return result;
+            return {};
         }
         out = CreateTarget(finalPath, CREATE_NEW, purpose);
     }
     if (!out) {
         const DWORD error = GetLastError();
         if (IsNameTaken(error)) {
-            TakeExistingStoreFile(in.get(), source, finalPath, target, forDeletion, error, result);
-            if (result.ok() && forDeletion) result.source = std::move(in);
+            TakeExistingStoreFile(in, source, finalPath, target, purpose != CopyPurpose::Import,
+                                  error, result);
         } else {
             result.status = Win32Error(error, target);
         }
-        return result;
+        return {};
     }
-    // Made by this copy, so removed again should the copy fail.
-    PartialFile partial(finalPath, out);
+    NewStoreFile made(std::move(finalPath), std::move(out));
+    result.status = CopyAndHash(in, source, made.get(), target, result);
+    return made;
+}
 
-    result.status = CopyAndHash(in.get(), source, out.get(), target, result);
+// Finishing: a store file this copy created stays only once the copy succeeded, and for a
+// deletion after ImportThenDelete only once it reads back as copied. A copy for deletion keeps
+// its source and store file open.
+void FinishCopy(unique_hfile in, NewStoreFile made, CopyPurpose purpose, const std::wstring& target,
+                CopyResult& result) {
+    const bool forDeletion = purpose != CopyPurpose::Import;
+    if (!made) {
+        // Nothing created: a store file holding the source's bytes already may be the copy.
+        if (result.ok() && forDeletion) result.source = std::move(in);
+        return;
+    }
     // A source is deleted only once its copy is on disk, not just in the cache. Rows must name
     // exactly these bytes: a store copy that can't be read back as them is no copy.
     if (result.ok() && purpose == CopyPurpose::ImportThenDelete) {
-        result.status = VerifyStoreCopy(out.get(), result.bytes, result.md5);
+        result.status = VerifyStoreCopy(made.get(), result.bytes, result.md5);
         if (!result.ok()) result.status = Win32Error(result.error(), target);
     }
     if (!result.ok()) {
         result.bytes = 0;
         result.md5.clear();
-        return result;
+        return;
     }
-    partial.Keep();
     result.created = true;
+    unique_hfile stored = made.Keep();
     if (forDeletion) {
-        result.stored = std::move(out);
+        result.stored = std::move(stored);
         result.source = std::move(in);
         result.verifyPending = purpose == CopyPurpose::ImportThenDeleteVerifyLater;
     }
+}
+
+}  // namespace
+
+CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
+                          CopyPurpose purpose, const SourcePlace& place) {
+    CopyResult result;
+    unique_hfile in = OpenForCopy(source, purpose, place, result);
+    if (!in) return result;
+    // A link is copied from its target, and deleting through its handle would delete that.
+    if (result.link) purpose = CopyPurpose::Import;
+    NewStoreFile made = CopyToStore(in.get(), source, target, purpose, result);
+    FinishCopy(std::move(in), std::move(made), purpose, target, result);
     return result;
 }
 

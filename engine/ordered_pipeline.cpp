@@ -1,79 +1,65 @@
 #include "engine/ordered_pipeline.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace ksr {
+namespace {
 
-// Waking a sleeping thread is a trip through the kernel, not cheap next to the copy of a small
-// file, so each role sleeps on its own condition and is woken only when it can make progress: a
-// worker when there is work and it is idle, the committer once a run of units at the head is
-// done, and the submitter once half of the window is free again.
-constexpr size_t kCommitRun = 8;
 // Work held back by the flush waits at most this long for more to come.
 constexpr DWORD kFlushAfterMs = 100;
 
+}  // namespace
+
+// The units wait in `pending_` in submission order, the committer taking each only once it is
+// committed: the queue's room is the window, and its low-water mark lets the walk go on once half
+// of the window is free again. Those with work wait in `toWork_` too, for any worker; the unit's
+// gate tells the committer its work is done.
 OrderedPipeline::OrderedPipeline(unsigned workers, size_t maxInFlight, Flush flush)
-    : maxInFlight_(std::max<size_t>(maxInFlight, 1)), flush_(std::move(flush)) {
-    try {
-        for (unsigned i = 0; i < workers; ++i) workers_.emplace_back([this] { Work(); });
-        committer_ = std::thread([this] { CommitInOrder(); });
-    } catch (...) {
-        // Threads that did start must be joined before the exception goes on.
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = true;
-        }
-        workQueued_.notify_all();
-        for (std::thread& worker : workers_) worker.join();
-        throw;
-    }
-}
+    : flush_(std::move(flush)),
+      pending_(std::max<size_t>(maxInFlight, 1), std::max<size_t>(maxInFlight, 1) / 2),
+      workers_(toWork_, workers, L"ksr copy",
+               [this](std::shared_ptr<Unit>& unit) {
+                   RunGuarded(unit->work);
+                   unit->done.Open();
+               }),
+      // Should it not start, the workers are stopped as the exception leaves.
+      committer_(StartGuardedThread(
+          L"ksr rows", [this] { CommitInOrder(); }, faults_)) {}
 
 OrderedPipeline::~OrderedPipeline() {
-    Drain();
-    {
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-    }
-    workQueued_.notify_all();
-    commitReady_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-    committer_.join();
+    // The committer commits and flushes what is queued before it ends; the threads are joined
+    // as the members go.
+    pending_.Close();
+    toWork_.Close();
 }
 
 void OrderedPipeline::Submit(std::function<void()> work, std::function<void()> commit) {
     auto unit = std::make_shared<Unit>();
     unit->work = std::move(work);
     unit->commit = std::move(commit);
-    unit->worked = !unit->work;
-    bool wakeWorker = false, wakeCommitter = false;
-    {
-        std::unique_lock lock(mutex_);
-        if (pending_.size() >= maxInFlight_) WaitUntilPendingAtMost(lock, maxInFlight_ / 2);
-        pending_.push_back(unit);
-        if (unit->work) {
-            toWork_.push_back(unit);
-            wakeWorker = idleWorkers_ > 0;
+    if (!unit->work) unit->done.Open();
+    pending_.Push(unit);
+    if (!unit->work) return;
+    bool queued = false;
+    if (workers_.Threads() > 0) {
+        try {
+            queued = toWork_.Push(unit);
+        } catch (...) {
         }
-        wakeCommitter = committerWaiting_ && CommitterMayStart();
     }
-    if (wakeWorker) workQueued_.notify_one();
-    if (wakeCommitter) commitReady_.notify_one();
+    // Without a worker the walk's thread does the work: the committer waits for it.
+    if (!queued) {
+        RunGuarded(unit->work);
+        unit->done.Open();
+    }
 }
 
 void OrderedPipeline::Drain() {
-    std::unique_lock lock(mutex_);
-    draining_ = true;
-    if (committerWaiting_ && CommitterMayStart()) commitReady_.notify_one();
-    WaitUntilPendingAtMost(lock, 0);
-    draining_ = false;
-}
-
-void OrderedPipeline::WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, size_t count) {
-    submitterWaitsFor_ = count;
-    // Drained means flushed too.
-    roomOrEmpty_.wait(lock, [&] { return pending_.size() <= count && (count > 0 || !holding_); });
-    submitterWaitsFor_.reset();
+    auto drain = std::make_shared<Unit>();
+    drain->drain = true;
+    pending_.Push(drain);
+    drain->done.Wait();
 }
 
 void OrderedPipeline::RunGuarded(const std::function<void()>& step) {
@@ -85,96 +71,52 @@ void OrderedPipeline::RunGuarded(const std::function<void()>& step) {
     }
 }
 
-void OrderedPipeline::Work() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        if (toWork_.empty() && !closing_) {
-            ++idleWorkers_;
-            workQueued_.wait(lock, [&] { return closing_ || !toWork_.empty(); });
-            --idleWorkers_;
-        }
-        if (toWork_.empty()) return;
-        std::shared_ptr<Unit> unit = toWork_.front();
-        toWork_.pop_front();
-        ++working_;
-        lock.unlock();
-        RunGuarded(unit->work);
-        lock.lock();
-        --working_;
-        unit->worked = true;
-        if (committerWaiting_ && CommitterMayStart()) commitReady_.notify_one();
-    }
-}
-
-bool OrderedPipeline::CommitterMayStart() const {
-    if (closing_) return true;
-    if (holding_ && draining_ && pending_.empty()) return true;
-    if (pending_.empty() || !pending_.front()->worked) return false;
-    // Nothing in the works can lengthen the run: what is done is all there will be for now.
-    if (toWork_.empty() && working_ == 0) return true;
-    size_t run = 0;
-    for (const auto& unit : pending_) {
-        if (!unit->worked || ++run >= kCommitRun) break;
-    }
-    return run >= kCommitRun;
-}
-
-void OrderedPipeline::CommitInOrder() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        committerWaiting_ = true;
-        bool ready = true;
-        if (holding_) {
-            ready = commitReady_.wait_for(lock, kFlushAfterMs, [&] { return CommitterMayStart(); });
-        } else {
-            commitReady_.wait(lock, [&] { return CommitterMayStart(); });
-        }
-        committerWaiting_ = false;
-        if (pending_.empty() || !pending_.front()->worked) {
-            if (holding_ && (!ready || draining_ || closing_)) {
-                lock.unlock();
-                const bool holding = RunFlush(true);
-                lock.lock();
-                holding_ = holding;
-                if (submitterWaitsFor_ && pending_.size() <= *submitterWaitsFor_ && !holding_)
-                    roomOrEmpty_.notify_one();
-                continue;
-            }
-            if (closing_) return;
-            continue;
-        }
-        // Once started, everything done at the head is committed before sleeping again.
-        while (!pending_.empty() && pending_.front()->worked) {
-            std::shared_ptr<Unit> unit = pending_.front();
-            lock.unlock();
-            if (unit->commit) RunGuarded(unit->commit);
-            lock.lock();
-            pending_.pop_front();
-            holding_ = holding_ || static_cast<bool>(flush_);
-            if (submitterWaitsFor_ && *submitterWaitsFor_ > 0 &&
-                pending_.size() <= *submitterWaitsFor_)
-                roomOrEmpty_.notify_one();
-        }
-        if (flush_) {
-            const bool finish = draining_ && pending_.empty();
-            lock.unlock();
-            const bool holding = RunFlush(finish);
-            lock.lock();
-            holding_ = holding;
-        }
-        if (submitterWaitsFor_ && pending_.size() <= *submitterWaitsFor_ &&
-            (*submitterWaitsFor_ > 0 || !holding_))
-            roomOrEmpty_.notify_one();
-    }
-}
-
 bool OrderedPipeline::RunFlush(bool finish) {
+    if (!flush_) return false;
     try {
         return flush_(finish);
     } catch (...) {
         ++faults_;
         return false;
     }
+}
+
+void OrderedPipeline::CommitInOrder() {
+    bool holding = false;  // the flush holds work back
+    std::shared_ptr<Unit> unit;
+    while (NextUnit(unit, holding)) {
+        if (unit->drain) {
+            if (holding) holding = RunFlush(true);
+        } else {
+            AwaitWork(*unit, holding);
+            if (unit->commit) RunGuarded(unit->commit);
+            holding = holding || static_cast<bool>(flush_);
+        }
+        std::shared_ptr<Unit> committed;
+        (void)pending_.PopFor(committed, 0);  // the unit's room is the walk's again
+        if (unit->drain) unit->done.Open();
+    }
+    if (holding) RunFlush(true);
+}
+
+// A run of commits ends when the next unit is not queued yet, or its work not done yet: the
+// flush runs then, and while it holds work back, it is told to finish once nothing came to
+// commit for a while.
+bool OrderedPipeline::NextUnit(std::shared_ptr<Unit>& unit, bool& holding) {
+    using Popped = UnitQueue::Popped;
+    Popped next = pending_.PeekFor(unit, 0);
+    if (next == Popped::Timeout && holding) holding = RunFlush(false);
+    while (next == Popped::Timeout) {
+        next = pending_.PeekFor(unit, holding ? kFlushAfterMs : INFINITE);
+        if (next == Popped::Timeout) holding = RunFlush(true);
+    }
+    return next == Popped::Item;
+}
+
+void OrderedPipeline::AwaitWork(Unit& unit, bool& holding) {
+    if (unit.done.IsOpen()) return;
+    if (holding) holding = RunFlush(false);
+    while (!unit.done.WaitFor(holding ? kFlushAfterMs : INFINITE)) holding = RunFlush(true);
 }
 
 }  // namespace ksr

@@ -1,21 +1,21 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
+#include <cstddef>
 #include <functional>
 #include <memory>
-#include <optional>
-#include <mutex>
 #include <thread>
-#include <vector>
 
-#include "util/sync.h"
+#include "util/blocking_queue.h"
+#include "util/gate.h"
+#include "util/worker_pool.h"
 
 namespace ksr {
 
 // Runs the units of a walk on several threads while keeping their effects in order: each unit's
 // `work` (a file copy) runs on any worker, and its `commit` (rows, activity lines, deletion)
-// runs on one committing thread, strictly in the order the units were submitted.
+// runs on one committing thread, strictly in the order the units were submitted. Created,
+// fed and destroyed on one thread, the walk's.
 class OrderedPipeline {
   public:
     // `flush`, when given, runs on the committing thread after each run of commits, and is
@@ -33,42 +33,31 @@ class OrderedPipeline {
     // Returns once every unit submitted so far has committed and been flushed.
     void Drain();
     // Units whose work or commit ended in an exception, which the pipeline's threads stop.
-    [[nodiscard]] size_t Faults() const { return faults_; }
+    [[nodiscard]] size_t Faults() const { return faults_ + workers_.Faults(); }
 
   private:
     struct Unit {
         std::function<void()> work;
         std::function<void()> commit;
-        bool worked = false;
+        bool drain = false;  // no unit: Drain waits for the committer to come to it
+        Gate done;           // its work is done, or (for a drain) all before it is flushed
     };
+    using UnitQueue = BlockingQueue<std::shared_ptr<Unit>>;
 
-    // Submit and Drain come from one thread, the walk's.
-    void WaitUntilPendingAtMost(std::unique_lock<SrwMutex>& lock, size_t count);
-    // A run of done units waits at the head, or the head is done and no other work is under way.
-    [[nodiscard]] bool CommitterMayStart() const;
-    void RunGuarded(const std::function<void()>& step);
-    bool RunFlush(bool finish);
-    void Work();
+    // On the committing thread.
     void CommitInOrder();
+    bool NextUnit(std::shared_ptr<Unit>& unit, bool& holding);
+    void AwaitWork(Unit& unit, bool& holding);
+    bool RunFlush(bool finish);
+    // On any thread.
+    void RunGuarded(const std::function<void()>& step);
 
-    const size_t maxInFlight_;
     const Flush flush_;
-    SrwMutex mutex_;
-    ConditionVariable workQueued_;   // idle workers wait here
-    ConditionVariable commitReady_;  // the committer waits here
-    ConditionVariable roomOrEmpty_;  // Submit and Drain wait here
-    unsigned idleWorkers_ = 0;
-    unsigned working_ = 0;  // units taken by a worker and not yet done
-    bool committerWaiting_ = false;
-    bool holding_ = false;  // the flush holds work back
-    bool draining_ = false;
-    std::optional<size_t> submitterWaitsFor_;    // the pending count the waiting walk needs
-    std::deque<std::shared_ptr<Unit>> pending_;  // submitted, not yet committed, in order
-    std::deque<std::shared_ptr<Unit>> toWork_;   // waiting for a worker
-    bool closing_ = false;
     std::atomic<size_t> faults_{0};
-    std::vector<std::thread> workers_;
-    std::thread committer_;
+    UnitQueue toWork_;   // submitted units with work, until a worker takes them
+    UnitQueue pending_;  // submitted, not yet committed, in order: its room is the window
+    WorkerPool<std::shared_ptr<Unit>> workers_;
+    std::jthread committer_;
 };
 
 }  // namespace ksr

@@ -1,20 +1,16 @@
 #include "engine/source_deleter.h"
 
+#include <algorithm>
+
 #include "engine/file_transfer.h"
 #include "util/held_path.h"
 
 namespace ksr {
 
-SourceDeleter::SourceDeleter(unsigned threads) : threadsWanted_(threads) {}
+SourceDeleter::SourceDeleter(unsigned threads) : threads_(threads) {}
 
-SourceDeleter::~SourceDeleter() {
-    {
-        std::lock_guard lock(mutex_);
-        closing_ = true;
-    }
-    changed_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-}
+// The pool deletes every batch handed over before its threads end: their rows are in.
+SourceDeleter::~SourceDeleter() = default;
 
 void SourceDeleter::Delete(Item& item) {
     if (!item.listed.empty()) {
@@ -31,77 +27,62 @@ void SourceDeleter::Delete(Item& item) {
     item.stored.reset();
 }
 
-void SourceDeleter::Start(std::vector<Item> items) {
-    // The threads start with the first deletion: most runs delete nothing.
-    if (!items.empty() && threads_.empty()) {
-        for (; threadsWanted_ > 0; --threadsWanted_) {
-            try {
-                threads_.emplace_back([this] { Run(); });
-            } catch (...) {
-                threadsWanted_ = 0;  // fewer threads, or none: deleted in place below
-                break;
-            }
+void SourceDeleter::DeleteShare(Batch& batch) {
+    // A batch is not taken back before all its items are finished, so the item stays where it
+    // is; a share taken after the last item touches none.
+    for (size_t i = batch.next++; i < batch.count; i = batch.next++) {
+        Item& item = batch.items[i];
+        try {
+            Delete(item);
+        } catch (...) {
+            item.status = UnexpectedFailure();
+            item.source.reset();
+            item.stored.reset();
         }
+        if (--batch.left == 0) batch.done.Open();
     }
-    {
-        std::lock_guard lock(mutex_);
-        // Queued first: should that fail, nothing was deleted and the caller still knows.
-        batches_.push_back({std::move(items)});
-        Batch& batch = batches_.back();
-        if (threads_.empty()) {
-            for (Item& item : batch.items) Delete(item);
-            batch.next = batch.finished = batch.items.size();
-        } else {
-            untaken_ += batch.items.size();
-        }
-    }
-    changed_.notify_all();
 }
 
-bool SourceDeleter::OldestDone() const {
-    return batches_.empty() || batches_.front().finished == batches_.front().items.size();
+void SourceDeleter::Start(std::vector<Item> items) {
+    // The threads start with the first deletion: most runs delete nothing.
+    if (!items.empty() && !pool_) {
+        pool_.emplace(shares_, threads_, L"ksr delete", [](Share& share) { DeleteShare(*share); });
+    }
+    // Queued first: should that fail, nothing was deleted and the caller still knows.
+    auto batch = std::make_shared<Batch>(std::move(items));
+    batches_.push_back(batch);
+    if (batch->count == 0) {
+        batch->done.Open();
+        return;
+    }
+    if (pool_->Threads() == 0) {
+        DeleteShare(*batch);  // without a thread of its own, deleted in place
+        return;
+    }
+    try {
+        shares_.Push(batch);
+    } catch (...) {
+        batches_.pop_back();
+        throw;
+    }
+    // Once one share is queued, the whole batch is deleted: further shares only hurry it.
+    const size_t shares = std::min<size_t>(pool_->Threads(), batch->count);
+    try {
+        for (size_t i = 1; i < shares; ++i) shares_.Push(batch);
+    } catch (...) {
+    }
 }
 
 bool SourceDeleter::Done() {
-    std::lock_guard lock(mutex_);
-    return OldestDone();
+    return batches_.empty() || batches_.front()->done.IsOpen();
 }
 
 std::vector<SourceDeleter::Item> SourceDeleter::Take() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return OldestDone(); });
     if (batches_.empty()) return {};
-    std::vector<Item> items = std::move(batches_.front().items);
+    batches_.front()->done.Wait();
+    std::vector<Item> items = std::move(batches_.front()->items);
     batches_.pop_front();
     return items;
-}
-
-void SourceDeleter::Run() {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-        // The oldest batch's items go first, so that it is the first done. A batch is not
-        // taken back before all its items are finished, so the item stays where it is.
-        Item* item = nullptr;
-        Batch* batch = nullptr;
-        for (Batch& queued : batches_) {
-            if (queued.next < queued.items.size()) {
-                batch = &queued;
-                item = &queued.items[queued.next++];
-                break;
-            }
-        }
-        if (!item) {
-            // Items handed over are deleted even when closing: their rows are in.
-            if (closing_) return;
-            changed_.wait(lock, [&] { return closing_ || untaken_ > 0; });
-            continue;
-        }
-        --untaken_;
-        lock.unlock();
-        Delete(*item);
-        lock.lock();
-        if (++batch->finished == batch->items.size()) changed_.notify_all();
-    }
 }
 
 }  // namespace ksr

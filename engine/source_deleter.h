@@ -2,20 +2,28 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstddef>
 #include <deque>
-#include <thread>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "util/blocking_queue.h"
+#include "util/gate.h"
 #include "util/handles.h"
 #include "util/result.h"
-#include "util/sync.h"
+#include "util/worker_pool.h"
 
 namespace ksr {
 
 // Deletes held sources (see CopyResult::source) on threads of their own, batch after batch, so
 // that the thread writing rows does not wait for them. Under Wine each deletion and each close
 // is a request to the Wine server that waits its turn behind the copies' requests; one thread
-// alone spends most of its time waiting, several share the waits.
+// alone spends most of its time waiting, several share the waits. Start, Done and Take come
+// from one thread at a time (the committer's).
 class SourceDeleter {
   public:
     struct Item {
@@ -49,23 +57,24 @@ class SourceDeleter {
 
   private:
     struct Batch {
+        explicit Batch(std::vector<Item> taken)
+            : items(std::move(taken)), count(items.size()), left(count) {}
         std::vector<Item> items;
-        size_t next = 0;      // items[next] is the next one a thread takes
-        size_t finished = 0;  // items deleted (or not) and closed
+        const size_t count;           // of items; they are gone once taken back
+        std::atomic<size_t> next{0};  // items[next] is the next one a thread takes
+        std::atomic<size_t> left;     // items not yet deleted (or not) and closed
+        Gate done;                    // opens once none is left
     };
+    // One thread's share of a batch: the items it takes until none is left to take.
+    using Share = std::shared_ptr<Batch>;
 
     static void Delete(Item& item);
-    // Under the lock: no batch is queued, or the oldest one's items are all finished.
-    [[nodiscard]] bool OldestDone() const;
-    void Run();
+    static void DeleteShare(Batch& batch);
 
-    SrwMutex mutex_;
-    ConditionVariable changed_;
-    std::deque<Batch> batches_;  // handed over, in order, not yet taken back
-    size_t untaken_ = 0;         // items of theirs no thread has taken yet
-    bool closing_ = false;
-    unsigned threadsWanted_;  // threads not yet started
-    std::vector<std::thread> threads_;
+    std::deque<std::shared_ptr<Batch>> batches_;  // handed over, in order, not yet taken back
+    const unsigned threads_;                      // wanted
+    BlockingQueue<Share> shares_;                 // oldest batch first
+    std::optional<WorkerPool<Share>> pool_;       // from the first deletion on
 };
 
 }  // namespace ksr

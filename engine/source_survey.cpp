@@ -1,13 +1,13 @@
 #include "engine/source_survey.h"
 
 #include <algorithm>
-#include <mutex>
-#include <thread>
+#include <atomic>
 
 #include "engine/names.h"
+#include "util/blocking_queue.h"
 #include "util/dir_listing.h"
 #include "util/paths.h"
-#include "util/sync.h"
+#include "util/worker_pool.h"
 
 namespace ksr {
 namespace {
@@ -17,9 +17,9 @@ namespace {
 constexpr unsigned kListingThreads = 4;
 
 struct Folder {
-    std::wstring path;    // absolute, ending in "\"
-    std::wstring filDir;  // its store-relative directory, ending in "/"
-    bool imported;        // false below a folder the walk does not enter
+    std::wstring path;      // absolute, ending in "\"
+    std::wstring filDir;    // its store-relative directory, ending in "/"
+    bool imported = false;  // false below a folder the walk does not enter
 };
 
 // What one lister gathers; merged once all listings are done.
@@ -62,70 +62,98 @@ ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
     });
 }
 
-Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filDir, bool withKeys) {
-    Tally all;
-    std::vector<Folder> waiting;
-    const Folder top{WithSeparator(folder), filDir, true};
-    const ListingResult first = ListOne(top, withKeys, all, waiting);
-    if (!first.started) return Win32Error(first.error(), folder);
-    if (!first.complete()) all.broken.push_back(Win32Error(first.error(), top.path));
+// Lists the folders below the first one on several threads: each folder listed queues its
+// sub-folders, and the queue closes once no folder is queued or being listed.
+class Listers {
+    using FolderQueue = BlockingQueue<Folder>;
 
-    SrwMutex mutex;
-    ConditionVariable changed;
-    unsigned listing = 0;
-    const auto lister = [&] {
-        Tally mine;
+  public:
+    // Newest first, as a depth-first walk: fewer folders wait at a time.
+    explicit Listers(bool withKeys)
+        : withKeys_(withKeys),
+          queue_(FolderQueue::kUnbounded, FolderQueue::kUnbounded, FolderQueue::Order::Lifo) {}
+
+    // Queues `folders` for listing. The queue does not close meanwhile: the folder whose listing
+    // found them (or, for the first ones, the listers not yet started) is not finished.
+    void Queue(std::vector<Folder>& folders) {
+        for (Folder& folder : folders) {
+            // Counted first: a folder listed at once must not find the count at zero.
+            ++unfinished_;
+            try {
+                (void)queue_.Push(std::move(folder));
+            } catch (...) {
+                --unfinished_;
+                throw;
+            }
+        }
+    }
+    // Lists every folder queued, and those below them, into `tallies` (kListingThreads of
+    // them, one per lister).
+    void Run(std::vector<Tally>& tallies) {
+        // All listers start even for a single sub-folder: the width of a tree shows only below
+        // it. Fewer listers do the same work, only slower; the calling thread is one of them.
+        WorkerPool<Folder> pool(
+            queue_, kListingThreads - 1, L"ksr list",
+            [&](Folder& folder, unsigned lister) { List(folder, tallies[lister]); });
+        pool.RunHere();
+    }
+
+  private:
+    void List(const Folder& folder, Tally& tally) {
         std::vector<Folder> found;
-        std::unique_lock lock(mutex);
-        for (;;) {
-            changed.wait(lock, [&] { return !waiting.empty() || listing == 0; });
-            if (waiting.empty()) break;
-            const Folder next = std::move(waiting.back());
-            waiting.pop_back();
-            ++listing;
-            lock.unlock();
-            found.clear();
-            ListingResult result;
-            try {
-                result = ListOne(next, withKeys, mine, found);
-            } catch (...) {
-                // An exception must not leave the thread; the folder counts as listed in part.
-                result = {Win32Error(ERROR_NOT_ENOUGH_MEMORY, next.path), true};
+        try {
+            const ListingResult result = ListOne(folder, withKeys_, tally, found);
+            // A folder that can't be listed at all is the walk's to report, with its holding
+            // copy.
+            if (result.started && !result.complete()) {
+                tally.broken.push_back(Win32Error(result.error(), folder.path));
             }
-            // A folder that can't be listed at all is the walk's to report, with its holding copy.
-            if (result.started && !result.complete())
-                mine.broken.push_back(Win32Error(result.error(), next.path));
-            lock.lock();
-            --listing;
-            for (Folder& subfolder : found) waiting.push_back(std::move(subfolder));
-            if (!found.empty() || listing == 0) changed.notify_all();
+        } catch (...) {
+            Broke(folder, tally);
         }
-        all.bytes += mine.bytes;
-        all.files += mine.files;
-        all.broken.insert(all.broken.end(), mine.broken.begin(), mine.broken.end());
-        all.keys.insert(all.keys.end(), mine.keys.begin(), mine.keys.end());
-        all.names.merge(mine.names);
-    };
-    if (!waiting.empty()) {
-        // All listers start even for a single sub-folder: the width of a tree shows only below it.
-        std::vector<std::thread> threads;
-        for (unsigned i = 1; i < kListingThreads; ++i) {
-            // Fewer listers do the same work, only slower.
-            try {
-                threads.emplace_back(lister);
-            } catch (...) {
-                break;
-            }
+        try {
+            Queue(found);
+        } catch (...) {
+            Broke(folder, tally);
         }
-        lister();
-        for (std::thread& thread : threads) thread.join();
+        if (--unfinished_ == 0) queue_.Close();
+    }
+    // Called in a catch block: the folder counts as listed in part. Should even that fail (out
+    // of memory), the folder is left out.
+    static void Broke(const Folder& folder, Tally& tally) noexcept {
+        try {
+            tally.broken.push_back(UnexpectedFailure(folder.path));
+        } catch (...) {
+        }
+    }
+
+    const bool withKeys_;
+    FolderQueue queue_;
+    std::atomic<size_t> unfinished_{0};  // folders queued or being listed
+};
+
+Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filDir, bool withKeys) {
+    std::vector<Tally> tallies(kListingThreads);
+    Tally& top = tallies.front();
+    std::vector<Folder> below;
+    const Folder first{WithSeparator(folder), filDir, true};
+    const ListingResult listed = ListOne(first, withKeys, top, below);
+    if (!listed.started) return Win32Error(listed.error(), folder);
+    if (!listed.complete()) top.broken.push_back(Win32Error(listed.error(), first.path));
+    if (!below.empty()) {
+        Listers listers(withKeys);
+        listers.Queue(below);
+        listers.Run(tallies);
     }
     SourceSurvey survey;
-    survey.bytes = all.bytes;
-    survey.files = all.files;
-    survey.brokenFolders = std::move(all.broken);
-    survey.storeKeys = std::move(all.keys);
-    survey.filesByFolder = std::move(all.names);
+    for (Tally& tally : tallies) {
+        survey.bytes += tally.bytes;
+        survey.files += tally.files;
+        survey.brokenFolders.insert(survey.brokenFolders.end(), tally.broken.begin(),
+                                    tally.broken.end());
+        survey.storeKeys.insert(survey.storeKeys.end(), tally.keys.begin(), tally.keys.end());
+        survey.filesByFolder.merge(tally.names);
+    }
     return survey;
 }
 

@@ -1,5 +1,7 @@
 #include "engine/statement_watch.h"
 
+#include "util/thread_name.h"
+
 namespace ksr {
 namespace {
 
@@ -17,7 +19,10 @@ constexpr ULONGLONG kCancelAfterMs = 300;
 StatementWatch::StatementWatch(std::vector<DbSession*> sessions,
                                std::function<bool()> stopRequested)
     : sessions_(std::move(sessions)), stopRequested_(std::move(stopRequested)) {
-    thread_ = std::thread([this] { Watch(); });
+    thread_ = std::thread([this] {
+        NameThisThread(L"ksr watch");
+        Watch();
+    });
 }
 
 StatementWatch::~StatementWatch() {

@@ -1,5 +1,6 @@
 #include "util/result.h"
 
+#include <exception>
 #include <string_view>
 
 namespace ksr {
@@ -10,7 +11,38 @@ bool IsTruncationState(std::wstring_view state) {
     return state == L"01004" || state == L"22001";
 }
 
+// The text of the exception being handled, if it has one.
+std::wstring CurrentExceptionText() {
+    const std::exception_ptr current = std::current_exception();
+    if (!current) return {};
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception& exception) {
+        const char* const text = exception.what();
+        const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+        if (n <= 1) return {};
+        std::wstring wide(static_cast<size_t>(n - 1), L'\0');
+        MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
+        return wide;
+    } catch (...) {
+    }
+    return {};
+}
+
 }  // namespace
+
+Error UnexpectedFailure(std::wstring path) noexcept {
+    Error error;
+    error.win32 = ERROR_INTERNAL_ERROR;
+    error.path = std::move(path);
+    error.internal = true;
+    // Out of memory, the failure is still told, only without its text.
+    try {
+        error.message = CurrentExceptionText();
+    } catch (...) {
+    }
+    return error;
+}
 
 bool Error::IsConnectionLevel() const {
     if (!IsDatabase()) return false;

@@ -10,14 +10,17 @@
 
 namespace ksr {
 
-// Why an operation failed: a Win32 error code, or what the database driver said (SQLSTATE, the
-// server's own code and the driver's message); with the file, folder or object it concerns.
+// Why an operation failed: a Win32 error code, what the database driver said (SQLSTATE, the
+// server's own code and the driver's message), or a failure of the program itself; with the file,
+// folder or object it concerns.
 struct Error {
     DWORD win32 = ERROR_SUCCESS;  // the system's error; ERROR_SUCCESS for a database failure
     std::wstring sqlstate;        // five characters; empty for a system failure
-    std::wstring message;         // the driver's text
+    std::wstring message;         // the driver's text, or what an internal failure said
     long nativeError = 0;         // the server's own code
     std::wstring path;            // what the failure concerns, when known
+    // Neither the system nor the database failed but the program (see UnexpectedFailure).
+    bool internal = false;
 
     [[nodiscard]] bool IsDatabase() const { return !sqlstate.empty(); }
     // A database failure where the connection itself is gone or could not be made (SQLSTATE
@@ -42,6 +45,11 @@ inline Error Win32Error(DWORD code, std::wstring path = {}) {
 inline Error Win32Failure(std::wstring path = {}) {
     return Win32Error(GetLastError(), std::move(path));
 }
+
+// A failure of the program itself: an exception where none was expected. Call it in the catch
+// block; `message` takes the exception's text, when it has one. Its win32 is ERROR_INTERNAL_ERROR,
+// the system's own code for that, for whoever words the code alone.
+Error UnexpectedFailure(std::wstring path = {}) noexcept;
 
 // A failure as a database driver reported it.
 inline Error DatabaseError(std::wstring sqlstate, std::wstring message, long nativeError = 0) {

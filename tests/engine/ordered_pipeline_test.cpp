@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 #include "engine/ordered_pipeline.h"
@@ -97,6 +99,37 @@ TEST(OrderedPipeline, DrainAndIdleTimeFlushWhatIsHeldBack) {
     EXPECT_GT(finishes, before) << "a unit held back alone is flushed without a Drain";
     pipeline.Drain();
     EXPECT_EQ(flushed.back(), 99);
+}
+
+// A work, commit or flush that throws is counted and stops nothing: the later units still
+// commit in order, and so they do when no worker runs and the walk's thread does the work.
+TEST(OrderedPipeline, StepsThatThrowAreCountedAndTheRestGoesOn) {
+    for (const unsigned workers : {2u, 0u}) {
+        std::vector<int> committed;
+        bool flushThrew = false;
+        OrderedPipeline pipeline(workers, 4, [&](bool finish) -> bool {
+            if (!finish) return true;
+            if (!std::exchange(flushThrew, true)) throw std::runtime_error("flush");
+            return false;
+        });
+        for (int i = 0; i < 30; ++i) {
+            pipeline.Submit(
+                [i] {
+                    if (i == 7) throw std::runtime_error("work");
+                },
+                [i, &committed] {
+                    if (i == 12) throw std::runtime_error("commit");
+                    committed.push_back(i);
+                });
+        }
+        pipeline.Drain();
+        ASSERT_EQ(committed.size(), 29u) << workers << " workers";
+        for (size_t at = 0; at < committed.size(); ++at) {
+            EXPECT_EQ(committed[at], static_cast<int>(at < 12 ? at : at + 1));
+        }
+        EXPECT_TRUE(flushThrew);
+        EXPECT_EQ(pipeline.Faults(), 3u) << workers << " workers";
+    }
 }
 
 }  // namespace

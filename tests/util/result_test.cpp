@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "util/result.h"
@@ -93,6 +94,31 @@ TEST(Error, TruncationFailures) {
     EXPECT_FALSE(DatabaseError(L"HY000", L"", 1062).IsTruncation());
     EXPECT_FALSE(DatabaseError(L"08S01", L"", 2013).IsTruncation());
     EXPECT_FALSE(Win32Error(1406).IsTruncation());
+}
+
+// An exception where none was expected is told as the program's own failure, never as a system
+// error that did not happen; its text goes with it when it has one.
+TEST(Error, UnexpectedFailuresAreTheProgramsOwn) {
+    Error said, silent;
+    try {
+        throw std::runtime_error("vector too long");
+    } catch (...) {
+        said = UnexpectedFailure(L"C:\\a");
+    }
+    try {
+        throw 3;
+    } catch (...) {
+        silent = UnexpectedFailure();
+    }
+    for (const Error* error : {&said, &silent}) {
+        EXPECT_TRUE(error->internal);
+        EXPECT_FALSE(error->IsDatabase());
+        EXPECT_EQ(error->win32, static_cast<DWORD>(ERROR_INTERNAL_ERROR));
+    }
+    EXPECT_EQ(said.message, L"vector too long");
+    EXPECT_EQ(said.path, L"C:\\a");
+    EXPECT_EQ(silent.message, L"");
+    EXPECT_FALSE(Win32Error(ERROR_INTERNAL_ERROR).internal);
 }
 
 }  // namespace
