@@ -10,6 +10,7 @@
 #include "app/progress_title.h"
 #include "util/codecs.h"
 #include "util/handles.h"
+#include "util/thread_name.h"
 
 namespace ksr {
 namespace {
@@ -374,6 +375,7 @@ void MainWindow::StartRun() {
     RunBridge* run = bridge.get();
     HWND window = hwnd_;
     worker_ = std::thread([this, run, window] {
+        NameThisThread(L"ksr run");
         WPARAM unanswered = 0;
         {
             const unique_com_init com(COINIT_MULTITHREADED);

@@ -1,17 +1,17 @@
 #include "engine/failure_reason.h"
 
 #include "engine/log_texts.h"
+#include "util/handles.h"
 #include "util/held_path.h"
 
 namespace ksr {
 
 std::wstring Win32Reason(DWORD error) {
-    wchar_t* text = nullptr;
+    unique_hlocal_string text;
     const DWORD n = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    std::wstring words = n > 0 && text ? std::wstring(text, n) : std::wstring();
-    if (text) LocalFree(text);
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(text.put()), 0, nullptr);
+    std::wstring words = n > 0 && text ? std::wstring(text.get(), n) : std::wstring();
     while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' ||
                               words.back() == L' ' || words.back() == L'.')) {
         words.pop_back();

@@ -8,7 +8,6 @@
 #include "engine/activity_log.h"
 #include "engine/failure_reason.h"
 #include "engine/file_transfer.h"
-#include "engine/internal_failure.h"
 #include "engine/log_texts.h"
 #include "engine/names.h"
 #include "util/dir_listing.h"
@@ -66,7 +65,7 @@ void FolderWalk::SubmitFailure(std::wstring path, ItemKind kind, std::wstring re
 void FolderWalk::ReportBrokenListing(const std::wstring& folder, const Error& error) {
     // The survey and the walk may both meet the same broken folder; it is one item.
     if (!brokenReported_.insert(WithSeparator(folder)).second) return;
-    const std::wstring reason = reason::kListingBroken + Win32Reason(error.win32);
+    const std::wstring reason = reason::kListingBroken + ErrorReason(error);
     if (pipeline_) {
         SubmitFailure(WithSeparator(folder), ItemKind::FolderNotImported, reason);
     } else {
@@ -160,7 +159,7 @@ void FolderWalk::ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry)
                                            unit->place);
             } catch (...) {
                 // The copy removed its partial store file on the way out.
-                job->fault = UnexpectedReason();
+                job->fault = ErrorReason(UnexpectedFailure());
             }
         },
         [this, job, unit, target] {
@@ -172,7 +171,7 @@ void FolderWalk::ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry)
                 }
             } catch (...) {
                 DiscardStoreCopy(job->copy, target);
-                job->fault = UnexpectedReason();
+                job->fault = ErrorReason(UnexpectedFailure());
             }
             RunEvents events;
             events.Failure(unit->source, ItemKind::FileNotImported, *job->fault);
@@ -240,7 +239,8 @@ void FolderWalk::RegisterSubFolder(const Listed& folder, const std::wstring& nam
             }
         } catch (...) {
             got.reset();
-            events.Failure(path + L"\\", ItemKind::FolderNotImported, UnexpectedReason());
+            events.Failure(path + L"\\", ItemKind::FolderNotImported,
+                           ErrorReason(UnexpectedFailure()));
         }
         id->set_value(got);
         with_.writer.Add(std::move(events));

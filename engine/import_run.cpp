@@ -7,7 +7,6 @@
 #include "engine/activity_log.h"
 #include "engine/failure_reason.h"
 #include "engine/folder_registrar.h"
-#include "engine/internal_failure.h"
 #include "engine/log_texts.h"
 #include "engine/names.h"
 #include "engine/ordered_pipeline.h"
@@ -71,7 +70,8 @@ void Importer::importfile() {
     try {
         Walk(*source, window_.Text2(), target, rootName, rootMode);
     } catch (...) {
-        record_.Failure(WithSeparator(*source), ItemKind::FolderNotImported, UnexpectedReason());
+        record_.Failure(WithSeparator(*source), ItemKind::FolderNotImported,
+                        ErrorReason(UnexpectedFailure()));
     }
     FinishRun(*source, started, startTick);
 }

@@ -4,7 +4,6 @@
 
 #include "engine/failure_reason.h"
 #include "engine/file_rows.h"
-#include "engine/internal_failure.h"
 #include "engine/log_texts.h"
 #include "engine/stored_rows.h"
 #include "server/lost_session.h"
@@ -71,7 +70,7 @@ std::wstring RowWriter::CopyFailureReason(const CopyResult& copy, const FileUnit
         case CopyResult::Refusal::None:
             break;
     }
-    return Win32Reason(copy.error());
+    return ErrorReason(copy.status.error());
 }
 
 void RowWriter::AddFile(CopyResult& copy, const FileUnit& unit) {
@@ -199,7 +198,7 @@ void RowWriter::WriteBatch() {
     try {
         WriteBatchRows(files, failures);
     } catch (...) {
-        for (auto& failure : failures) failure = UnexpectedReason();
+        for (auto& failure : failures) failure = ErrorReason(UnexpectedFailure());
     }
     // Earlier batches go first: their sources were being deleted while these rows went in.
     while (!settling_.empty() && (deleter_.Done() || settling_.size() >= kBatchesDeleting)) {
@@ -210,7 +209,7 @@ void RowWriter::WriteBatch() {
         try {
             FinishFile(*files[i], failures[i], deletions);
         } catch (...) {
-            files[i]->failure = UnexpectedReason();
+            files[i]->failure = ErrorReason(UnexpectedFailure());
         }
     }
     StartSettling(std::move(entries), std::move(deletions));
@@ -245,7 +244,7 @@ void RowWriter::AwaitStoreCopies(std::span<PendingFile* const> files) {
         copy.verifyPending = false;
         if (const Status& verified = file->verify->status; !verified) {
             DiscardStoreCopy(copy, places_.StorePath(file->unit.FilPath));
-            file->failure = Win32Reason(verified.error().win32);
+            file->failure = ErrorReason(verified.error());
         }
         file->verify.reset();
     }
@@ -391,7 +390,7 @@ void RowWriter::TellFile(const PendingFile& file, std::span<const SourceDeleter:
         if (const Status& deleted = deletions[*file.deletion].status; !deleted) {
             kept = deleted.error().win32 == ERROR_REPARSE_POINT_ENCOUNTERED
                        ? reason::kFileLink
-                       : reason::kNotDeleted + Win32Reason(deleted.error().win32);
+                       : reason::kNotDeleted + ErrorReason(deleted.error());
         }
     } else if (file.deletion) {
         kept = reason::kNotDeleted + Win32Reason(ERROR_INVALID_HANDLE);
