@@ -43,3 +43,17 @@ function(ksr_link_system_library target scope dll)
     target_link_libraries(${target} ${scope} "$<${delayed}:ksr_delay_${dll}>"
                           "$<${delayed}:delayimp>" "$<$<NOT:${delayed}>:${dll}>")
 endfunction()
+
+# Links every DLL of KSR_DELAY_LOADED into the executable `target` delay-loaded: its main must
+# confine DLL loading to system32 before anything can load one.
+function(ksr_delay_load_executable target)
+    set_target_properties(${target} PROPERTIES KSR_DELAY_LOAD ON)
+    if(MSVC)
+        target_link_libraries(${target} PRIVATE delayimp)
+        foreach(dll IN LISTS KSR_DELAY_LOADED)
+            target_link_options(${target} PRIVATE /DELAYLOAD:${dll}.dll)
+        endforeach()
+        # The resource script brings the manifest; the linker must not add one of its own.
+        target_link_options(${target} PRIVATE /MANIFEST:NO)
+    endif()
+endfunction()

@@ -5,6 +5,7 @@
 
 #include "util/handles.h"
 #include "util/held_path.h"
+#include "util/narrow.h"
 #include "util/paths.h"
 
 namespace ksr {
@@ -14,16 +15,6 @@ std::wstring Format(const wchar_t* pattern, const SYSTEMTIME& t) {
     wchar_t text[32];
     swprintf(text, 32, pattern, t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond);
     return text;
-}
-
-std::string ToAnsi(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
 }
 
 }  // namespace
@@ -80,7 +71,7 @@ Status serverlog(const std::vector<std::wstring>& lines, const std::wstring& sto
     if (*at != HeldAt::Listed) return Win32Error(ERROR_REPARSE_POINT_ENCOUNTERED, file);
     std::string bytes;
     for (const std::wstring& line : lines) {
-        bytes += ToAnsi(line);
+        bytes += Narrow(line, CP_ACP);
         bytes += "\r\n";
     }
     if (bytes.empty()) return {};

@@ -74,6 +74,7 @@ void FolderWalk::ReportBrokenListing(const std::wstring& folder, const Error& er
 }
 
 void FolderWalk::ShowProgress() {
+    with_.window.FileReached(with_.tally.filesReached, with_.state.CopiedBytes);
     if (!(sourceBytes_ > 0)) return;
     const double share = static_cast<double>(with_.state.CopiedBytes) / sourceBytes_;
     // Only each new hundredth reaches the window, so a tree of small files does not flood it.

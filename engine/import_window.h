@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
+#include "engine/run_failure.h"
 #include "engine/run_outcome.h"
 
 namespace ksr {
@@ -29,6 +31,12 @@ class ImportWindow {
     // The share of the source bytes copied so far: 1 is all of them (more when files grew
     // during the run). Reported once it moved by a hundredth.
     virtual void SetProgress(double fraction) = 0;
+    // The walk reached one more file: `files` and `bytes` reached so far in this run. Told for
+    // every file, from the walk; a front end that shows more than the share counts with it.
+    virtual void FileReached(uint64_t /*files*/, uint64_t /*bytes*/) {}
+    // An item not imported (or, for a source kept, not deleted), as the run report lists it;
+    // told with its activity line, from the same thread.
+    virtual void NotImported(const RunFailure& /*item*/) {}
     // How the run ended; returns once the operator has seen it.
     virtual void RunEnded(const RunOutcome& outcome) = 0;
     // True once the operator asked to stop; the run ends after the file in hand, and a database

@@ -21,7 +21,9 @@ const wchar_t* LineText(ItemKind kind) {
     return logtext::kFolderFailed;
 }
 
-const wchar_t* ReportKindText(ItemKind kind) {
+}  // namespace
+
+const wchar_t* ItemKindText(ItemKind kind) {
     switch (kind) {
         case ItemKind::FileNotImported:
             return logtext::kKindFile;
@@ -34,8 +36,6 @@ const wchar_t* ReportKindText(ItemKind kind) {
     }
     return logtext::kKindFolder;
 }
-
-}  // namespace
 
 void RunEvents::Line(std::wstring line) {
     events_.push_back({Event::Type::Line, ItemKind::FolderNotImported, std::move(line), {}});
@@ -68,11 +68,13 @@ void RunRecord::Failure(const std::wstring& path, ItemKind kind, const std::wstr
     Line(ActivityLine(ActivityType::FolderFailed, path, LineText(kind)));
     failures_.push_back({path, kind, reason});
     ++failedItems_;
+    window_.NotImported(failures_.back());
 }
 
 void RunRecord::NotReached(const std::wstring& folder, const std::wstring& reason) {
     Line(ActivityLine(ActivityType::FolderFailed, folder, LineText(ItemKind::FolderNotImported)));
     failures_.push_back({folder, ItemKind::FolderNotImported, reason});
+    window_.NotImported(failures_.back());
 }
 
 void RunRecord::Tell(const RunEvents& events) {
@@ -104,10 +106,10 @@ std::wstring RunRecord::WriteReport(const std::optional<std::wstring>& directory
     std::vector<ReportItem> items;
     items.reserve(failures_.size() + skipped_.size());
     for (const RunFailure& failure : failures_) {
-        items.push_back({failure.path, ReportKindText(failure.kind), failure.reason});
+        items.push_back({failure.path, ItemKindText(failure.kind), failure.reason});
     }
     for (const std::wstring& path : skipped_) {
-        items.push_back({path, ReportKindText(ItemKind::Skipped), reason::kSystemFile});
+        items.push_back({path, ItemKindText(ItemKind::Skipped), reason::kSystemFile});
     }
     const Result<std::wstring> folder =
         directory ? Result<std::wstring>(*directory) : DefaultReportDirectory();

@@ -10,24 +10,10 @@
 #include <vector>
 
 #include "engine/import_window.h"
+#include "engine/run_failure.h"
 #include "util/result.h"
 
 namespace ksr {
-
-// What the run report lists an item as.
-enum class ItemKind {
-    FileNotImported,
-    FolderNotImported,
-    SourceKept,  // imported, but its source the operator asked to delete is still there
-    Skipped,     // passed over by rule, not a failure: in the run report only
-};
-
-// One item the run did not import (or, for a source kept, did not delete), with why.
-struct RunFailure {
-    std::wstring path;
-    ItemKind kind = ItemKind::FolderNotImported;
-    std::wstring reason;
-};
 
 // What one unit of the walk (a file, a folder, a name turned away) has to tell. The record hears
 // it once the unit's batch settles, in the order the walk met the units.

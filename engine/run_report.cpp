@@ -7,20 +7,11 @@
 
 #include "util/dir_listing.h"
 #include "util/handles.h"
+#include "util/narrow.h"
 #include "util/paths.h"
 
 namespace ksr {
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
 
 std::wstring Stamp(const wchar_t* pattern, const SYSTEMTIME& t) {
     wchar_t text[32];
@@ -85,7 +76,7 @@ Result<std::wstring> WriteRunReport(const std::wstring& directory, const RunSumm
         text += CsvField(item.path) + L"," + CsvField(item.kind) + L"," + CsvField(item.reason) +
                 L"\r\n";
     }
-    const std::string bytes = "\xEF\xBB\xBF" + Utf8(text);
+    const std::string bytes = "\xEF\xBB\xBF" + Narrow(text, CP_UTF8);
 
     // Two runs started within one second get a report each.
     const std::wstring stem =

@@ -5,6 +5,7 @@
 #include "app/message_texts.h"
 #include "support/server_install.h"
 #include "tests/e2e/operator.h"
+#include "tests/e2e/planted_dlls.h"
 #include "util/codecs.h"
 
 namespace ksr {
@@ -58,22 +59,13 @@ TEST(EndToEnd, DllsPlantedBesideTheProgramAreNotLoaded) {
     ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
     test::WriteBytes(server.sources + L"\\docs\\a.txt", "hashed through CNG, rows through ODBC");
     const std::wstring downloads = server.dir / L"Downloads";
-    test::MakeDirs(downloads);
-    ASSERT_TRUE(CopyFileW(test::BuildOutput(L"app\\ksrimport.exe").c_str(),
-                          (downloads + L"\\ksrimport.exe").c_str(), FALSE));
-    const std::wstring planted[] = {L"odbc32.dll", L"bcrypt.dll", L"comctl32.dll"};
-    for (const std::wstring& dll : planted) {
-        ASSERT_TRUE(CopyFileW(test::BuildOutput(L"tests\\e2e\\ksr_planted.dll").c_str(),
-                              (downloads + L"\\" + dll).c_str(), FALSE));
-    }
+    const std::wstring copy = e2e::CopyWithPlantedDlls(L"ksrimport.exe", downloads);
     e2e::OperatorScript script;
-    script.exe = downloads + L"\\ksrimport.exe";
+    script.exe = copy;
     script.folder = server.sources + L"\\docs";
     const e2e::OperatorResult result = e2e::PlayOperator(script);
 
-    for (const std::wstring& dll : planted) {
-        EXPECT_FALSE(test::Exists(downloads + L"\\" + dll + L".loaded")) << test::Utf8(dll);
-    }
+    e2e::ExpectNoPlantedDllLoaded(downloads);
     ASSERT_TRUE(result.ok) << test::Utf8(result.failure);
     ASSERT_EQ(result.messages.size(), 1u);
     EXPECT_EQ(result.messages[0], msg::kSucceeded);

@@ -9,19 +9,11 @@
 namespace ksr {
 namespace {
 
-std::wstring FromUtf8(const std::string& bytes) {
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
-    return text;
-}
-
 // The report's lines, without its byte-order mark.
 std::vector<std::wstring> ReportLines(const std::wstring& path) {
     const std::string bytes = test::ReadBytes(path);
     EXPECT_TRUE(bytes.starts_with("\xEF\xBB\xBF")) << "Excel needs the byte-order mark";
-    const std::wstring text = FromUtf8(bytes.substr(3));
+    const std::wstring text = test::FromUtf8(bytes.substr(3));
     std::vector<std::wstring> lines;
     for (size_t at = 0; at < text.size();) {
         const size_t end = text.find(L"\r\n", at);

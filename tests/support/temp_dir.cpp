@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "util/handles.h"
+#include "util/narrow.h"
 #include "util/paths.h"
 
 namespace ksr::test {
@@ -101,12 +102,15 @@ std::vector<std::wstring> ListNames(const std::wstring& dir) {
 }
 
 std::string Utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(n, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
+    return Narrow(text, CP_UTF8);
+}
+
+std::wstring FromUtf8(const std::string& bytes) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
+    return text;
 }
 
 }  // namespace ksr::test

@@ -28,5 +28,6 @@ void RemoveTree(const std::wstring& path);
 // Names directly below `dir`, sorted, "." and ".." left out.
 std::vector<std::wstring> ListNames(const std::wstring& dir);
 std::string Utf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& bytes);
 
 }  // namespace ksr::test

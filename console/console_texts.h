@@ -1,0 +1,41 @@
+#pragma once
+
+// The command line's own texts; the operator's guide quotes them.
+namespace ksr::cli {
+
+inline constexpr wchar_t kUsage[] =
+    L"用法 (usage): ksrimport <文件夹> [/root] [/delete] [/?]\n"
+    L"\n"
+    L"  <文件夹>  要导入的文件夹的完整路径 (full path of the folder to import)\n"
+    L"  /root     把所选文件夹本身作为根文件夹导入\n"
+    L"            (import the folder itself as the root folder)\n"
+    L"  /delete   导入后删除原文件，不再询问\n"
+    L"            (delete the source files after importing, without asking)\n"
+    L"  /?        显示本说明 (show this help)\n"
+    L"\n"
+    L"选项也可以用 - 开头，不区分大小写。(Options may also start with -, in any letter case.)\n"
+    L"不带参数运行时打开导入窗口。(Run without arguments, the import window opens.)\n"
+    L"\n"
+    L"退出代码 (exit codes):\n"
+    L"  0  全部导入 (everything imported)\n"
+    L"  1  有项目未能导入，详见运行报告 (some items not imported; the run report says which)\n"
+    L"  2  拒绝导入：用法错误、不在服务器上、文件夹重叠或磁盘空间不足\n"
+    L"     (refused: usage, not on the server, overlap, or no room)\n"
+    L"  3  无法连接服务器数据库，未导入任何文件 (the database could not be reached; nothing "
+    L"imported)\n"
+    L"  4  导入已停止，或与数据库的连接中断 (stopped, or the database was lost mid-run)\n"
+    L"  5  内部错误 (internal failure)";
+
+// Why the arguments make no command; the usage follows. The argument follows the first two.
+inline constexpr wchar_t kUnknownOption[] = L"未知选项 (unknown option): ";
+inline constexpr wchar_t kTwoFolders[] = L"只能指定一个文件夹 (only one folder may be given): ";
+inline constexpr wchar_t kNoFolder[] = L"未指定要导入的文件夹 (no folder given)";
+// Why a folder named on the command line is refused; the folder follows.
+inline constexpr wchar_t kNotFullPath[] = L"不是本机文件夹的完整路径 (not a full local path): ";
+inline constexpr wchar_t kNoSuchFolder[] = L"文件夹不存在 (no such folder): ";
+
+// Said once when Ctrl+C, Ctrl+Break or closing the console asks the run to stop.
+inline constexpr wchar_t kStopping[] =
+    L"正在停止导入：手上的文件完成、日志写好后结束。(Stopping after the file in hand.)";
+
+}  // namespace ksr::cli

@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "app/message_texts.h"
+#include "console/console_run.h"
+#include "console/exit_code.h"
+#include "engine/log_texts.h"
+#include "support/server_install.h"
+#include "support/temp_dir.h"
+#include "support/unix_link.h"
+
+namespace ksr {
+namespace {
+
+std::vector<std::wstring> SplitLines(const std::wstring& text) {
+    std::vector<std::wstring> lines;
+    size_t from = 0;
+    for (size_t end = text.find(L"\r\n"); end != std::wstring::npos;
+         end = text.find(L"\r\n", from)) {
+        lines.push_back(text.substr(from, end - from));
+        from = end + 2;
+    }
+    return lines;
+}
+
+struct CommandRun {
+    int code = -1;
+    std::vector<std::wstring> lines;
+};
+
+// The command line run in this process against the test's own server, its output redirected
+// to a file.
+CommandRun RunCommand(const test::ServerInstall& server, const std::vector<std::wstring>& args) {
+    const std::wstring path = server.dir / L"output.txt";
+    CommandRun run;
+    {
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return run;
+        ConsoleOutput out(file);
+        run.code = RunCommandLine(args, out, {server.Registration(), server.dir / L"reports"});
+        CloseHandle(file);
+    }
+    run.lines = SplitLines(test::FromUtf8(test::ReadBytes(path)));
+    return run;
+}
+
+std::wstring Count(test::ServerInstall& server, const std::wstring& table) {
+    return server.db.Query(L"select count(*) from " + table)[0][0].value_or(L"");
+}
+
+// Each case: the tree, the arguments, and what the exit code, the last line and the server
+// must then show. Nothing is written by a run that was refused or found no database.
+TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
+    struct Case {
+        const char* name;
+        std::function<std::vector<std::wstring>(test::ServerInstall&)> prepare;
+        int code;
+        std::wstring lastLineStarts;
+        bool written;
+    };
+    const auto docs = [](test::ServerInstall& s) {
+        test::WriteBytes(s.sources + L"\\文档\\甲.txt", "a");
+        test::WriteBytes(s.sources + L"\\文档\\子\\乙.txt", "b");
+        return s.sources + L"\\文档";
+    };
+    const Case cases[] = {
+        {"plain import", [&](auto& s) { return std::vector{docs(s)}; }, kExitImported,
+         msg::kSucceeded, true},
+        {"a link to outside is not imported",
+         [&](auto& s) {
+             const std::wstring folder = docs(s);
+             test::WriteBytes(s.dir / L"outside.txt", "secret");
+             EXPECT_TRUE(test::MakeUnixLink(s.dir / L"outside.txt", folder + L"\\link.txt"));
+             return std::vector{folder};
+         },
+         kExitPartly, msg::kPartlyFailedBefore, true},
+        {"unknown option",
+         [&](auto& s) {
+             return std::vector<std::wstring>{docs(s), L"/x"};
+         },
+         kExitRefused, L"  5", false},
+        {"relative folder", [](auto&) { return std::vector<std::wstring>{L"文档"}; }, kExitRefused,
+         L"  5", false},
+        {"missing folder", [](auto& s) { return std::vector{s.sources + L"\\未建"}; }, kExitRefused,
+         L"  5", false},
+        {"no database",
+         [&](auto& s) {
+             ServerSettings settings = s.db.Settings();
+             settings.port = L"1";
+             s.WriteIni(settings);
+             return std::vector{docs(s)};
+         },
+         kExitNoDatabase, L"", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ServerInstall server;
+        ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+        const CommandRun run = RunCommand(server, c.prepare(server));
+        EXPECT_EQ(run.code, c.code);
+        ASSERT_FALSE(run.lines.empty());
+        // The end message's lines, then the run report's path, come last.
+        const size_t from = run.lines.size() > 4 ? run.lines.size() - 4 : 0;
+        EXPECT_TRUE(std::any_of(
+            run.lines.begin() + static_cast<ptrdiff_t>(from), run.lines.end(),
+            [&](const std::wstring& line) { return line.starts_with(c.lastLineStarts); }))
+            << test::Utf8(run.lines.back());
+        EXPECT_EQ(Count(server, L"PtpFile") != L"0", c.written);
+        EXPECT_EQ(server.db.Query(L"select PtpFile_Vesr from UpDateForm")[0][0] != L"0", c.written);
+    }
+}
+
+TEST(CommandLineRun, EachItemNotImportedIsALineWithItsReason) {
+    test::ServerInstall server;
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    const std::wstring folder = server.sources + L"\\docs";
+    test::WriteBytes(folder + L"\\a.txt", "a");
+    test::WriteBytes(server.dir / L"outside.txt", "secret");
+    ASSERT_TRUE(test::MakeUnixLink(server.dir / L"outside.txt", folder + L"\\one.txt"));
+    ASSERT_TRUE(test::MakeUnixLink(server.dir / L"outside.txt", folder + L"\\two.txt"));
+
+    const CommandRun run = RunCommand(server, {folder});
+    EXPECT_EQ(run.code, kExitPartly);
+    size_t items = 0;
+    for (const std::wstring& line : run.lines) {
+        if (!line.starts_with(logtext::kKindFile)) continue;
+        ++items;
+        EXPECT_TRUE(line.find(L"\\one.txt") != std::wstring::npos ||
+                    line.find(L"\\two.txt") != std::wstring::npos)
+            << test::Utf8(line);
+    }
+    EXPECT_EQ(items, 2u);
+    EXPECT_NE(run.lines.end(),
+              std::find(run.lines.begin(), run.lines.end(),
+                        std::wstring(msg::kPartlyFailedBefore) + L"2" + msg::kPartlyFailedAfter));
+    EXPECT_EQ(Count(server, L"PtpFile"), L"1");
+}
+
+TEST(CommandLineRun, RootAndDeleteImportTheFolderItselfAndRemoveTheSources) {
+    test::ServerInstall server;
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    const std::wstring folder = server.sources + L"\\待导入";
+    test::WriteBytes(folder + L"\\扫描\\1.pdf", "scan");
+    const CommandRun run = RunCommand(server, {L"-Root", folder, L"/DELETE"});
+    EXPECT_EQ(run.code, kExitImported);
+    EXPECT_EQ(server.db.Query(L"select UsName from PtpFolder order by PtpFolderID"),
+              (std::vector<test::Row>{{L"待导入"}, {L"扫描"}}));
+    EXPECT_EQ(test::ReadBytes(server.store + L"\\DownLoad\\Public\\待导入\\扫描\\1.pdf"), "scan");
+    EXPECT_FALSE(test::Exists(folder + L"\\扫描\\1.pdf"));
+}
+
+}  // namespace
+}  // namespace ksr

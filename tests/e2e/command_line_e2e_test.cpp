@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "app/message_texts.h"
+#include "console/console_texts.h"
+#include "support/server_install.h"
+#include "tests/e2e/planted_dlls.h"
+
+namespace ksr {
+namespace {
+
+struct ProgramRun {
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output;  // standard output, as written
+};
+
+// A started program whose standard output goes to a file.
+struct StartedProgram {
+    PROCESS_INFORMATION process{};
+    std::wstring outputFile;
+
+    // Waits for it to end: a console program keeps its caller waiting until the run ends.
+    ProgramRun Finish() {
+        ProgramRun run;
+        if (process.hProcess == nullptr) return run;
+        WaitForSingleObject(process.hProcess, 10 * 60 * 1000);
+        GetExitCodeProcess(process.hProcess, &run.exitCode);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        process = {};
+        run.output = test::ReadBytes(outputFile);
+        return run;
+    }
+};
+
+StartedProgram StartProgram(const std::wstring& program, const std::wstring& arguments,
+                            const std::wstring& outputFile, DWORD flags = 0) {
+    StartedProgram started{{}, outputFile};
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (out == INVALID_HANDLE_VALUE) return started;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out;
+    startup.hStdError = out;
+    std::wstring command = L"\"" + program + L"\" " + arguments;
+    if (!CreateProcessW(program.c_str(), command.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                        nullptr, &startup, &started.process)) {
+        started.process = {};
+    }
+    CloseHandle(out);
+    return started;
+}
+
+ProgramRun RunProgram(const std::wstring& program, const std::wstring& arguments,
+                      const std::wstring& outputFile) {
+    return StartProgram(program, arguments, outputFile).Finish();
+}
+
+// The command-line program, started as a script or the Task Scheduler starts it, against a
+// server installation registered where the tool looks for it.
+TEST(CommandLineProgram, WaitsForTheRunPrintsUtf8AndExitsWithItsCode) {
+    test::ServerInstall server(true);
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    const std::wstring root = server.sources + L"\\待导入 文件";
+    test::WriteBytes(root + L"\\扫描\\001.pdf", "scan");
+    const std::wstring program = test::BuildOutput(L"app\\ksrimport.com");
+    const std::wstring output = server.dir / L"output.txt";
+
+    const ProgramRun help = RunProgram(program, L"-?", output);
+    EXPECT_EQ(help.exitCode, 0u);
+    EXPECT_NE(help.output.find("ksrimport <文件夹> [/root] [/delete] [/?]"), std::string::npos);
+
+    const ProgramRun usage = RunProgram(program, L"/root", output);
+    EXPECT_EQ(usage.exitCode, 2u);
+    EXPECT_EQ(server.db.Query(L"select count(*) from PtpFolder")[0][0], L"0");
+
+    const ProgramRun run = RunProgram(program, L"\"" + root + L"\" /ROOT -delete", output);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    // The end message, then the run report's path.
+    EXPECT_NE(run.output.find("\r\n" + test::Utf8(msg::kSucceeded) + "\r\n"), std::string::npos)
+        << run.output;
+    EXPECT_TRUE(run.output.ends_with(".csv\r\n")) << run.output;
+    EXPECT_EQ(test::ReadBytes(server.store + L"\\DownLoad\\Public\\待导入 文件\\扫描\\001.pdf"),
+              "scan");
+    EXPECT_FALSE(test::Exists(root + L"\\扫描\\001.pdf"));
+}
+
+// Run elevated from a download folder, the command line takes no DLL from its own folder either.
+TEST(CommandLineProgram, DllsPlantedBesideItAreNotLoaded) {
+    test::ServerInstall server(true);
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    test::WriteBytes(server.sources + L"\\docs\\a.txt", "hashed through CNG, rows through ODBC");
+    const std::wstring downloads = server.dir / L"Downloads";
+    const std::wstring copy = e2e::CopyWithPlantedDlls(L"ksrimport.com", downloads);
+    const ProgramRun run =
+        RunProgram(copy, L"\"" + server.sources + L"\\docs\"", server.dir / L"out.txt");
+    e2e::ExpectNoPlantedDllLoaded(downloads);
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_EQ(server.db.Query(L"select count(*) from PtpFile")[0][0], L"1");
+}
+
+// Ctrl+C in the program's console mid-run stops the run the way closing the window does: the
+// file in hand finishes, the log is written, and every file is either imported (store copy and
+// rows) or still at its source.
+TEST(CommandLineProgram, CtrlCStopsTheRunAndLosesNothing) {
+    test::ServerInstall server(true);
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    const std::wstring folder = server.sources + L"\\many";
+    constexpr int kFiles = 2000;
+    const auto relative = [](int i) {
+        return std::to_wstring(i / 100) + L"\\" + std::to_wstring(i) + L".txt";
+    };
+    for (int i = 0; i < kFiles; ++i)
+        test::WriteBytes(folder + L"\\" + relative(i), std::to_string(i));
+
+    StartedProgram started =
+        StartProgram(test::BuildOutput(L"app\\ksrimport.com"), L"\"" + folder + L"\" /delete",
+                     server.dir / L"output.txt", CREATE_NEW_CONSOLE);
+    ASSERT_NE(started.process.hProcess, nullptr);
+    for (int i = 0; i < 6000; ++i) {
+        if (server.db.Query(L"select count(*) from PtpFile")[0][0] != L"0") break;
+        Sleep(5);
+    }
+    // Into the program's console, as a key press there would: the test ignores it itself.
+    FreeConsole();
+    const bool attached = AttachConsole(started.process.dwProcessId);
+    SetConsoleCtrlHandler(nullptr, TRUE);
+    const bool signalled = attached && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    const DWORD error = GetLastError();
+    FreeConsole();
+    const ProgramRun run = started.Finish();
+    SetConsoleCtrlHandler(nullptr, FALSE);
+    ASSERT_TRUE(signalled) << "attached " << attached << ", error " << error;
+
+    EXPECT_EQ(run.exitCode, 4u) << run.output;
+    EXPECT_NE(run.output.find(test::Utf8(cli::kStopping)), std::string::npos) << run.output;
+    const int imported =
+        std::stoi(server.db.Query(L"select count(*) from PtpFile")[0][0].value_or(L"0"));
+    EXPECT_GT(imported, 0);
+    EXPECT_LT(imported, kFiles) << "the run ended before the signal came";
+    for (int i = 0; i < kFiles; ++i) {
+        const bool atSource = test::Exists(folder + L"\\" + relative(i));
+        const bool inStore = test::ReadBytes(server.store + L"\\DownLoad\\Public\\" +
+                                             relative(i)) == std::to_string(i);
+        EXPECT_TRUE(atSource || inStore) << i;
+    }
+}
+
+}  // namespace
+}  // namespace ksr
