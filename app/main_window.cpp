@@ -8,7 +8,6 @@
 #include "app/caption_fit.h"
 #include "app/end_message.h"
 #include "app/progress_title.h"
-#include "util/codecs.h"
 #include "util/handles.h"
 #include "util/thread_name.h"
 
@@ -340,8 +339,7 @@ std::wstring MainWindow::ControlText(int id) const {
 void MainWindow::OnCommand(int id) {
     switch (id) {
         case kCommand1:
-            SetWindowTextW(Control(kText1),
-                           PercentEncodeUtf8(dialogs_.PickFolder(hwnd_, kPickPublic)).c_str());
+            SetWindowTextW(Control(kText1), dialogs_.PickFolder(hwnd_, kPickPublic).c_str());
             break;
         case kCommand2:
             SetWindowTextW(Control(kText2), dialogs_.PickFolder(hwnd_, kPickNetwork).c_str());

@@ -13,7 +13,6 @@
 #include "engine/import_state.h"
 #include "engine/importer.h"
 #include "tests/support/fake_window.h"
-#include "util/codecs.h"
 
 int wmain(int argc, wchar_t** argv) {
     int arg = 1;
@@ -21,7 +20,7 @@ int wmain(int argc, wchar_t** argv) {
     if (deleteSources) ++arg;
     if (arg + 1 != argc) return 2;
     ksr::test::FakeWindow window;
-    window.text1 = ksr::PercentEncodeUtf8(argv[arg]);
+    window.text1 = argv[arg];
     ksr::ImportState state;
     state.DeleteAfterImport = deleteSources;
     ksr::Importer importer(state, window);

@@ -15,7 +15,6 @@
 #include "server/connection_string.h"
 #include "server/ini.h"
 #include "server/registry.h"
-#include "util/codecs.h"
 #include "util/held_path.h"
 #include "util/paths.h"
 
@@ -81,7 +80,7 @@ std::optional<std::wstring> Importer::ChosenFolder() {
     // Only Text1 is ever walked: with it empty there is nothing the operator chose to import.
     // A typed path must name a folder on this machine by itself: a relative one would resolve
     // against whatever the current directory happens to be.
-    std::wstring source = ReplaceAll(PercentDecode(text1), L'/', L'\\');
+    std::wstring source = ReplaceAll(text1, L'/', L'\\');
     if (text1.empty() || !IsAbsoluteLocalPath(source)) {
         Refuse(RunOutcome::Refusal::NoFolderChosen);
         return std::nullopt;

@@ -61,7 +61,8 @@ class Importer {
     [[nodiscard]] const std::wstring& ReportPath() const { return reportPath_; }
 
   private:
-    // The folder Text1 names, as typed or picked; refuses the run when it names none.
+    // The folder Text1 names, as typed or picked, taken as it stands (a "%" or "+" in it is
+    // part of a name); refuses the run when it names none.
     [[nodiscard]] std::optional<std::wstring> ChosenFolder();
     // Finds the server through the registry, reads its settings and connects; false, with the
     // run ended, when it can't.

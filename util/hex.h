@@ -6,8 +6,8 @@
 
 namespace ksr {
 
-// Digests travel in lower case (the server's rows hold them so); percent escapes and the
-// registry's byte dumps use upper case.
+// Digests travel in lower case (the server's rows hold them so); the registry's byte dumps use
+// upper case.
 enum class HexCase { Lower, Upper };
 
 // Appends two hex digits for `byte`, the high one first.

@@ -3,12 +3,14 @@
 // write rows that name other bytes, or end in success after a failure.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
 #include "app/message_texts.h"
 #include "engine/failure_reason.h"
 #include "engine/log_texts.h"
+#include "engine/names.h"
 #include "import_test_support.h"
 #include "support/digest.h"
 #include "support/unix_link.h"
@@ -238,6 +240,57 @@ TEST_F(ImportSafetyTest, TypedPathsMustBeAbsoluteAndLocal) {
     }
     EXPECT_EQ(Count(L"select PtpFile_Vesr from UpDateForm"), L"0");
     EXPECT_TRUE(test::Exists(Src(L"docs\\a.txt")));
+}
+
+// Text1 holds the folder as it stands: "+" and "%" are characters of names, never escapes, so a
+// folder whose name reads like an escaped one is imported, and the look-alike is left alone.
+TEST_F(ImportSafetyTest, TypedPathsImportExactlyTheFolderTheyName) {
+    struct Case {
+        std::wstring typed;      // below the sources
+        std::wstring lookalike;  // the folder the text names once unescaped, when that differs
+    };
+    const Case cases[] = {
+        {L"a+b", L"a b"},       // unescaped, "+" is a blank
+        {L"100%\\季度", L""},   // a "%" that starts no escape
+        {L"100%41", L"100A"},   // unescaped, "%41" is "A"
+        {L"%E5%85%AC", L"公"},  // the UTF-8 escapes of 公
+        {L"公司文档", L""},     // a name outside seven bits
+    };
+    for (const Case& c : cases) {
+        test::WriteBytes(Src(c.typed + L"\\f.txt"), test::Utf8(c.typed));
+        if (!c.lookalike.empty()) test::WriteBytes(Src(c.lookalike + L"\\f.txt"), "look-alike");
+    }
+    std::vector<std::wstring> stored, filPaths;
+    for (const Case& c : cases) {
+        const std::wstring root = Src(c.typed);
+        const std::wstring leaf = LastPathSegment(root).value();
+        Run(root, true, true);
+        const std::string what = test::Utf8(c.typed);
+        EXPECT_EQ(EndText(), msg::kSucceeded) << what;
+        EXPECT_EQ(state_.RootFolderName, leaf) << what;
+        filPaths.push_back(L"DownLoad/Public/" + CleanFolderName(leaf) + L"/f.txt");
+        EXPECT_EQ(test::ReadBytes(StoreFile(filPaths.back())), what);
+        EXPECT_FALSE(test::Exists(root + L"\\f.txt")) << what << ": imported, so its source goes";
+        stored.push_back(CleanFolderName(leaf));
+        std::sort(stored.begin(), stored.end());
+        EXPECT_EQ(test::ListNames(server_.store + L"\\DownLoad\\Public"), stored) << what;
+        std::vector<std::wstring> lines;
+        for (const std::wstring& line : window_.list1) lines.push_back(line.substr(45));
+        const std::wstring cleaned = L"[type:19]: " + root + L" " + logtext::kRootCleaned;
+        EXPECT_EQ(lines, FolderNameNeedsCleaning(leaf) ? std::vector<std::wstring>{cleaned}
+                                                       : std::vector<std::wstring>{})
+            << what;
+    }
+    std::vector<std::wstring> rows;
+    for (const Row& row : Rows(L"select FilPath from PtpFile order by PtpFileID")) {
+        rows.push_back(*row[0]);
+    }
+    EXPECT_EQ(rows, filPaths);
+    for (const Case& c : cases) {
+        if (c.lookalike.empty()) continue;
+        EXPECT_EQ(test::ReadBytes(Src(c.lookalike + L"\\f.txt")), "look-alike")
+            << test::Utf8(c.lookalike);
+    }
 }
 
 // ---- Names that path parsing alters ----

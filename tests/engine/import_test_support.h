@@ -11,7 +11,6 @@
 #include "app/message_texts.h"
 #include "support/fake_window.h"
 #include "support/server_install.h"
-#include "util/codecs.h"
 #include "util/dir_listing.h"
 #include "util/paths.h"
 
@@ -38,7 +37,7 @@ class ImportTest : public testing::Test {
 
     // Picks `folder` the way Command1 does and runs the import.
     void Run(const std::wstring& folder, bool rootMode = false, bool deleteAfter = false) {
-        window_.text1 = PercentEncodeUtf8(folder);
+        window_.text1 = folder;
         window_.check2 = rootMode;
         state_.DeleteAfterImport = deleteAfter;
         importer_.importfile();
