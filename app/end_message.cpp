@@ -1,6 +1,7 @@
 #include "app/end_message.h"
 
 #include "app/message_texts.h"
+#include "util/size_text.h"
 
 namespace ksr {
 namespace {
@@ -15,6 +16,10 @@ MessageBoxText Refusal(const RunOutcome& outcome) {
             return {msg::kNotOnServer, kAppTitle, MB_OK};
         case RunOutcome::Refusal::FolderOverlaps:
             return {msg::kOverlapBefore + outcome.overlap + msg::kOverlapAfter, kAppTitle, MB_OK};
+        case RunOutcome::Refusal::NoRoom:
+            return {msg::kNoRoomBefore + SizeText(outcome.roomNeeded) + msg::kNoRoomMiddle +
+                        SizeText(outcome.roomFree) + msg::kNoRoomAfter,
+                    kAppTitle, MB_OK};
     }
     return {msg::kChoosePath, kAppTitle, MB_OK};
 }

@@ -23,6 +23,11 @@ inline constexpr wchar_t kNotOnServer[] = L"请在TavrinKSR服务端所在服务
 inline constexpr wchar_t kOverlapBefore[] = L"所选文件夹与目录“";
 inline constexpr wchar_t kOverlapAfter[] =
     L"”重叠（服务器的文件存储目录或导入的暂存目录），不能导入。请选择其他文件夹。";
+// The store's volume lacks the room for the chosen folder: the room needed, its margin included,
+// and the room there is go between the parts, as sizes.
+inline constexpr wchar_t kNoRoomBefore[] = L"存储目录所在磁盘空间不足：需要 ";
+inline constexpr wchar_t kNoRoomMiddle[] = L"，可用 ";
+inline constexpr wchar_t kNoRoomAfter[] = L"，未导入任何文件。";
 
 // The end messages, under this caption.
 inline constexpr wchar_t kImportCaption[] = L"导入文件";

@@ -30,15 +30,21 @@ double ByteTotal(const std::wstring& text) {
 void FolderWalk::Survey(const std::wstring& source, const std::wstring& text2,
                         const std::wstring& target) {
     if (Result<SourceSurvey> survey = SurveyFolder(source, target + L"/")) {
+        surveyedBytes_ = survey->bytes;
         uint64_t total = survey->bytes;
         if (!text2.empty()) total += FolderSize(text2).value_or(0);
         with_.state.SourceBytesTotal = std::to_wstring(total);
         with_.tally.filesExpected = survey->files;
         plan_ = StorePlan(std::move(survey->storeKeys));
         surveyedFiles_ = std::move(survey->filesByFolder);
-        for (const Error& broken : survey->brokenFolders) ReportBrokenListing(broken.path, broken);
+        surveyBreaks_ = std::move(survey->brokenFolders);
     }
     sourceBytes_ = ByteTotal(with_.state.SourceBytesTotal);
+}
+
+void FolderWalk::ReportSurveyBreaks() {
+    for (const Error& broken : surveyBreaks_) ReportBrokenListing(broken.path, broken);
+    surveyBreaks_.clear();
 }
 
 bool FolderWalk::StopRequested() {

@@ -37,8 +37,8 @@ struct WalkTally {
 // The survey of the chosen folder and the walk below it. Everything here runs on the run's
 // thread. The walk lists each folder, hands each file's copy and rows to the pipeline as a unit,
 // and has each sub-folder registered by the row writer's thread in the same order; what a unit
-// tells reaches the record through the row writer, never from here. Only the survey, before the
-// pipeline starts, tells the record directly.
+// tells reaches the record through the row writer, never from here. Only the survey's broken
+// listings, before the pipeline starts, are told to the record directly.
 class FolderWalk {
   public:
     // What the walk works with; all of it outlives the walk.
@@ -56,9 +56,13 @@ class FolderWalk {
     explicit FolderWalk(With with) : with_(with) {}
 
     // Surveys `source` (and the size of `text2`, when given) as imported below `target`: the
-    // total to show progress against, the store paths met twice, the files expected. Broken
-    // listings are told to the record.
+    // total to show progress against, the store paths met twice, the files expected. Only
+    // reads: broken listings wait for ReportSurveyBreaks.
     void Survey(const std::wstring& source, const std::wstring& text2, const std::wstring& target);
+    // The bytes of every file below the surveyed folder; none when it could not be listed.
+    [[nodiscard]] std::optional<uint64_t> SurveyedBytes() const { return surveyedBytes_; }
+    // Tells the record the folders whose listing broke off during the survey.
+    void ReportSurveyBreaks();
     // Imports the folder `source` into the store-relative directory `target`, under the folder
     // row `ParentID`, then walks its sub-folders; returns once every unit is handed to
     // `pipeline`.
@@ -116,6 +120,8 @@ class FolderWalk {
     StorePlan plan_;
     // By folder (as the walk names it), the files the survey found there, "\0"-separated.
     std::unordered_map<std::wstring, std::wstring> surveyedFiles_;
+    std::optional<uint64_t> surveyedBytes_;
+    std::vector<Error> surveyBreaks_;
     std::set<std::wstring> brokenReported_;
     double sourceBytes_ = 0;       // the survey's total; 0 when unknown
     long long progressStep_ = -1;  // the hundredths last told to the window

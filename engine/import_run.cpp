@@ -12,6 +12,7 @@
 #include "engine/ordered_pipeline.h"
 #include "engine/row_writer.h"
 #include "engine/run_statements.h"
+#include "engine/store_room.h"
 #include "server/connection_string.h"
 #include "server/ini.h"
 #include "server/registry.h"
@@ -54,7 +55,9 @@ void Importer::importfile() {
     const std::wstring resolved = ResolveFolder(*source).value_or(*source);
     if (std::optional<std::wstring> overlap = Overlap(resolved)) {
         db_.reset();
-        Refuse(RunOutcome::Refusal::FolderOverlaps, std::move(*overlap));
+        RunOutcome named;
+        named.overlap = std::move(*overlap);
+        Refuse(RunOutcome::Refusal::FolderOverlaps, std::move(named));
         return;
     }
     StartRun(*source, resolved);
@@ -66,11 +69,17 @@ void Importer::importfile() {
     const bool rootMode = window_.Check2();
     const std::wstring target =
         rootMode ? std::wstring(kPublicDir) + L"/" + CleanFolderName(rootName) : kPublicDir;
+    bool refused = false;
     try {
-        Walk(*source, window_.Text2(), target, rootName, rootMode);
+        refused = !Walk(*source, window_.Text2(), target, rootName, rootMode);
     } catch (...) {
         record_.Failure(WithSeparator(*source), ItemKind::FolderNotImported,
                         ErrorReason(UnexpectedFailure()));
+    }
+    // A run refused for want of room wrote nothing: no log lines, no report.
+    if (refused) {
+        EndRun();
+        return;
     }
     FinishRun(*source, started, startTick);
 }
@@ -160,7 +169,7 @@ std::optional<std::wstring> Importer::Overlap(const std::wstring& resolved) {
 void Importer::StartRun(const std::wstring& source, const std::wstring& resolved) {
     watch_.emplace(std::vector<DbSession*>{&*db_, &*folderDb_},
                    [this] { return window_.StopRequested(); });
-    versionsBumped_ = db_->Execute(kBumpVersions).ok();
+    announced_ = false;
     record_.Begin();
     flags_.Reset();
     tally_ = {};
@@ -176,13 +185,21 @@ void Importer::StartRun(const std::wstring& source, const std::wstring& resolved
     places_.deleteSources = state_.DeleteAfterImport;
 }
 
-void Importer::Walk(const std::wstring& source, const std::wstring& text2,
+bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
                     const std::wstring& target, const std::wstring& rootName, bool rootMode) {
     StatementWatch* watch = watch_ ? &*watch_ : nullptr;
     FolderRegistrar folders(*folderDb_, places_.mysql, flags_);
     RowWriter writer(*db_, places_, flags_, record_, watch);
     FolderWalk walk({places_, state_, window_, flags_, watch, record_, writer, folders, tally_});
     walk.Survey(source, text2, target);
+    // A store whose disk fills mid-run is left half-imported, and the server's own writes fail
+    // after it: a folder the disk can't hold is refused before anything is written.
+    if (const std::optional<uint64_t> bytes = walk.SurveyedBytes();
+        bytes && RefusedForRoom(*bytes)) {
+        return false;
+    }
+    AnnounceRun();
+    walk.ReportSurveyBreaks();
 
     // Nothing is written through a link in the store: the levels below its root that the walk
     // writes into must be plain folders.
@@ -190,13 +207,13 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
         !plain) {
         record_.Failure(WithSeparator(source), ItemKind::FolderNotImported,
                         LinkInTheWay(plain.error()));
-        return;
+        return true;
     }
     std::wstring rootId = L"0";
     if (rootMode) {
         // A root that can't be registered is reported there; nothing below it is imported.
         Result<std::wstring> root = genfolder(source, kPublicDir, L"0", kPublicOwner, folders);
-        if (!root) return;
+        if (!root) return true;
         rootId = std::move(root).value();
     } else {
         state_.RootFolderName = rootName;
@@ -210,10 +227,31 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
     if (pipeline.Faults() > 0) {
         record_.Failure(WithSeparator(source), ItemKind::FolderNotImported, reason::kUnexpected);
     }
+    return true;
+}
+
+bool Importer::RefusedForRoom(uint64_t bytes) {
+    const uint64_t needed = RoomNeeded(bytes);
+    const Result<uint64_t> available = FreeBytesFor(places_.storeRoot);
+    // Free space that can't be read refuses nothing: a disk that fills during the run fails
+    // file by file, as it may anyway while other programs write to it.
+    if (!available || *available >= needed) return false;
+    RunOutcome figures;
+    figures.roomNeeded = needed;
+    figures.roomFree = *available;
+    Refuse(RunOutcome::Refusal::NoRoom, std::move(figures));
+    return true;
+}
+
+void Importer::AnnounceRun() {
+    versionsBumped_ = db_->Execute(kBumpVersions).ok();
+    announced_ = true;
 }
 
 void Importer::FinishRun(const std::wstring& source, const SYSTEMTIME& started,
                          ULONGLONG startTick) {
+    // A run that ended before its room was checked began all the same.
+    if (!announced_) AnnounceRun();
     // Clients that refreshed when the run began learn of what it added.
     if (record_.ImportedAny() && !flags_.databaseLost) {
         versionsBumped_ = db_->Execute(kBumpVersions).ok() && versionsBumped_;
@@ -245,11 +283,9 @@ void Importer::EndRun() {
     state_.DeleteAfterImport = false;
 }
 
-void Importer::Refuse(RunOutcome::Refusal refusal, std::wstring overlap) {
-    RunOutcome outcome;
+void Importer::Refuse(RunOutcome::Refusal refusal, RunOutcome outcome) {
     outcome.ending = RunOutcome::Ending::Refused;
     outcome.refusal = refusal;
-    outcome.overlap = std::move(overlap);
     window_.RunEnded(outcome);
     state_.DeleteAfterImport = false;
 }

@@ -70,11 +70,17 @@ class Importer {
     // A directory the server writes to or runs from that the chosen folder (final path
     // `resolved`) is, holds or lies inside.
     [[nodiscard]] std::optional<std::wstring> Overlap(const std::wstring& resolved);
-    // Everything a run starts from: the watch, the counters, a fresh record, the places.
+    // Everything a run starts from: the watch, a fresh record, the places.
     void StartRun(const std::wstring& source, const std::wstring& resolved);
-    // The survey of the chosen folder, its registration in root mode, and the walk.
-    void Walk(const std::wstring& source, const std::wstring& text2, const std::wstring& target,
-              const std::wstring& rootName, bool rootMode);
+    // The survey of the chosen folder, the room check, its registration in root mode, and the
+    // walk. False when the run was refused for want of room, with nothing written.
+    [[nodiscard]] bool Walk(const std::wstring& source, const std::wstring& text2,
+                            const std::wstring& target, const std::wstring& rootName,
+                            bool rootMode);
+    // Refuses the run when the store's volume has less free than importing `bytes` needs.
+    [[nodiscard]] bool RefusedForRoom(uint64_t bytes);
+    // Bumps the version counters, for the clients that refresh when a run begins.
+    void AnnounceRun();
     // Registers the selected folder itself and returns its folder id. When it can't, reports the
     // folder with why and fails: with the Win32 error and the folder's path, or the database's
     // error.
@@ -87,8 +93,8 @@ class Importer {
     // Appends the run's activity lines to the server's daily log; fails with why it could not.
     [[nodiscard]] Status serverlog();
     void EndRun();
-    // A run turned away before anything is written.
-    void Refuse(RunOutcome::Refusal refusal, std::wstring overlap = {});
+    // A run turned away before anything is written; `outcome` carries what the refusal names.
+    void Refuse(RunOutcome::Refusal refusal, RunOutcome outcome = {});
     // How a run that reached the walk ended.
     [[nodiscard]] RunOutcome Outcome(bool logWritten) const;
     // Files the survey found that a run ended early never reached: not imported either.
@@ -107,6 +113,7 @@ class Importer {
     RunPlaces places_;
     WalkTally tally_;
     bool versionsBumped_ = true;
+    bool announced_ = false;  // the counters were bumped as this run began
     std::optional<std::wstring> reportDirectory_;
     unsigned loginTimeout_ = 15, statementTimeout_ = 30;
     std::wstring reportPath_;

@@ -22,6 +22,7 @@ struct RunOutcome {
         NoFolderChosen,  // Text1 is empty or names no absolute folder on this machine
         NotOnServer,     // no server is registered on this machine
         FolderOverlaps,  // the folder is, holds or lies inside `overlap`
+        NoRoom,          // the store's volume has only `roomFree` of the `roomNeeded` bytes
     };
 
     Ending ending = Ending::Succeeded;
@@ -29,6 +30,10 @@ struct RunOutcome {
     Refusal refusal = Refusal::NoFolderChosen;
     std::wstring overlap;        // a directory the import writes to
     std::wstring driverMessage;  // the driver's own words, without the password
+    // Bytes: what the chosen folder needs free on the store's volume, its margin included, and
+    // what the volume has.
+    uint64_t roomNeeded = 0;
+    uint64_t roomFree = 0;
     // The run report, when it lists items not imported; empty otherwise.
     std::wstring reportPath;
     bool logWritten = true;      // the run's activity lines reached the server log

@@ -117,6 +117,14 @@ TEST(EndMessage, RefusalsComeUnderTheApplicationTitleWithoutAnIcon) {
               L"不能导入。请选择其他文件夹。");
     EXPECT_EQ(box.caption, kAppTitle);
     EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
+
+    refused.refusal = Refusal::NoRoom;
+    refused.roomNeeded = 13314398618;  // 12.4 GiB and a little
+    refused.roomFree = 3328599655;     // 3.1 GiB and a little
+    box = EndMessage(refused);
+    EXPECT_EQ(box.text, L"存储目录所在磁盘空间不足：需要 12.4 GB，可用 3.1 GB，未导入任何文件。");
+    EXPECT_EQ(box.caption, kAppTitle);
+    EXPECT_EQ(box.type, static_cast<UINT>(MB_OK));
 }
 
 TEST(EndMessage, RunsThatNeverStartedSayWhy) {
