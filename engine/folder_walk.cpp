@@ -137,6 +137,11 @@ void FolderWalk::ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry)
     with_.state.CopiedBytes += size;
     ShowProgress();
 
+    // Cut short or refused by the server, its rows would name no store file.
+    if (!places.limits.FileFits(unit->cleaned, unit->FilPath)) {
+        SubmitFailure(unit->source, ItemKind::FileNotImported, reason::kNameTooLong);
+        return;
+    }
     // An earlier file of this run may have written the same store file (names that clean alike
     // or differ only in letter case): it is copied, committed and settled first, so this one
     // meets the store file as it stays.

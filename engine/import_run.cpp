@@ -8,6 +8,7 @@
 #include "engine/failure_reason.h"
 #include "engine/folder_registrar.h"
 #include "engine/log_texts.h"
+#include "engine/name_limits.h"
 #include "engine/names.h"
 #include "engine/ordered_pipeline.h"
 #include "engine/row_writer.h"
@@ -175,12 +176,14 @@ void Importer::StartRun(const std::wstring& source, const std::wstring& resolved
     places_.sourceRoot = WithSeparator(resolved);
     places_.mysql = state_.DB_TYPE == L"mysql";
     places_.deleteSources = state_.DeleteAfterImport;
+    // Without the catalogue's word no length is checked, and the server has the last word.
+    places_.limits = ReadNameLimits(*db_, places_.mysql).value_or(NameLimits{});
 }
 
 void Importer::Walk(const std::wstring& source, const std::wstring& text2,
                     const std::wstring& target, const std::wstring& rootName, bool rootMode) {
     StatementWatch* watch = watch_ ? &*watch_ : nullptr;
-    FolderRegistrar folders(*folderDb_, places_.mysql, flags_);
+    FolderRegistrar folders(*folderDb_, places_, flags_);
     RowWriter writer(*db_, places_, flags_, record_, watch);
     FolderWalk walk({places_, state_, window_, flags_, watch, record_, writer, folders, tally_});
     walk.Survey(source, text2, target);

@@ -27,6 +27,16 @@ struct ListingFault {
     ListingFault& operator=(const ListingFault&) = delete;
 };
 
+// Narrows the server's columns for names and paths so that names a disk holds exceed them:
+// 40 characters for a file's or folder's name, 60 for MD5File's store path.
+inline void NarrowNameColumns(TestDatabase& db) {
+    ASSERT_EQ(db.Exec(L"alter table PtpFile modify TypePath varchar(40) not null;\n"
+                      L"alter table MD5File modify TypePath varchar(40) not null;\n"
+                      L"alter table MD5File modify FilPath varchar(60) not null;\n"
+                      L"alter table PtpFolder modify UsName varchar(40) not null"),
+              L"");
+}
+
 // One installation, one window and one run state, as a program life holds them.
 class ImportTest : public testing::Test {
   protected:
@@ -49,6 +59,14 @@ class ImportTest : public testing::Test {
         if (window_.boxes.empty()) return {};
         const std::wstring& text = window_.boxes.back().text;
         return text.substr(0, text.find(std::wstring(L"\n\n") + msg::kReasonsIn));
+    }
+
+    // The reason the last run gave for the item `path`.
+    std::wstring ReasonFor(const std::wstring& path) const {
+        for (const RunFailure& failure : importer_.Failures()) {
+            if (failure.path == path) return failure.reason;
+        }
+        return L"(not reported)";
     }
 
     std::vector<Row> Rows(const std::wstring& sql) { return server_.db.Query(sql); }
