@@ -14,6 +14,7 @@ Result<std::wstring> FolderRegistrar::Register(const std::wstring& name,
     if (flags_.databaseLost) return Win32Error(ERROR_CONNECTION_ABORTED);
     // Refused by a strict server, or cut short by a lax one into a row naming another folder.
     if (!places_.limits.FolderFits(name)) return Win32Error(ERROR_FILENAME_EXCED_RANGE);
+    if (places_.checkOnly) return std::wstring(L"0");
     // A connection-level failure the database does not come back from marks it lost.
     const auto fail = [&](const Error& error) -> Result<std::wstring> {
         db_.Rollback();

@@ -20,9 +20,10 @@ class FolderRegistrar {
     FolderRegistrar(DbSession& db, const RunPlaces& places, RunFlags& flags)
         : db_(db), places_(places), mysql_(places.mysql), flags_(flags) {}
 
-    // Inserts the folder row and returns its id. Fails with ERROR_FILENAME_EXCED_RANGE when the
-    // name is longer than the server's column, before anything is sent; with the database's
-    // error; with ERROR_NOT_FOUND when the row just inserted could not be found; with
+    // Inserts the folder row and returns its id; in a check inserts nothing and returns an id
+    // that names no row. Fails with ERROR_FILENAME_EXCED_RANGE when the name is longer than the
+    // server's column, before anything is sent; with the database's error; with
+    // ERROR_NOT_FOUND when the row just inserted could not be found; with
     // ERROR_CONNECTION_ABORTED when the database was lost before. Reason words the failure.
     [[nodiscard]] Result<std::wstring> Register(const std::wstring& name,
                                                 const std::wstring& ParentID,

@@ -72,6 +72,13 @@ class FolderWalk {
         std::wstring name;                            // as listed, before cleaning
         std::future<std::optional<std::wstring>> id;  // no value when it could not be registered
     };
+    // One file's copy (or, in a check, what its copy would do), made on a copy worker and
+    // committed on the row writer's thread.
+    struct CopyJob {
+        std::wstring source;  // as the walk names it
+        CopyResult copy;
+        std::optional<std::wstring> fault;  // why the copy ended on an exception
+    };
     // The folder being listed.
     struct Listed {
         const std::wstring& path;  // absolute, ending in "\"
@@ -101,6 +108,11 @@ class FolderWalk {
     [[nodiscard]] std::shared_ptr<const FileUnit> MakeUnit(const Listed& folder,
                                                            const WIN32_FIND_DATAW& entry) const;
     void ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry);
+    // In a check, the earlier source (in "\\?\" form) whose copy a run would have left at the
+    // store path `unit` claimed again; empty when there is none, and then `job` is the one the
+    // next claim compares with.
+    [[nodiscard]] std::wstring EarlierCopy(const FileUnit& unit, StorePlan::Claim claim,
+                                           const std::shared_ptr<const CopyJob>& job);
     // Copies a folder that could not be listed into the holding directory; says why it did not,
     // when a link stood in the way.
     [[nodiscard]] std::wstring HoldUnlistableFolder(const std::wstring& path);
@@ -117,6 +129,9 @@ class FolderWalk {
     // By folder (as the walk names it), the files the survey found there, "\0"-separated.
     std::unordered_map<std::wstring, std::wstring> surveyedFiles_;
     std::set<std::wstring> brokenReported_;
+    // A check's store paths that more than one source claims, by StoreKey: the job whose copy
+    // would be there (see EarlierCopy).
+    std::unordered_map<uint64_t, std::shared_ptr<const CopyJob>> checkedPaths_;
     double sourceBytes_ = 0;       // the survey's total; 0 when unknown
     long long progressStep_ = -1;  // the hundredths last told to the window
 };

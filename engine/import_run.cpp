@@ -162,7 +162,7 @@ std::optional<std::wstring> Importer::Overlap(const std::wstring& resolved) {
 void Importer::StartRun(const std::wstring& source, const std::wstring& resolved) {
     watch_.emplace(std::vector<DbSession*>{&*db_, &*folderDb_},
                    [this] { return window_.StopRequested(); });
-    versionsBumped_ = db_->Execute(kBumpVersions).ok();
+    versionsBumped_ = checkOnly_ || db_->Execute(kBumpVersions).ok();
     record_.Begin();
     flags_.Reset();
     tally_ = {};
@@ -175,7 +175,8 @@ void Importer::StartRun(const std::wstring& source, const std::wstring& resolved
     places_.sourceTyped = WithSeparator(source);
     places_.sourceRoot = WithSeparator(resolved);
     places_.mysql = state_.DB_TYPE == L"mysql";
-    places_.deleteSources = state_.DeleteAfterImport;
+    places_.deleteSources = state_.DeleteAfterImport && !checkOnly_;
+    places_.checkOnly = checkOnly_;
     // Without the catalogue's word no length is checked, and the server has the last word.
     places_.limits = ReadNameLimits(*db_, places_.mysql).value_or(NameLimits{});
 }
@@ -219,7 +220,7 @@ void Importer::Walk(const std::wstring& source, const std::wstring& text2,
 void Importer::FinishRun(const std::wstring& source, const SYSTEMTIME& started,
                          ULONGLONG startTick) {
     // Clients that refreshed when the run began learn of what it added.
-    if (record_.ImportedAny() && !flags_.databaseLost) {
+    if (record_.ImportedAny() && !flags_.databaseLost && !places_.checkOnly) {
         versionsBumped_ = db_->Execute(kBumpVersions).ok() && versionsBumped_;
     }
     if (watch_ && watch_->Stopped()) flags_.stopped = true;
@@ -231,9 +232,12 @@ void Importer::FinishRun(const std::wstring& source, const SYSTEMTIME& started,
                                                   : flags_.databaseLost ? reason::kDatabaseLost
                                                                         : reason::kStopped);
     }
-    // The log is written first, so the end message can say whether it was.
-    const bool logWritten = serverlog().ok();
-    reportPath_ = record_.WriteReport(reportDirectory_, started, startTick, NotReached());
+    // The log is written first, so the end message can say whether it was. A check writes
+    // neither.
+    const bool logWritten = places_.checkOnly || serverlog().ok();
+    reportPath_ = places_.checkOnly
+                      ? std::wstring()
+                      : record_.WriteReport(reportDirectory_, started, startTick, NotReached());
     window_.RunEnded(Outcome(logWritten));
     EndRun();
 }

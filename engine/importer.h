@@ -38,6 +38,13 @@ class Importer {
     // The whole run; it ends by telling the window how it ended.
     void importfile();
 
+    // A check: the next runs survey and walk the chosen folder and the store exactly as a run
+    // would, and import nothing: no copy, no row, no version counter, no deletion, no holding
+    // copy, no store directory, no server log and no run report. What a run would not import
+    // is in Failures() and Skipped(), with a run's own kinds and reasons, and the window hears
+    // the lines and the ending a run would give.
+    void SetCheckOnly(bool checkOnly) { checkOnly_ = checkOnly; }
+
     // Tests point the run at a registry key of their own.
     void SetRegistration(ServerRegistration registration) {
         registration_ = std::move(registration);
@@ -47,6 +54,8 @@ class Importer {
     [[nodiscard]] const std::vector<std::wstring>& List1() const { return record_.Lines(); }
     // The last run's items not imported (or, for a source kept, not deleted), with why.
     [[nodiscard]] const std::vector<RunFailure>& Failures() const { return record_.Failures(); }
+    // The last run's files passed over by rule (system files): in the run report only.
+    [[nodiscard]] const std::vector<std::wstring>& Skipped() const { return record_.Skipped(); }
 
     // How long to wait for the database to connect and to answer one statement; tests that
     // stall the server wait less.
@@ -106,6 +115,7 @@ class Importer {
     RunPlaces places_;
     WalkTally tally_;
     bool versionsBumped_ = true;
+    bool checkOnly_ = false;
     std::optional<std::wstring> reportDirectory_;
     unsigned loginTimeout_ = 15, statementTimeout_ = 30;
     std::wstring reportPath_;

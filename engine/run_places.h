@@ -19,6 +19,8 @@ struct RunPlaces {
     std::wstring sourceRoot;
     bool mysql = false;
     bool deleteSources = false;
+    // A check: the run surveys and walks as a run would, and writes nothing anywhere.
+    bool checkOnly = false;
     NameLimits limits;
 
     // The "\\?\" form of a file or directory below the store root.

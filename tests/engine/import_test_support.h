@@ -13,6 +13,7 @@
 #include "support/server_install.h"
 #include "util/codecs.h"
 #include "util/dir_listing.h"
+#include "util/handles.h"
 #include "util/paths.h"
 
 namespace ksr::test {
@@ -26,6 +27,18 @@ struct ListingFault {
     ListingFault(const ListingFault&) = delete;
     ListingFault& operator=(const ListingFault&) = delete;
 };
+
+// Names below `dir` in the order the file system lists them.
+inline std::vector<std::wstring> ListingOrder(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    unique_hfind find(FindFirstFileW(ToExtendedPath(dir + L"\\*").c_str(), &entry));
+    if (!find) return names;
+    do {
+        if (!IsDotEntry(entry.cFileName)) names.push_back(entry.cFileName);
+    } while (FindNextFileW(find.get(), &entry));
+    return names;
+}
 
 // Narrows the server's columns for names and paths so that names a disk holds exceed them:
 // 40 characters for a file's or folder's name, 60 for MD5File's store path.
