@@ -245,12 +245,29 @@ bool IsPlainFileNamed(HANDLE existing, const std::wstring& finalPath,
            PathContains(*at, expected) && PathContains(expected, *at);
 }
 
-// The store path `finalPath` is taken already. It counts as the source's copy only when it is a
-// plain file (no folder, no link) holding exactly the bytes of `in`; otherwise the copy is
-// refused and the entry stays as it is. `createError` is why it could not be created.
-void TakeExistingStoreFile(HANDLE in, const std::wstring& source, const std::wstring& finalPath,
-                           const std::wstring& target, bool forDeletion, DWORD createError,
-                           CopyResult& result) {
+// Whether `other` (a file `otherBytes` long) holds exactly the bytes of `in`: their length and
+// digest when it does, no value when it does not. Fails when `in` can't be read.
+Result<std::optional<Digest>> SameBytes(HANDLE in, const std::wstring& source, HANDLE other,
+                                        uint64_t otherBytes, const std::wstring& otherPath) {
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(in, &size)) return Win32Failure(source);
+    if (otherBytes != static_cast<uint64_t>(size.QuadPart)) return std::optional<Digest>();
+    Result<Digest> wanted = DigestFromStart(in, source);
+    if (!wanted) return std::move(wanted).error();
+    if (!ReadBack(other, wanted->bytes, wanted->md5, otherPath)) return std::optional<Digest>();
+    return std::optional<Digest>(std::move(wanted).value());
+}
+
+void StoreEntryDiffers(const std::wstring& target, CopyResult& result) {
+    result.status = Win32Error(ERROR_FILE_EXISTS, target);
+    result.refused = CopyResult::Refusal::StoreEntryDiffers;
+}
+
+// The store path `finalPath` may be taken already: false when nothing is there. What is there
+// counts as the source's copy only when it is a plain file (no folder, no link) holding exactly
+// the bytes of `in`; otherwise the copy is refused and the entry stays as it is.
+bool TakeExistingStoreFile(HANDLE in, const std::wstring& source, const std::wstring& finalPath,
+                           const std::wstring& target, bool forDeletion, CopyResult& result) {
     using Refusal = CopyResult::Refusal;
     const auto open = [&](DWORD access) {
         // Writers are kept out while it is compared and, for a deletion, until the source is
@@ -265,43 +282,33 @@ void TakeExistingStoreFile(HANDLE in, const std::wstring& source, const std::wst
     if (!existing) existing = open(GENERIC_READ);
     if (!existing) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            result.status = Win32Error(createError, target);
-            return;
-        }
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
         result.status = Win32Error(error, target);
         result.refused = Refusal::StoreEntryNotAFile;
-        return;
+        return true;
     }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!IsPlainFileNamed(existing.get(), finalPath, info)) {
         result.status = Win32Error(ERROR_FILE_EXISTS, target);
         result.refused = Refusal::StoreEntryNotAFile;
-        return;
-    }
-    LARGE_INTEGER size{};
-    if (!GetFileSizeEx(in, &size)) {
-        result.status = Win32Failure(source);
-        return;
+        return true;
     }
     const uint64_t storedBytes =
         (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    Result<Digest> wanted = Digest{};
-    if (storedBytes == static_cast<uint64_t>(size.QuadPart)) wanted = DigestFromStart(in, source);
-    if (!wanted) {
-        result.status = std::move(wanted).error();
-        return;
+    Result<std::optional<Digest>> same = SameBytes(in, source, existing.get(), storedBytes, target);
+    if (!same) {
+        result.status = std::move(same).error();
+        return true;
     }
-    if (storedBytes != static_cast<uint64_t>(size.QuadPart) ||
-        !ReadBack(existing.get(), wanted->bytes, wanted->md5, target)) {
-        result.status = Win32Error(ERROR_FILE_EXISTS, target);
-        result.refused = Refusal::StoreEntryDiffers;
-        return;
+    if (!*same) {
+        StoreEntryDiffers(target, result);
+        return true;
     }
-    result.bytes = wanted->bytes;
-    result.md5 = std::move(wanted->md5);
+    result.bytes = (*same)->bytes;
+    result.md5 = std::move((*same)->md5);
     // Read back just now; a source goes only once the file is on disk, which needs a flush.
     if (forDeletion && FlushFileBuffers(existing.get())) result.stored = std::move(existing);
+    return true;
 }
 
 // Whether the opened source may be copied: it is the listed file, or (a link) another file
@@ -361,8 +368,10 @@ NewStoreFile CopyToStore(HANDLE in, const std::wstring& source, const std::wstri
     if (!out) {
         const DWORD error = GetLastError();
         if (IsNameTaken(error)) {
-            TakeExistingStoreFile(in, source, finalPath, target, purpose != CopyPurpose::Import,
-                                  error, result);
+            if (!TakeExistingStoreFile(in, source, finalPath, target,
+                                       purpose != CopyPurpose::Import, result)) {
+                result.status = Win32Error(error, target);
+            }
         } else {
             result.status = Win32Error(error, target);
         }
@@ -415,6 +424,34 @@ CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target
     if (result.link) purpose = CopyPurpose::Import;
     NewStoreFile made = CopyToStore(in.get(), source, target, purpose, result);
     FinishCopy(std::move(in), std::move(made), purpose, target, result);
+    return result;
+}
+
+CopyResult CheckFileCopy(const std::wstring& source, const std::wstring& target,
+                         const SourcePlace& place, const std::wstring& sameAs) {
+    CopyResult result;
+    const unique_hfile in = OpenForCopy(source, CopyPurpose::Import, place, result);
+    if (!in) return result;
+    if (sameAs.empty()) {
+        result.wouldCreate =
+            !TakeExistingStoreFile(in.get(), source, ToExtendedPath(target), target, false, result);
+        return result;
+    }
+    // The earlier source stands for the store file its copy made; one that can't be read now
+    // can't be shown to hold the same bytes.
+    const unique_hfile earlier = OpenSource(ToExtendedPath(sameAs), GENERIC_READ);
+    LARGE_INTEGER size{};
+    if (!earlier || !GetFileSizeEx(earlier.get(), &size)) {
+        StoreEntryDiffers(target, result);
+        return result;
+    }
+    Result<std::optional<Digest>> same =
+        SameBytes(in.get(), source, earlier.get(), static_cast<uint64_t>(size.QuadPart), sameAs);
+    if (!same) {
+        result.status = std::move(same).error();
+    } else if (!*same) {
+        StoreEntryDiffers(target, result);
+    }
     return result;
 }
 

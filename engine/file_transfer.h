@@ -36,6 +36,8 @@ struct CopyResult {
     // The opened source is another name below the chosen folder than the one listed (a link):
     // its bytes are copied, but it is never deleted.
     bool link = false;
+    // Only for a check (CheckFileCopy): a copy would have created the store file.
+    bool wouldCreate = false;
 
     // Only for a copy made to be followed by deleting its source:
     // the source, held open from before its first byte was read so that nobody can write,
@@ -68,6 +70,16 @@ enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater }
 [[nodiscard]] CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
                                         CopyPurpose purpose = CopyPurpose::Import,
                                         const SourcePlace& place = {});
+
+// What CopyFileHashed(source, target, CopyPurpose::Import, place) would make of the file,
+// writing nothing: the source is opened and placed as a copy opens it, and a store entry already
+// at `target` is compared as a copy compares it. With `sameAs`, an earlier source of this run a
+// copy would have written to `target` first, the store file is compared as holding its bytes.
+// Succeeds when the file would be imported, `wouldCreate` when its copy would create the store
+// file; fails as the copy would.
+[[nodiscard]] CopyResult CheckFileCopy(const std::wstring& source, const std::wstring& target,
+                                       const SourcePlace& place = {},
+                                       const std::wstring& sameAs = {});
 
 // Flushes the store copy `file` (open for writing and reading) to disk and reads it back from
 // its start: fails (ERROR_DATA_CHECKSUM_ERROR when it reads back otherwise) unless it holds

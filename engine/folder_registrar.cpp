@@ -12,6 +12,9 @@ Result<std::wstring> FolderRegistrar::Register(const std::wstring& name,
                                                const std::wstring& ParentID,
                                                const std::wstring& MyID) {
     if (flags_.databaseLost) return Win32Error(ERROR_CONNECTION_ABORTED);
+    // Refused by a strict server, or cut short by a lax one into a row naming another folder.
+    if (!places_.limits.FolderFits(name)) return Win32Error(ERROR_FILENAME_EXCED_RANGE);
+    if (places_.checkOnly) return std::wstring(L"0");
     // A connection-level failure the database does not come back from marks it lost.
     const auto fail = [&](const Error& error) -> Result<std::wstring> {
         db_.Rollback();
@@ -60,6 +63,7 @@ std::wstring FolderRegistrar::Reason(const Error& error) const {
     if (flags_.databaseLost) return reason::kDatabaseLost;
     if (error.IsDatabase()) return DatabaseReason(error);
     if (error.win32 == ERROR_NOT_FOUND) return reason::kFolderRowMissing;
+    if (error.win32 == ERROR_FILENAME_EXCED_RANGE) return reason::kNameTooLong;
     return Win32Reason(error.win32);
 }
 

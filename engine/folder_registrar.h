@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/run_flags.h"
+#include "engine/run_places.h"
 #include "server/database.h"
 #include "util/result.h"
 
@@ -16,10 +17,12 @@ namespace ksr {
 // during the walk.
 class FolderRegistrar {
   public:
-    FolderRegistrar(DbSession& db, bool mysql, RunFlags& flags)
-        : db_(db), mysql_(mysql), flags_(flags) {}
+    FolderRegistrar(DbSession& db, const RunPlaces& places, RunFlags& flags)
+        : db_(db), places_(places), mysql_(places.mysql), flags_(flags) {}
 
-    // Inserts the folder row and returns its id. Fails with the database's error; with
+    // Inserts the folder row and returns its id; in a check inserts nothing and returns an id
+    // that names no row. Fails with ERROR_FILENAME_EXCED_RANGE when the name is longer than the
+    // server's column, before anything is sent; with the database's error; with
     // ERROR_NOT_FOUND when the row just inserted could not be found; with
     // ERROR_CONNECTION_ABORTED when the database was lost before. Reason words the failure.
     [[nodiscard]] Result<std::wstring> Register(const std::wstring& name,
@@ -35,6 +38,7 @@ class FolderRegistrar {
                                                                  const std::wstring& MyID);
 
     DbSession& db_;
+    const RunPlaces& places_;
     const bool mysql_;
     RunFlags& flags_;
 };

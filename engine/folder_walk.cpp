@@ -109,6 +109,8 @@ std::wstring FolderWalk::HoldUnlistableFolder(const std::wstring& path) {
     if (const Status plain = CheckNoLinkBelow(L"\\\\?\\d:\\", ToExtendedPath(copy)); !plain) {
         return LinkInTheWay(plain.error());
     }
+    // A check copies nothing; the folder is reported as a run would.
+    if (with_.places.checkOnly) return {};
     // Without drive D: every step fails quietly; the folder is still reported.
     const std::wstring listed = with_.places.ListedFinal(path);
     const std::wstring root = listed.empty() ? std::wstring() : with_.places.sourceRoot;
@@ -136,6 +138,18 @@ std::shared_ptr<const FileUnit> FolderWalk::MakeUnit(const Listed& folder,
     return unit;
 }
 
+std::wstring FolderWalk::EarlierCopy(const FileUnit& unit, StorePlan::Claim claim,
+                                     const std::shared_ptr<const CopyJob>& job) {
+    if (!with_.places.checkOnly) return {};
+    if (claim == StorePlan::Claim::First && !plan_.Shared(unit.FilPath)) return {};
+    std::shared_ptr<const CopyJob>& holder = checkedPaths_[StoreKey(unit.FilPath)];
+    // The pipeline was drained for an earlier claim: its check is done. Once a copy would have
+    // created the store file, it stays; until then the store holds what it held before the run.
+    if (holder && holder->copy.wouldCreate) return ExtendedFromAbsolute(holder->source);
+    holder = job;
+    return {};
+}
+
 void FolderWalk::ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry) {
     const uint64_t size = (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
     const RunPlaces& places = with_.places;
@@ -144,26 +158,31 @@ void FolderWalk::ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry)
     with_.state.CopiedBytes += size;
     ShowProgress();
 
+    // Cut short or refused by the server, its rows would name no store file.
+    if (!places.limits.FileFits(unit->cleaned, unit->FilPath)) {
+        SubmitFailure(unit->source, ItemKind::FileNotImported, reason::kNameTooLong);
+        return;
+    }
     // An earlier file of this run may have written the same store file (names that clean alike
     // or differ only in letter case): it is copied, committed and settled first, so this one
     // meets the store file as it stays.
-    if (plan_.ClaimPath(unit->FilPath) == StorePlan::Claim::Again) pipeline_->Drain();
+    const StorePlan::Claim claim = plan_.ClaimPath(unit->FilPath);
+    if (claim == StorePlan::Claim::Again) pipeline_->Drain();
 
     // The copy may run beside other copies; its rows are written in listing order.
-    struct Job {
-        CopyResult copy;
-        std::optional<std::wstring> fault;  // why the copy ended on an exception
-    };
-    auto job = std::make_shared<Job>();
+    auto job = std::make_shared<CopyJob>();
+    job->source = unit->source;
     const std::wstring target = places.StorePath(unit->FilPath);
     const CopyPurpose purpose = places.deleteSources && !unit->link
                                     ? CopyPurpose::ImportThenDeleteVerifyLater
                                     : CopyPurpose::Import;
+    const std::wstring sameAs = EarlierCopy(*unit, claim, job);
     Submit(
-        [job, unit, target, purpose] {
+        [job, unit, target, purpose, sameAs, check = places.checkOnly] {
             try {
-                job->copy = CopyFileHashed(ExtendedFromAbsolute(unit->source), target, purpose,
-                                           unit->place);
+                const std::wstring source = ExtendedFromAbsolute(unit->source);
+                job->copy = check ? CheckFileCopy(source, target, unit->place, sameAs)
+                                  : CopyFileHashed(source, target, purpose, unit->place);
             } catch (...) {
                 // The copy removed its partial store file on the way out.
                 job->fault = ErrorReason(UnexpectedFailure());
@@ -223,6 +242,7 @@ void FolderWalk::ReportGoneFiles(const std::wstring& path, std::vector<std::wstr
 
 void FolderWalk::RegisterSubFolder(const Listed& folder, const std::wstring& name,
                                    std::vector<SubFolder>& subFolders) {
+    ++with_.tally.foldersReached;
     auto id = std::make_shared<std::promise<std::optional<std::wstring>>>();
     subFolders.push_back({name, id->get_future()});
     const bool cleaned = FolderNameNeedsCleaning(name);
@@ -325,6 +345,7 @@ bool FolderWalk::PrepareStoreDirectory(const std::wstring& folder, const std::ws
         SubmitFailure(folder, ItemKind::FolderNotImported, LinkInTheWay(plain.error()));
         return false;
     }
+    if (places.checkOnly) return true;
     // Its files still try, and report, their own copies.
     if (const Status made = CreateDirectoryLevels(places.StorePath(filDir)); !made) {
         SubmitFailure(folder, ItemKind::FolderNotImported,

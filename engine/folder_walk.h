@@ -30,8 +30,9 @@ namespace ksr {
 // How far a walk got: files the survey found that a run ended early never reached are not
 // imported either.
 struct WalkTally {
-    size_t filesExpected = 0;  // by the survey
-    size_t filesReached = 0;   // by the walk
+    size_t filesExpected = 0;   // by the survey
+    size_t filesReached = 0;    // by the walk
+    size_t foldersReached = 0;  // sub-folders the walk had registered
 };
 
 // The survey of the chosen folder and the walk below it. Everything here runs on the run's
@@ -76,6 +77,13 @@ class FolderWalk {
         std::wstring name;                            // as listed, before cleaning
         std::future<std::optional<std::wstring>> id;  // no value when it could not be registered
     };
+    // One file's copy (or, in a check, what its copy would do), made on a copy worker and
+    // committed on the row writer's thread.
+    struct CopyJob {
+        std::wstring source;  // as the walk names it
+        CopyResult copy;
+        std::optional<std::wstring> fault;  // why the copy ended on an exception
+    };
     // The folder being listed.
     struct Listed {
         const std::wstring& path;  // absolute, ending in "\"
@@ -105,6 +113,11 @@ class FolderWalk {
     [[nodiscard]] std::shared_ptr<const FileUnit> MakeUnit(const Listed& folder,
                                                            const WIN32_FIND_DATAW& entry) const;
     void ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry);
+    // In a check, the earlier source (in "\\?\" form) whose copy a run would have left at the
+    // store path `unit` claimed again; empty when there is none, and then `job` is the one the
+    // next claim compares with.
+    [[nodiscard]] std::wstring EarlierCopy(const FileUnit& unit, StorePlan::Claim claim,
+                                           const std::shared_ptr<const CopyJob>& job);
     // Copies a folder that could not be listed into the holding directory; says why it did not,
     // when a link stood in the way.
     [[nodiscard]] std::wstring HoldUnlistableFolder(const std::wstring& path);
@@ -123,6 +136,9 @@ class FolderWalk {
     std::optional<uint64_t> surveyedBytes_;
     std::vector<Error> surveyBreaks_;
     std::set<std::wstring> brokenReported_;
+    // A check's store paths that more than one source claims, by StoreKey: the job whose copy
+    // would be there (see EarlierCopy).
+    std::unordered_map<uint64_t, std::shared_ptr<const CopyJob>> checkedPaths_;
     double sourceBytes_ = 0;       // the survey's total; 0 when unknown
     long long progressStep_ = -1;  // the hundredths last told to the window
 };

@@ -8,6 +8,7 @@
 #include "engine/failure_reason.h"
 #include "engine/folder_registrar.h"
 #include "engine/log_texts.h"
+#include "engine/name_limits.h"
 #include "engine/names.h"
 #include "engine/ordered_pipeline.h"
 #include "engine/row_writer.h"
@@ -170,6 +171,7 @@ void Importer::StartRun(const std::wstring& source, const std::wstring& resolved
     watch_.emplace(std::vector<DbSession*>{&*db_, &*folderDb_},
                    [this] { return window_.StopRequested(); });
     announced_ = false;
+    figures_ = {};
     record_.Begin();
     flags_.Reset();
     tally_ = {};
@@ -182,18 +184,22 @@ void Importer::StartRun(const std::wstring& source, const std::wstring& resolved
     places_.sourceTyped = WithSeparator(source);
     places_.sourceRoot = WithSeparator(resolved);
     places_.mysql = state_.DB_TYPE == L"mysql";
-    places_.deleteSources = state_.DeleteAfterImport;
+    places_.deleteSources = state_.DeleteAfterImport && !checkOnly_;
+    places_.checkOnly = checkOnly_;
+    // Without the catalogue's word no length is checked, and the server has the last word.
+    places_.limits = ReadNameLimits(*db_, places_.mysql).value_or(NameLimits{});
 }
 
 bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
                     const std::wstring& target, const std::wstring& rootName, bool rootMode) {
     StatementWatch* watch = watch_ ? &*watch_ : nullptr;
-    FolderRegistrar folders(*folderDb_, places_.mysql, flags_);
+    FolderRegistrar folders(*folderDb_, places_, flags_);
     RowWriter writer(*db_, places_, flags_, record_, watch);
     FolderWalk walk({places_, state_, window_, flags_, watch, record_, writer, folders, tally_});
     walk.Survey(source, text2, target);
     // A store whose disk fills mid-run is left half-imported, and the server's own writes fail
     // after it: a folder the disk can't hold is refused before anything is written.
+    figures_.files = tally_.filesExpected;
     if (const std::optional<uint64_t> bytes = walk.SurveyedBytes();
         bytes && RefusedForRoom(*bytes)) {
         return false;
@@ -224,6 +230,7 @@ bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
                              [&writer](bool finish) { return writer.Flush(finish); });
     walk.Walk(pipeline, source, target, rootId, kPublicOwner);
     pipeline.Drain();  // waits for the last rows
+    figures_.folders = tally_.foldersReached + (rootMode ? 1 : 0);
     if (pipeline.Faults() > 0) {
         record_.Failure(WithSeparator(source), ItemKind::FolderNotImported, reason::kUnexpected);
     }
@@ -233,9 +240,13 @@ bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
 bool Importer::RefusedForRoom(uint64_t bytes) {
     const uint64_t needed = RoomNeeded(bytes);
     const Result<uint64_t> available = FreeBytesFor(places_.storeRoot);
+    figures_.bytes = bytes;
+    figures_.roomNeeded = needed;
+    if (available) figures_.storeFree = *available;
     // Free space that can't be read refuses nothing: a disk that fills during the run fails
-    // file by file, as it may anyway while other programs write to it.
-    if (!available || *available >= needed) return false;
+    // file by file, as it may anyway while other programs write to it. A check goes on to list
+    // what else a run would not import; its summary says the room is short.
+    if (!available || *available >= needed || places_.checkOnly) return false;
     RunOutcome figures;
     figures.roomNeeded = needed;
     figures.roomFree = *available;
@@ -244,7 +255,7 @@ bool Importer::RefusedForRoom(uint64_t bytes) {
 }
 
 void Importer::AnnounceRun() {
-    versionsBumped_ = db_->Execute(kBumpVersions).ok();
+    versionsBumped_ = places_.checkOnly || db_->Execute(kBumpVersions).ok();
     announced_ = true;
 }
 
@@ -253,7 +264,7 @@ void Importer::FinishRun(const std::wstring& source, const SYSTEMTIME& started,
     // A run that ended before its room was checked began all the same.
     if (!announced_) AnnounceRun();
     // Clients that refreshed when the run began learn of what it added.
-    if (record_.ImportedAny() && !flags_.databaseLost) {
+    if (record_.ImportedAny() && !flags_.databaseLost && !places_.checkOnly) {
         versionsBumped_ = db_->Execute(kBumpVersions).ok() && versionsBumped_;
     }
     if (watch_ && watch_->Stopped()) flags_.stopped = true;
@@ -265,9 +276,12 @@ void Importer::FinishRun(const std::wstring& source, const SYSTEMTIME& started,
                                                   : flags_.databaseLost ? reason::kDatabaseLost
                                                                         : reason::kStopped);
     }
-    // The log is written first, so the end message can say whether it was.
-    const bool logWritten = serverlog().ok();
-    reportPath_ = record_.WriteReport(reportDirectory_, started, startTick, NotReached());
+    // The log is written first, so the end message can say whether it was. A check writes
+    // neither.
+    const bool logWritten = places_.checkOnly || serverlog().ok();
+    reportPath_ = places_.checkOnly
+                      ? std::wstring()
+                      : record_.WriteReport(reportDirectory_, started, startTick, NotReached());
     window_.RunEnded(Outcome(logWritten));
     EndRun();
 }

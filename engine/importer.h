@@ -38,6 +38,13 @@ class Importer {
     // The whole run; it ends by telling the window how it ended.
     void importfile();
 
+    // A check: the next runs survey and walk the chosen folder and the store exactly as a run
+    // would, and import nothing: no copy, no row, no version counter, no deletion, no holding
+    // copy, no store directory, no server log and no run report. What a run would not import
+    // is in Failures() and Skipped(), with a run's own kinds and reasons, and the window hears
+    // the lines and the ending a run would give.
+    void SetCheckOnly(bool checkOnly) { checkOnly_ = checkOnly; }
+
     // Tests point the run at a registry key of their own.
     void SetRegistration(ServerRegistration registration) {
         registration_ = std::move(registration);
@@ -47,6 +54,8 @@ class Importer {
     [[nodiscard]] const std::vector<std::wstring>& List1() const { return record_.Lines(); }
     // The last run's items not imported (or, for a source kept, not deleted), with why.
     [[nodiscard]] const std::vector<RunFailure>& Failures() const { return record_.Failures(); }
+    // The last run's files passed over by rule (system files): in the run report only.
+    [[nodiscard]] const std::vector<std::wstring>& Skipped() const { return record_.Skipped(); }
 
     // How long to wait for the database to connect and to answer one statement; tests that
     // stall the server wait less.
@@ -59,6 +68,15 @@ class Importer {
     void SetReportDirectory(std::wstring directory) { reportDirectory_ = std::move(directory); }
     // The last run's report, empty when none was written.
     [[nodiscard]] const std::wstring& ReportPath() const { return reportPath_; }
+
+    // What the last run met below the chosen folder, and the room on the store's volume: the
+    // summary a check ends with.
+    struct Figures {
+        uint64_t files = 0, folders = 0, bytes = 0;
+        std::optional<uint64_t> storeFree;  // none when it could not be read
+        uint64_t roomNeeded = 0;            // the bytes and the margin a run keeps
+    };
+    [[nodiscard]] const Figures& RunFigures() const { return figures_; }
 
   private:
     // The folder Text1 names, as typed or picked, taken as it stands (a "%" or "+" in it is
@@ -114,6 +132,8 @@ class Importer {
     WalkTally tally_;
     bool versionsBumped_ = true;
     bool announced_ = false;  // the counters were bumped as this run began
+    bool checkOnly_ = false;
+    Figures figures_;
     std::optional<std::wstring> reportDirectory_;
     unsigned loginTimeout_ = 15, statementTimeout_ = 30;
     std::wstring reportPath_;

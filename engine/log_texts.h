@@ -26,6 +26,8 @@ namespace ksr::reason {
 
 inline constexpr wchar_t kNameNotServable[] =
     L"名称以点或空格结尾，或是设备名（如 CON、NUL），服务器无法存取，未导入";
+// Longer than the server's database column for it (its name, or a file's store path).
+inline constexpr wchar_t kNameTooLong[] = L"名称超出服务器数据库字段长度，未导入";
 // Both followed by the store path.
 inline constexpr wchar_t kStoreFileDiffers[] =
     L"存储中已有同名但内容不同的文件，未导入，源文件已保留：";

@@ -41,7 +41,7 @@ Result<std::wstring> Importer::genfolder(std::wstring MyPath, std::wstring fil_d
         record_.Line(ActivityLine(ActivityType::NameCleaned, MyPath, logtext::kRootCleaned));
         name = CleanFolderName(name);
     }
-    (void)CreateDirectoryLevels(places_.StorePath(fil_dir + name));
+    if (!places_.checkOnly) (void)CreateDirectoryLevels(places_.StorePath(fil_dir + name));
     Result<std::wstring> id = folders.Register(name, ParentID, MyID);
     if (!id) {
         const std::wstring reason = reason::kRootNotRegistered + folders.Reason(id.error());

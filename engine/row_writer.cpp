@@ -83,6 +83,8 @@ void RowWriter::AddFile(CopyResult& copy, const FileUnit& unit) {
         FileFailed(unit, CopyFailureReason(copy, unit));
         return;
     }
+    // A check writes no rows: the file would be imported.
+    if (places_.checkOnly) return;
     // The identifier is how a batch whose commit went unanswered is found again: a file without
     // one of its own gets no rows.
     Result<std::wstring> guid = NewGuidText();

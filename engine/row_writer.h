@@ -45,7 +45,8 @@ class RowWriter {
     RowWriter(const RowWriter&) = delete;
     RowWriter& operator=(const RowWriter&) = delete;
 
-    // A copied file (or one whose copy failed) joins the batch.
+    // A copied file (or one whose copy failed) joins the batch; in a check only a failed one is
+    // told.
     void AddFile(CopyResult& copy, const FileUnit& unit);
     // A unit without rows: what it tells waits behind the files before it.
     void Add(RunEvents events);

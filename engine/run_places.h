@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "engine/name_limits.h"
 #include "util/paths.h"
 
 namespace ksr {
@@ -18,6 +19,9 @@ struct RunPlaces {
     std::wstring sourceRoot;
     bool mysql = false;
     bool deleteSources = false;
+    // A check: the run surveys and walks as a run would, and writes nothing anywhere.
+    bool checkOnly = false;
+    NameLimits limits;
 
     // The "\\?\" form of a file or directory below the store root.
     [[nodiscard]] std::wstring StorePath(const std::wstring& filPath) const {

@@ -64,6 +64,7 @@ class RunRecord {
 
     [[nodiscard]] const std::vector<std::wstring>& Lines() const { return lines_; }
     [[nodiscard]] const std::vector<RunFailure>& Failures() const { return failures_; }
+    [[nodiscard]] const std::vector<std::wstring>& Skipped() const { return skipped_; }
 
     // Writes the run report into `directory` (the default one when empty) and returns its path;
     // empty when it could not be written. `notReached` items count as not imported.

@@ -181,9 +181,22 @@ Result<uint64_t> FolderSize(const std::wstring& folder) {
 
 StorePlan::StorePlan(std::vector<uint64_t> storeKeys) : keys_(std::move(storeKeys)) {
     std::sort(keys_.begin(), keys_.end());
-    keys_.erase(std::unique(keys_.begin(), keys_.end()), keys_.end());
+    size_t unique = 0;
+    for (size_t at = 0; at < keys_.size(); ++unique) {
+        const size_t from = at;
+        while (at < keys_.size() && keys_[at] == keys_[from]) ++at;
+        keys_[unique] = keys_[from];
+        shared_.push_back(at - from > 1);
+    }
+    keys_.resize(unique);
     keys_.shrink_to_fit();
     claimed_.resize(keys_.size());
+}
+
+bool StorePlan::Shared(std::wstring_view filPath) const {
+    const uint64_t key = StoreKey(filPath);
+    const auto at = std::lower_bound(keys_.begin(), keys_.end(), key);
+    return at == keys_.end() || *at != key || shared_[static_cast<size_t>(at - keys_.begin())];
 }
 
 StorePlan::Claim StorePlan::ClaimPath(std::wstring_view filPath) {

@@ -61,10 +61,14 @@ class StorePlan {
 
     // Called by the walk once per file, in walk order.
     Claim ClaimPath(std::wstring_view filPath);
+    // Whether more than one source may claim the store path: the survey found several, or it
+    // found none (a file that came after it).
+    [[nodiscard]] bool Shared(std::wstring_view filPath) const;
 
   private:
     std::vector<uint64_t> keys_;               // sorted, unique
     std::vector<bool> claimed_;                // per key
+    std::vector<bool> shared_;                 // per key: surveyed more than once
     std::unordered_set<uint64_t> unsurveyed_;  // claimed keys the survey did not see
 };
 

@@ -24,18 +24,6 @@ using test::ListingFault;
 using test::Md5Lower;
 using test::Row;
 
-// Names below `dir` in the order the file system lists them.
-std::vector<std::wstring> ListingOrder(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    unique_hfind find(FindFirstFileW(ToExtendedPath(dir + L"\\*").c_str(), &entry));
-    if (!find) return names;
-    do {
-        if (!IsDotEntry(entry.cFileName)) names.push_back(entry.cFileName);
-    } while (FindNextFileW(find.get(), &entry));
-    return names;
-}
-
 // Writes a file under its raw name, which ordinary path parsing might alter.
 bool WriteRaw(const std::wstring& path, const std::string& bytes) {
     unique_hfile file(CreateFileW((L"\\\\?\\" + path).c_str(), GENERIC_WRITE, 0, nullptr,
@@ -111,11 +99,11 @@ TEST_F(ImportSafetyTest, OfFilesThatShareAStorePathTheFirstIsImported) {
     // CASE.txt would be found as case.txt at once: the listing tells when it is there.
     ASSERT_TRUE(test::StartUnix(L"Z:\\bin\\sh -c \"printf UPPER > '" + test::UnixName(root) +
                                 L"/CASE.txt'\""));
-    std::vector<std::wstring> order = ListingOrder(root);
+    std::vector<std::wstring> order = test::ListingOrder(root);
     for (int i = 0; i < 250 && std::find(order.begin(), order.end(), L"CASE.txt") == order.end();
          ++i) {
         Sleep(20);
-        order = ListingOrder(root);
+        order = test::ListingOrder(root);
     }
     ASSERT_EQ(order.size(), 9u);
     const auto first = [&](const wchar_t* a, const wchar_t* b) {
@@ -134,7 +122,8 @@ TEST_F(ImportSafetyTest, OfFilesThatShareAStorePathTheFirstIsImported) {
     for (const wchar_t* name : {L"s b.txt", L"s\u00A0b.txt"}) {
         EXPECT_FALSE(test::Exists(root + L"\\" + name)) << "the same bytes: imported too";
     }
-    EXPECT_EQ(ListingOrder(root).size(), order.size() - 4) << "one of case.txt and CASE.txt stays";
+    EXPECT_EQ(test::ListingOrder(root).size(), order.size() - 4)
+        << "one of case.txt and CASE.txt stays";
     // One folder's files are imported, the other two folders' are kept and reported.
     size_t kept = 0;
     for (const wchar_t* folder : {L"R&D", L"R D", L"R'D"}) {
@@ -484,7 +473,7 @@ TEST_F(ImportSafetyTest, SourcesGoOnlyAfterTheirOwnRowsAcrossBatches) {
     EXPECT_TRUE(refused[0].starts_with(L"SQLSTATE ")) << test::Utf8(refused[0]);
 
     // The lines come in the order the walk met the files.
-    const std::vector<std::wstring> order = ListingOrder(root);
+    const std::vector<std::wstring> order = test::ListingOrder(root);
     ASSERT_EQ(order.size(), 3u);
     ASSERT_EQ(window_.list1.size(), 3u);
     for (size_t i = 0; i < order.size(); ++i) {

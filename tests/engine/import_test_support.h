@@ -12,6 +12,7 @@
 #include "support/fake_window.h"
 #include "support/server_install.h"
 #include "util/dir_listing.h"
+#include "util/handles.h"
 #include "util/paths.h"
 
 namespace ksr::test {
@@ -25,6 +26,28 @@ struct ListingFault {
     ListingFault(const ListingFault&) = delete;
     ListingFault& operator=(const ListingFault&) = delete;
 };
+
+// Names below `dir` in the order the file system lists them.
+inline std::vector<std::wstring> ListingOrder(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry;
+    unique_hfind find(FindFirstFileW(ToExtendedPath(dir + L"\\*").c_str(), &entry));
+    if (!find) return names;
+    do {
+        if (!IsDotEntry(entry.cFileName)) names.push_back(entry.cFileName);
+    } while (FindNextFileW(find.get(), &entry));
+    return names;
+}
+
+// Narrows the server's columns for names and paths so that names a disk holds exceed them:
+// 40 characters for a file's or folder's name, 60 for MD5File's store path.
+inline void NarrowNameColumns(TestDatabase& db) {
+    ASSERT_EQ(db.Exec(L"alter table PtpFile modify TypePath varchar(40) not null;\n"
+                      L"alter table MD5File modify TypePath varchar(40) not null;\n"
+                      L"alter table MD5File modify FilPath varchar(60) not null;\n"
+                      L"alter table PtpFolder modify UsName varchar(40) not null"),
+              L"");
+}
 
 // One installation, one window and one run state, as a program life holds them.
 class ImportTest : public testing::Test {
@@ -48,6 +71,14 @@ class ImportTest : public testing::Test {
         if (window_.boxes.empty()) return {};
         const std::wstring& text = window_.boxes.back().text;
         return text.substr(0, text.find(std::wstring(L"\n\n") + msg::kReasonsIn));
+    }
+
+    // The reason the last run gave for the item `path`.
+    std::wstring ReasonFor(const std::wstring& path) const {
+        for (const RunFailure& failure : importer_.Failures()) {
+            if (failure.path == path) return failure.reason;
+        }
+        return L"(not reported)";
     }
 
     std::vector<Row> Rows(const std::wstring& sql) { return server_.db.Query(sql); }

@@ -22,6 +22,16 @@ TEST(StorePlan, TellsTheFirstClaimOfEachStorePath) {
     }
 }
 
+// A check remembers the first source only of the store paths a later source may claim again.
+TEST(StorePlan, TellsTheStorePathsSeveralSourcesMayShare) {
+    const StorePlan plan({StoreKey(L"D/a.txt"), StoreKey(L"D/B.TXT"), StoreKey(L"d/b.txt")});
+    const std::pair<const wchar_t*, bool> paths[] = {
+        {L"D/a.txt", false}, {L"D/b.txt", true}, {L"D/B.txt", true}, {L"D/new.txt", true}};
+    for (const auto& [path, shared] : paths) {
+        EXPECT_EQ(plan.Shared(path), shared) << test::Utf8(path);
+    }
+}
+
 TEST(SurveyFolder, KeysFilesByTheStorePathsTheWalkGivesThem) {
     test::TempDir dir;
     test::WriteBytes(dir / L"t\\R&D\\x.txt", "1");

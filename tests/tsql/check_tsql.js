@@ -25,7 +25,8 @@ const kStatementKinds = new Set(['select', 'insert', 'update', 'delete']);
 const kFunctions = new Set([
   'ABS', 'AVG', 'CAST', 'CHARINDEX', 'COALESCE', 'CONVERT', 'COUNT', 'COUNT_BIG',
   'DATALENGTH', 'DATEADD', 'DATEDIFF', 'DB_ID', 'DB_NAME', 'GETDATE', 'HOST_NAME', 'ISNULL',
-  'LEFT', 'LEN', 'LOWER', 'LTRIM', 'MAX', 'MIN', 'NEWID', 'NULLIF', 'OBJECT_ID', 'REPLACE',
+  'LEFT', 'LEN', 'LOWER', 'LTRIM', 'MAX', 'MIN', 'NEWID', 'NULLIF', 'OBJECT_ID', 'QUOTENAME',
+  'REPLACE',
   'RIGHT', 'ROUND', 'RTRIM', 'SCOPE_IDENTITY', 'SUBSTRING', 'SUM', 'SYSDATETIME', 'UPPER',
 ]);
 // SQL Server's data types, as a CAST or CONVERT target.

@@ -5,9 +5,9 @@
 //
 // Statements sent only to MySQL and MariaDB and left out of the "sqlserver" lines: the
 // LAST_INSERT_ID() query and the CAST(... AS SIGNED) fallbacks of the folder id, the data
-// directory query, the session id from information_schema, MySQL's KILL CONNECTION and KILL
-// QUERY, and the driver warnings query the session sends after each statement on a
-// MySQL or MariaDB driver (server/database.cpp).
+// directory query, the name limits of the session's own database, the session id from
+// information_schema, MySQL's KILL CONNECTION and KILL QUERY, and the driver warnings query the
+// session sends after each statement on a MySQL or MariaDB driver (server/database.cpp).
 #include <windows.h>
 
 #include <cstdio>
@@ -16,6 +16,7 @@
 
 #include "engine/file_rows.h"
 #include "engine/folder_row.h"
+#include "engine/name_limits.h"
 #include "engine/run_statements.h"
 #include "engine/stored_rows.h"
 #include "server/database.h"
@@ -47,6 +48,7 @@ std::vector<StatementSet> SqlServerStatements() {
     sets.push_back({"lost session ended", SessionEndStatements(false, L"55")});
     sets.push_back({"store root", {kStoreRootQuery}});
     sets.push_back({"version counters", {kBumpVersions}});
+    sets.push_back({"name limits", {NameLimitsStatement(false)}});
     return sets;
 }
 
@@ -56,6 +58,7 @@ std::vector<StatementSet> MySqlOnlyStatements() {
     return {{"folder id told", {FolderInsertStatements(true).back()}},
             {"folder id fallback", {fallback.ownersNewest, fallback.newestOfName}},
             {"data directory", {kDataDirMySql}},
+            {"name limits", {NameLimitsStatement(true)}},
             {"session id", {DbSession::SessionIdStatement(true)}}};
 }
 
