@@ -34,6 +34,8 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
             line.rootMode = true;
         } else if (name == L"delete") {
             line.deleteSources = true;
+        } else if (name == L"check") {
+            line.check = true;
         } else if (name == L"?" || name == L"h" || name == L"help") {
             line.help = true;
         } else {

@@ -6,7 +6,9 @@
 #include "console/console_texts.h"
 #include "console/console_window.h"
 #include "console/exit_code.h"
+#include "engine/log_texts.h"
 #include "util/paths.h"
+#include "util/size_text.h"
 
 namespace ksr {
 namespace {
@@ -41,6 +43,38 @@ std::wstring FolderProblem(const std::wstring& folder) {
     return {};
 }
 
+// What the run leaves for the end lines besides its outcome.
+struct RunResult {
+    std::wstring reportPath;
+    std::vector<std::wstring> skipped;
+    Importer::Figures figures;
+};
+
+// The end of a check that got through the walk: the files passed over by rule, the verdict, and
+// the summary with the room on the store's volume. Returns the exit code: 0 only when a run
+// would import everything and has the room for it.
+int PrintCheckEnd(ConsoleOutput& out, const RunOutcome& outcome, const RunResult& result) {
+    for (const std::wstring& path : result.skipped) {
+        out.Line(NotImportedText({path, ItemKind::Skipped, reason::kSystemFile}));
+    }
+    const uint64_t items = outcome.notImported;
+    out.Line(items == 0 ? std::wstring(cli::kCheckClean)
+                        : cli::kCheckItemsBefore + std::to_wstring(items) + cli::kCheckItemsAfter);
+    const Importer::Figures& figures = result.figures;
+    std::wstring summary = cli::kSummaryFiles + std::to_wstring(figures.files) +
+                           cli::kSummaryFolders + std::to_wstring(figures.folders) +
+                           cli::kSummaryBytes + SizeText(figures.bytes);
+    summary += figures.storeFree ? cli::kSummaryFree + SizeText(*figures.storeFree)
+                                 : std::wstring(cli::kSummaryFreeUnknown);
+    const bool shortOfRoom = figures.storeFree && *figures.storeFree < figures.roomNeeded;
+    if (shortOfRoom) {
+        summary +=
+            cli::kSummaryShortBefore + SizeText(figures.roomNeeded) + cli::kSummaryShortAfter;
+    }
+    out.Line(summary + L"。");
+    return items == 0 && !shortOfRoom ? kExitImported : kExitPartly;
+}
+
 RunOutcome InternalFailure() {
     RunOutcome outcome;
     outcome.ending = RunOutcome::Ending::InternalFailure;
@@ -67,7 +101,7 @@ int RunCommandLine(const std::vector<std::wstring>& args, ConsoleOutput& out,
     // The flag on the command line is the operator's answer to the delete question.
     state.DeleteAfterImport = line.deleteSources;
     ConsoleWindow window(out, line.folder, line.rootMode);
-    std::wstring reportPath;
+    RunResult result;
     {
         ConsoleSignals signals(window, out);
         // The run reports its own failures; this catches what would otherwise end the program
@@ -76,15 +110,21 @@ int RunCommandLine(const std::vector<std::wstring>& args, ConsoleOutput& out,
             Importer importer(state, window);
             importer.SetRegistration(settings.registration);
             if (settings.reportDirectory) importer.SetReportDirectory(*settings.reportDirectory);
+            importer.SetCheckOnly(line.check);
             importer.importfile();
-            reportPath = importer.ReportPath();
+            result = {importer.ReportPath(), importer.Skipped(), importer.RunFigures()};
         } catch (...) {
             window.RunEnded(InternalFailure());
         }
         signals.RunEnded();
     }
     const RunOutcome outcome = window.Outcome().value_or(InternalFailure());
-    PrintEnd(out, outcome, reportPath);
+    using Ending = RunOutcome::Ending;
+    if (line.check &&
+        (outcome.ending == Ending::Succeeded || outcome.ending == Ending::PartlyFailed)) {
+        return PrintCheckEnd(out, outcome, result);
+    }
+    PrintEnd(out, outcome, result.reportPath);
     return ExitCodeOf(outcome);
 }
 

@@ -4,21 +4,24 @@
 namespace ksr::cli {
 
 inline constexpr wchar_t kUsage[] =
-    L"用法 (usage): ksrimport <文件夹> [/root] [/delete] [/?]\n"
+    L"用法 (usage): ksrimport <文件夹> [/root] [/delete] [/check] [/?]\n"
     L"\n"
     L"  <文件夹>  要导入的文件夹的完整路径 (full path of the folder to import)\n"
     L"  /root     把所选文件夹本身作为根文件夹导入\n"
     L"            (import the folder itself as the root folder)\n"
     L"  /delete   导入后删除原文件，不再询问\n"
     L"            (delete the source files after importing, without asking)\n"
+    L"  /check    只检查，不导入：列出不能导入的项目和原因，以及所需和可用的空间\n"
+    L"            (check only: list what would not be imported and why, and the room)\n"
     L"  /?        显示本说明 (show this help)\n"
     L"\n"
     L"选项也可以用 - 开头，不区分大小写。(Options may also start with -, in any letter case.)\n"
     L"不带参数运行时打开导入窗口。(Run without arguments, the import window opens.)\n"
     L"\n"
     L"退出代码 (exit codes):\n"
-    L"  0  全部导入 (everything imported)\n"
-    L"  1  有项目未能导入，详见运行报告 (some items not imported; the run report says which)\n"
+    L"  0  全部导入；/check：全部可以导入 (everything imported; /check: everything can be)\n"
+    L"  1  有项目未能导入，详见运行报告；/check：有项目不能导入或空间不足\n"
+    L"     (some items not imported, see the run report; /check: some would not be, or no room)\n"
     L"  2  拒绝导入：用法错误、不在服务器上、文件夹重叠或磁盘空间不足\n"
     L"     (refused: usage, not on the server, overlap, or no room)\n"
     L"  3  无法连接服务器数据库，未导入任何文件 (the database could not be reached; nothing "
@@ -33,6 +36,22 @@ inline constexpr wchar_t kNoFolder[] = L"未指定要导入的文件夹 (no fold
 // Why a folder named on the command line is refused; the folder follows.
 inline constexpr wchar_t kNotFullPath[] = L"不是本机文件夹的完整路径 (not a full local path): ";
 inline constexpr wchar_t kNoSuchFolder[] = L"文件夹不存在 (no such folder): ";
+
+// The end of a check; the count goes between the parts of the second.
+inline constexpr wchar_t kCheckClean[] =
+    L"检查完成：所有项目都可以导入。(check: everything can be imported)";
+inline constexpr wchar_t kCheckItemsBefore[] = L"检查完成：有 ";
+inline constexpr wchar_t kCheckItemsAfter[] =
+    L" 项不会导入，原因见上。(check: items listed above would not be imported)";
+// The check's summary: files, folders and bytes below the folder, then the room on the store's
+// volume; the figures go between the parts.
+inline constexpr wchar_t kSummaryFiles[] = L"共 ";
+inline constexpr wchar_t kSummaryFolders[] = L" 个文件、";
+inline constexpr wchar_t kSummaryBytes[] = L" 个文件夹，";
+inline constexpr wchar_t kSummaryFree[] = L"；存储目录所在磁盘可用 ";
+inline constexpr wchar_t kSummaryFreeUnknown[] = L"；存储目录所在磁盘的可用空间未能读取";
+inline constexpr wchar_t kSummaryShortBefore[] = L"。磁盘空间不足，导入需要 ";
+inline constexpr wchar_t kSummaryShortAfter[] = L"，导入会被拒绝";
 
 // Said once when Ctrl+C, Ctrl+Break or closing the console asks the run to stop.
 inline constexpr wchar_t kStopping[] =

@@ -7,6 +7,7 @@
 
 #include "app/message_texts.h"
 #include "console/console_run.h"
+#include "console/console_texts.h"
 #include "console/exit_code.h"
 #include "engine/log_texts.h"
 #include "support/server_install.h"
@@ -79,6 +80,19 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
              return std::vector{folder};
          },
          kExitPartly, msg::kPartlyFailedBefore, true},
+        {"check of a clean tree",
+         [&](auto& s) {
+             return std::vector<std::wstring>{docs(s), L"/check"};
+         },
+         kExitImported, cli::kSummaryFiles, false},
+        {"check finding a link",
+         [&](auto& s) {
+             const std::wstring folder = docs(s);
+             test::WriteBytes(s.dir / L"outside.txt", "secret");
+             EXPECT_TRUE(test::MakeUnixLink(s.dir / L"outside.txt", folder + L"\\link.txt"));
+             return std::vector<std::wstring>{L"-CHECK", folder, L"/delete"};
+         },
+         kExitPartly, cli::kSummaryFiles, false},
         {"unknown option",
          [&](auto& s) {
              return std::vector<std::wstring>{docs(s), L"/x"};
@@ -152,6 +166,40 @@ TEST(CommandLineRun, RootAndDeleteImportTheFolderItselfAndRemoveTheSources) {
               (std::vector<test::Row>{{L"待导入"}, {L"扫描"}}));
     EXPECT_EQ(test::ReadBytes(server.store + L"\\DownLoad\\Public\\待导入\\扫描\\1.pdf"), "scan");
     EXPECT_FALSE(test::Exists(folder + L"\\扫描\\1.pdf"));
+}
+
+// The lines a check prints for the items a run would not import are the lines the run then
+// prints for the items it did not import.
+TEST(CommandLineRun, CheckListsWhatTheImportThenReports) {
+    test::ServerInstall server;
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    const std::wstring folder = server.sources + L"\\docs";
+    test::WriteBytes(folder + L"\\a.txt", "a");
+    test::WriteBytes(folder + L"\\sub\\b.txt", "b");
+    test::WriteBytes(server.dir / L"outside\\secret.txt", "secret");
+    ASSERT_TRUE(test::MakeUnixLink(server.dir / L"outside\\secret.txt", folder + L"\\one.txt"));
+    ASSERT_TRUE(test::MakeUnixLink(server.dir / L"outside", folder + L"\\sub\\away"));
+    const auto items = [](const CommandRun& run) {
+        std::vector<std::wstring> lines;
+        for (const std::wstring& line : run.lines) {
+            if (line.starts_with(logtext::kKindFile) || line.starts_with(logtext::kKindFolder)) {
+                lines.push_back(line);
+            }
+        }
+        std::sort(lines.begin(), lines.end());
+        return lines;
+    };
+
+    const CommandRun check = RunCommand(server, {folder, L"/check"});
+    EXPECT_EQ(check.code, kExitPartly);
+    EXPECT_EQ(Count(server, L"PtpFile"), L"0");
+    EXPECT_EQ(Count(server, L"PtpFolder"), L"0");
+    const std::vector<std::wstring> predicted = items(check);
+    EXPECT_EQ(predicted.size(), 2u);
+    const CommandRun run = RunCommand(server, {folder});
+    EXPECT_EQ(run.code, kExitPartly);
+    EXPECT_EQ(items(run), predicted);
+    EXPECT_EQ(Count(server, L"PtpFile"), L"2");
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ TEST(CommandLineProgram, WaitsForTheRunPrintsUtf8AndExitsWithItsCode) {
 
     const ProgramRun help = RunProgram(program, L"-?", output);
     EXPECT_EQ(help.exitCode, 0u);
-    EXPECT_NE(help.output.find("ksrimport <文件夹> [/root] [/delete] [/?]"), std::string::npos);
+    EXPECT_NE(help.output.find("ksrimport <文件夹> [/root] [/delete] [/check] [/?]"),
+              std::string::npos);
 
     const ProgramRun usage = RunProgram(program, L"/root", output);
     EXPECT_EQ(usage.exitCode, 2u);
