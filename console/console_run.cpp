@@ -52,7 +52,7 @@ struct RunResult {
 
 // The end of a check that got through the walk: the files passed over by rule, the verdict, and
 // the summary with the room on the store's volume. Returns the exit code: 0 only when a run
-// would import everything and has the room for it.
+// would import everything and is known to have the room for it.
 int PrintCheckEnd(ConsoleOutput& out, const RunOutcome& outcome, const RunResult& result) {
     for (const std::wstring& path : result.skipped) {
         out.Line(NotImportedText({path, ItemKind::Skipped, reason::kSystemFile}));
@@ -67,12 +67,14 @@ int PrintCheckEnd(ConsoleOutput& out, const RunOutcome& outcome, const RunResult
     summary += figures.storeFree ? cli::kSummaryFree + SizeText(*figures.storeFree)
                                  : std::wstring(cli::kSummaryFreeUnknown);
     const bool shortOfRoom = figures.storeFree && *figures.storeFree < figures.roomNeeded;
+    // Free space that can't be read may be a store that is not there: no clean bill.
+    const bool roomKnown = figures.storeFree.has_value();
     if (shortOfRoom) {
         summary +=
             cli::kSummaryShortBefore + SizeText(figures.roomNeeded) + cli::kSummaryShortAfter;
     }
     out.Line(summary + L"。");
-    return items == 0 && !shortOfRoom ? kExitImported : kExitPartly;
+    return items == 0 && roomKnown && !shortOfRoom ? kExitImported : kExitPartly;
 }
 
 RunOutcome InternalFailure() {

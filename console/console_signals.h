@@ -5,10 +5,10 @@
 
 namespace ksr {
 
-// While it lives, Ctrl+C, Ctrl+Break, closing the console, logging off and shutting down ask
-// the run behind `window` to stop, the way closing the window does, instead of ending the
-// process at once. Made and ended on the run's thread; the system calls the handler on a
-// thread of its own.
+// While it lives, Ctrl+C, Ctrl+Break and closing the console ask the run behind `window` to
+// stop, the way closing the window does, instead of ending the process at once. (Logoff and
+// shutdown are handled alike, but Windows sends them only to programs that load no user32.)
+// Made and ended on the run's thread; the system calls the handler on a thread of its own.
 class ConsoleSignals {
   public:
     ConsoleSignals(ConsoleWindow& window, ConsoleOutput& out);

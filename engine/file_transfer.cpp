@@ -433,8 +433,18 @@ CopyResult CheckFileCopy(const std::wstring& source, const std::wstring& target,
     const unique_hfile in = OpenForCopy(source, CopyPurpose::Import, place, result);
     if (!in) return result;
     if (sameAs.empty()) {
-        result.wouldCreate =
-            !TakeExistingStoreFile(in.get(), source, ToExtendedPath(target), target, false, result);
+        if (TakeExistingStoreFile(in.get(), source, ToExtendedPath(target), target, false,
+                                  result)) {
+            return result;
+        }
+        // A run makes the store folders first; where a level is a file it can't, and the copy
+        // then meets that file on its way.
+        if (const Status could = DirectoryLevelsCouldBeMade(DirectoryPart(ToExtendedPath(target)));
+            !could) {
+            result.status = Win32Error(could.error().win32, target);
+            return result;
+        }
+        result.wouldCreate = true;
         return result;
     }
     // The earlier source stands for the store file its copy made; one that can't be read now

@@ -345,9 +345,12 @@ bool FolderWalk::PrepareStoreDirectory(const std::wstring& folder, const std::ws
         SubmitFailure(folder, ItemKind::FolderNotImported, LinkInTheWay(plain.error()));
         return false;
     }
-    if (places.checkOnly) return true;
-    // Its files still try, and report, their own copies.
-    if (const Status made = CreateDirectoryLevels(places.StorePath(filDir)); !made) {
+    // Its files still try, and report, their own copies. A check makes nothing but meets what
+    // making the levels would.
+    const std::wstring directory = places.StorePath(filDir);
+    if (const Status made = places.checkOnly ? DirectoryLevelsCouldBeMade(directory)
+                                             : CreateDirectoryLevels(directory);
+        !made) {
         SubmitFailure(folder, ItemKind::FolderNotImported,
                       reason::kStoreDirectory + Win32Reason(made.error().win32));
     }

@@ -273,4 +273,20 @@ Status CreateDirectoryLevels(const std::wstring& extendedPath) {
     return {};
 }
 
+Status DirectoryLevelsCouldBeMade(const std::wstring& extendedPath) {
+    const size_t volumeEnd = VolumeEnd(extendedPath);
+    std::wstring path = extendedPath;
+    while (path.size() > volumeEnd + 1 && path.ends_with(L'\\')) path.pop_back();
+    for (;;) {
+        const DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            if (attributes & FILE_ATTRIBUTE_DIRECTORY) return {};
+            return Win32Error(ERROR_ALREADY_EXISTS, path);
+        }
+        const size_t cut = path.rfind(L'\\');
+        if (cut == std::wstring::npos || cut <= volumeEnd) return {};
+        path.resize(cut);
+    }
+}
+
 }  // namespace ksr

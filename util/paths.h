@@ -51,6 +51,10 @@ bool PathContains(std::wstring_view outer, std::wstring_view inner);
 // segments so names keep trailing blanks and dots. Succeeds when the directory exists at the
 // end; else fails with the Win32 error and the path of the level that failed.
 [[nodiscard]] Status CreateDirectoryLevels(const std::wstring& extendedPath);
+// What CreateDirectoryLevels would meet, without making anything: fails with
+// ERROR_ALREADY_EXISTS and the level's path when the deepest level that exists is not a
+// directory, as making the levels below it would.
+[[nodiscard]] Status DirectoryLevelsCouldBeMade(const std::wstring& extendedPath);
 
 // True for the "." and ".." entries of a directory listing.
 inline bool IsDotEntry(const wchar_t* name) {

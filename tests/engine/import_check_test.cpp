@@ -124,6 +124,10 @@ class ImportCheckTest : public test::ImportTest {
         test::WriteBytes(root + L"\\occupied.txt", "a folder is in the way");
         test::MakeDirs(store + L"occupied.txt");
         EXPECT_TRUE(test::MakeUnixLink(outside / L"dir", store + L"linked"));
+        // A file where the store wants a folder: neither the folder's level nor its files' copies
+        // can be made.
+        test::WriteBytes(store + L"filed", "a file where a folder goes");
+        test::WriteBytes(root + L"\\filed\\f.txt", "below a file in the store");
         // Two names that clean alike with other bytes: the later one meets the earlier one's copy.
         test::WriteBytes(root + L"\\a b.txt", "AAAA");
         test::WriteBytes(root + L"\\a\u00A0b.txt", "BBBB");
@@ -158,6 +162,9 @@ class ImportCheckTest : public test::ImportTest {
              reason::kStoreFileDiffers + store + L"a b.txt"},
             {{in(L"t b.txt"), ItemKind::FileNotImported},
              reason::kStoreFileDiffers + store + L"t b.txt"},
+            {{in(L"filed\\"), ItemKind::FolderNotImported},
+             reason::kStoreDirectory + Win32Reason(ERROR_ALREADY_EXISTS)},
+            {{in(L"filed\\f.txt"), ItemKind::FileNotImported}, Win32Reason(ERROR_ALREADY_EXISTS)},
             {{in(tooLongName), ItemKind::FileNotImported}, reason::kNameTooLong},
             {{in(tooLongFolder + L"\\"), ItemKind::FolderNotImported}, reason::kNameTooLong},
             {{in(deepPath), ItemKind::FileNotImported}, reason::kNameTooLong},
