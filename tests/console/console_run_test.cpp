@@ -9,7 +9,6 @@
 #include "console/console_run.h"
 #include "console/console_texts.h"
 #include "console/exit_code.h"
-#include "engine/log_texts.h"
 #include "support/server_install.h"
 #include "support/temp_dir.h"
 #include "support/unix_link.h"
@@ -127,43 +126,6 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
         EXPECT_EQ(Count(server, L"PtpFile") != L"0", c.written);
         EXPECT_EQ(server.db.Query(L"select PtpFile_Vesr from UpDateForm")[0][0] != L"0", c.written);
     }
-}
-
-// The lines a check prints for the items a run would not import are the lines the run then
-// prints for the items it did not import.
-TEST(CommandLineRun, CheckListsWhatTheImportThenReports) {
-    test::ServerInstall server;
-    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
-    const std::wstring folder = server.sources + L"\\docs";
-    test::WriteBytes(folder + L"\\a.txt", "a");
-    test::WriteBytes(folder + L"\\sub\\b.txt", "b");
-    test::WriteBytes(server.dir / L"outside\\secret.txt", "secret");
-    ASSERT_TRUE(test::MakeUnixLink(server.dir / L"outside\\secret.txt", folder + L"\\one.txt"));
-    ASSERT_TRUE(test::MakeUnixLink(server.dir / L"outside", folder + L"\\sub\\away"));
-    const auto items = [](const CommandRun& run) {
-        std::vector<std::wstring> lines;
-        for (const std::wstring& line : run.lines) {
-            if (line.starts_with(logtext::kKindFile) || line.starts_with(logtext::kKindFolder)) {
-                lines.push_back(line);
-            }
-        }
-        std::sort(lines.begin(), lines.end());
-        return lines;
-    };
-
-    const CommandRun check = RunCommand(server, {folder, L"/check"});
-    EXPECT_EQ(check.code, kExitPartly);
-    EXPECT_EQ(Count(server, L"PtpFile"), L"0");
-    EXPECT_EQ(Count(server, L"PtpFolder"), L"0");
-    const std::vector<std::wstring> predicted = items(check);
-    EXPECT_EQ(predicted.size(), 2u);
-    const CommandRun run = RunCommand(server, {folder});
-    EXPECT_EQ(run.code, kExitPartly);
-    EXPECT_EQ(items(run), predicted);
-    EXPECT_NE(std::find(run.lines.begin(), run.lines.end(),
-                        std::wstring(msg::kPartlyFailedBefore) + L"2" + msg::kPartlyFailedAfter),
-              run.lines.end());
-    EXPECT_EQ(Count(server, L"PtpFile"), L"2");
 }
 
 }  // namespace
