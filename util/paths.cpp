@@ -52,11 +52,6 @@ bool IsDosDeviceName(std::wstring_view name) {
             EqualsAsciiIgnoreCase(base.substr(0, 3), L"LPT"));
 }
 
-bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 std::wstring_view WithoutTrailingSeparators(std::wstring_view path) {
     while (!path.empty() && path.back() == L'\\') path.remove_suffix(1);
     return path;
@@ -158,6 +153,11 @@ Status CreateOneLevel(const std::wstring& path) {
 }
 
 }  // namespace
+
+bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
 
 std::wstring DirectoryPart(std::wstring_view path) {
     const size_t last = path.rfind(L'\\');

@@ -43,6 +43,9 @@ bool IsAbsoluteLocalPath(std::wstring_view path);
 // value when `path` names no file-system location.
 std::optional<std::wstring> ResolveFolder(std::wstring_view path);
 
+// Whether the file system takes `a` and `b` for one name: equal but for letter case.
+bool EqualsIgnoreCase(std::wstring_view a, std::wstring_view b);
+
 // True when `inner` is `outer` or lies below it, compared segment by segment and ignoring
 // letter case as the file system does; trailing "\" on either side don't matter.
 bool PathContains(std::wstring_view outer, std::wstring_view inner);

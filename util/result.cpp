@@ -55,6 +55,10 @@ bool Error::IsConnectionLevel() const {
            nativeError == 2006 || nativeError == 2013 || nativeError == 2055;
 }
 
+bool Error::IsUnstorableValue() const {
+    return IsDatabase() && (nativeError == 1267 || nativeError == 1270 || nativeError == 1271);
+}
+
 bool Error::IsTruncation() const {
     if (!IsDatabase()) return false;
     // MySQL: 1265 data truncated, 1366 incorrect value, 1406 data too long; SQL Server: 8152 and

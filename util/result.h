@@ -31,6 +31,10 @@ struct Error {
     // converted (MySQL warnings 1265, 1366, 1406; SQLSTATE 22001 or 01004; SQL Server 8152,
     // 2628).
     [[nodiscard]] bool IsTruncation() const;
+    // A database failure where a bound value could not be compared with a column whose
+    // character set can't hold it (MySQL's "Illegal mix of collations", 1267, 1270, 1271): no
+    // row of that column holds the value.
+    [[nodiscard]] bool IsUnstorableValue() const;
 };
 
 // A failure with this Win32 error code.
