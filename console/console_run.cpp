@@ -48,7 +48,14 @@ struct RunResult {
     std::wstring reportPath;
     std::vector<std::wstring> skipped;
     Importer::Figures figures;
+    size_t alreadyStored = 0;
 };
+
+void PrintAlreadyStored(ConsoleOutput& out, const RunResult& result) {
+    if (result.alreadyStored > 0) {
+        out.Line(std::to_wstring(result.alreadyStored) + cli::kAlreadyStored);
+    }
+}
 
 // The end of a check that got through the walk: the files passed over by rule, the verdict, and
 // the summary with the room on the store's volume. Returns the exit code: 0 only when a run
@@ -57,6 +64,7 @@ int PrintCheckEnd(ConsoleOutput& out, const RunOutcome& outcome, const RunResult
     for (const std::wstring& path : result.skipped) {
         out.Line(NotImportedText({path, ItemKind::Skipped, reason::kSystemFile}));
     }
+    PrintAlreadyStored(out, result);
     const uint64_t items = outcome.notImported;
     out.Line(items == 0 ? std::wstring(cli::kCheckClean)
                         : cli::kCheckItemsBefore + std::to_wstring(items) + cli::kCheckItemsAfter);
@@ -114,7 +122,8 @@ int RunCommandLine(const std::vector<std::wstring>& args, ConsoleOutput& out,
             if (settings.reportDirectory) importer.SetReportDirectory(*settings.reportDirectory);
             importer.SetCheckOnly(line.check);
             importer.importfile();
-            result = {importer.ReportPath(), importer.Skipped(), importer.RunFigures()};
+            result = {importer.ReportPath(), importer.Skipped(), importer.RunFigures(),
+                      importer.AlreadyStored().size()};
         } catch (...) {
             window.RunEnded(InternalFailure());
         }
@@ -126,6 +135,7 @@ int RunCommandLine(const std::vector<std::wstring>& args, ConsoleOutput& out,
         (outcome.ending == Ending::Succeeded || outcome.ending == Ending::PartlyFailed)) {
         return PrintCheckEnd(out, outcome, result);
     }
+    PrintAlreadyStored(out, result);
     PrintEnd(out, outcome, result.reportPath);
     return ExitCodeOf(outcome);
 }

@@ -53,6 +53,12 @@ inline constexpr wchar_t kSummaryFreeUnknown[] = L"；存储目录所在磁盘�
 inline constexpr wchar_t kSummaryShortBefore[] = L"。磁盘空间不足，导入需要 ";
 inline constexpr wchar_t kSummaryShortAfter[] = L"，导入会被拒绝";
 
+// The files an earlier run imported, after their count: said before the end of a run or a
+// check when there are any.
+inline constexpr wchar_t kAlreadyStored[] =
+    L" 个文件此前已导入（存储和数据库中都已有），不重复登记。(files imported before, not "
+    L"registered again)";
+
 // Said once when Ctrl+C, Ctrl+Break or closing the console asks the run to stop.
 inline constexpr wchar_t kStopping[] =
     L"正在停止导入：手上的文件完成、日志写好后结束。(Stopping after the file in hand.)";

@@ -11,6 +11,14 @@ namespace ksr {
 // 1,000 rows of VALUES at most in one statement; the largest count keeps within both.
 inline constexpr size_t kFileRowChunks[] = {256, 64, 16, 4, 1};
 
+// The largest of kFileRowChunks that `left` files fill.
+[[nodiscard]] inline size_t FileRowChunk(size_t left) {
+    for (const size_t size : kFileRowChunks) {
+        if (left >= size) return size;
+    }
+    return 1;
+}
+
 // The UsName and CreatorName every file row is sent with.
 inline constexpr wchar_t kFileCreatorName[] = L"admin";
 

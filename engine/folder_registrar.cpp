@@ -5,34 +5,50 @@
 #include "engine/failure_reason.h"
 #include "engine/folder_row.h"
 #include "engine/log_texts.h"
+#include "engine/run_locks.h"
+#include "server/named_lock.h"
 
 namespace ksr {
 
-Result<std::wstring> FolderRegistrar::Register(const std::wstring& name,
-                                               const std::wstring& ParentID,
-                                               const std::wstring& MyID) {
+Result<RegisteredFolder> FolderRegistrar::Register(const std::wstring& name,
+                                                   const std::wstring& ParentID,
+                                                   const std::wstring& MyID) {
     if (flags_.databaseLost) return Win32Error(ERROR_CONNECTION_ABORTED);
     // Refused by a strict server, or cut short by a lax one into a row naming another folder.
     if (!places_.limits.FolderFits(name)) return Win32Error(ERROR_FILENAME_EXCED_RANGE);
-    if (places_.checkOnly) return std::wstring(L"0");
-    // A connection-level failure the database does not come back from marks it lost.
-    const auto fail = [&](const Error& error) -> Result<std::wstring> {
+    if (places_.checkOnly) return RegisteredFolder{L"0", false};
+    const auto fail = [&](const Error& error) -> Result<RegisteredFolder> {
         db_.Rollback();
         if (error.IsConnectionLevel()) (void)flags_.DatabaseBack(db_);
         return error;
     };
+    // Held until the new row is committed: released by the destructor, after the commit.
+    NamedLock lock;
+    if (const Status taken = lock.Take(db_, kFolderLock, LockWaitSeconds(db_)); !taken) {
+        return fail(taken.error());
+    }
+    Result<std::optional<std::wstring>> found = FindFolderRow(db_, name, ParentID, MyID);
+    if (!found) return fail(found.error());
+    if (*found) return RegisteredFolder{**std::move(found), true};
+    Result<std::wstring> inserted = Insert(name, ParentID, MyID);
+    if (!inserted) return fail(inserted.error());
+    return RegisteredFolder{*std::move(inserted), false};
+}
+
+Result<std::wstring> FolderRegistrar::Insert(const std::wstring& name, const std::wstring& ParentID,
+                                             const std::wstring& MyID) {
     // The row and the reading of its id form one transaction, so a row the server altered (or
     // whose id could not be told) does not stay behind.
-    if (const Status begun = db_.Begin(); !begun) return fail(begun.error());
+    if (Status begun = db_.Begin(); !begun) return std::move(begun).error();
     Result<std::optional<std::wstring>> id = InsertFolderRow(db_, mysql_, name, ParentID, MyID);
-    if (!id) return fail(id.error());
+    if (!id) return std::move(id).error();
     if (!*id || (*id)->empty()) id = FindOwnRow(name, ParentID, MyID);
-    if (!id) return fail(id.error());
+    if (!id) return std::move(id).error();
     if (!*id || (*id)->empty()) {
         db_.Rollback();
         return Win32Error(ERROR_NOT_FOUND);
     }
-    if (const Status committed = db_.Commit(); !committed) return fail(committed.error());
+    if (Status committed = db_.Commit(); !committed) return std::move(committed).error();
     return std::move(**id);
 }
 
@@ -61,6 +77,7 @@ std::wstring FolderRegistrar::Reason(const Error& error) const {
     // The database is marked lost only on the thread that registers folders, so it tells
     // whether the failure just met lost it.
     if (flags_.databaseLost) return reason::kDatabaseLost;
+    if (IsLockBusy(error)) return reason::kLockBusy;
     if (error.IsDatabase()) return DatabaseReason(error);
     if (error.win32 == ERROR_NOT_FOUND) return reason::kFolderRowMissing;
     if (error.win32 == ERROR_FILENAME_EXCED_RANGE) return reason::kNameTooLong;

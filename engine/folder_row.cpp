@@ -1,5 +1,10 @@
 #include "engine/folder_row.h"
 
+#include <algorithm>
+#include <cwchar>
+
+#include "util/paths.h"
+
 namespace ksr {
 namespace {
 
@@ -22,6 +27,23 @@ constexpr FolderIdQueries kFallbackSqlServer = {
     L"Select max(CONVERT(int,PtpFolderID)) as c from PtpFolder where MyID=? and UsName=? and "
     L"ParentID=?"};
 
+// PtpFolderID, UsName and ParentID carry no index on the server. A folder's row is numbered
+// after its parent's (the parent's id is known only once its row is in), so the primary key
+// narrows the search to the rows added since the parent: for a folder this run registered, only
+// the rows the run added after it.
+constexpr wchar_t kFolderRows[] =
+    L"select PtpFolderID,UsName from PtpFolder where PtpFolderID>? and MyID=? and ParentID=? "
+    L"and To_Type=1";
+
+// A folder id as a number; -1 when it is none.
+long long FolderIdNumber(const std::optional<std::wstring>& id) {
+    if (!id || id->empty() || id->size() > 18 ||
+        !std::all_of(id->begin(), id->end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; })) {
+        return -1;
+    }
+    return std::wcstoll(id->c_str(), nullptr, 10);
+}
+
 const std::wstring& InsertFolderSqlServer() {
     static const std::wstring sql = std::wstring(kInsertFolder) + kInsertedIdSqlServer;
     return sql;
@@ -32,6 +54,31 @@ const std::wstring& InsertFolderSqlServer() {
 std::vector<std::wstring> FolderInsertStatements(bool mysql) {
     if (mysql) return {kInsertFolder, kInsertedIdMySql};
     return {InsertFolderSqlServer()};
+}
+
+const wchar_t* FolderRowQuery() {
+    return kFolderRows;
+}
+
+Result<std::optional<std::wstring>> FindFolderRow(DbSession& db, std::wstring_view name,
+                                                  std::wstring_view ParentID,
+                                                  std::wstring_view MyID) {
+    const std::wstring parent(ParentID);
+    const std::wstring floor = FolderIdNumber(parent) > 0 ? parent : L"0";
+    const std::wstring_view params[] = {floor, MyID, ParentID};
+    Result<std::vector<DbRow>> rows = db.QueryRows(kFolderRows, params);
+    if (!rows && rows.error().IsUnstorableValue()) return std::optional<std::wstring>();
+    if (!rows) return std::move(rows).error();
+    // The server's collation may take other names for equal (or these for different); the
+    // store's file system has the last word.
+    long long oldest = -1;
+    for (const DbRow& row : *rows) {
+        const long long id = row.size() == 2 ? FolderIdNumber(row[0]) : -1;
+        if (id < 0 || !row[1] || !EqualsIgnoreCase(*row[1], name)) continue;
+        if (oldest < 0 || id < oldest) oldest = id;
+    }
+    if (oldest < 0) return std::optional<std::wstring>();
+    return std::optional<std::wstring>(std::to_wstring(oldest));
 }
 
 const FolderIdQueries& FolderIdFallback(bool mysql) {

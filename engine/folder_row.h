@@ -17,6 +17,16 @@ namespace ksr {
                                                                   std::wstring_view ParentID,
                                                                   std::wstring_view MyID);
 
+// The id of the folder row of owner `MyID` and type 1 named `name` (letter case aside, as the
+// store's file system takes names) under `ParentID`: the smallest when earlier runs left twins;
+// no value when there is none. Called on the thread that registers folders.
+[[nodiscard]] Result<std::optional<std::wstring>> FindFolderRow(DbSession& db,
+                                                                std::wstring_view name,
+                                                                std::wstring_view ParentID,
+                                                                std::wstring_view MyID);
+// The query FindFolderRow sends.
+const wchar_t* FolderRowQuery();
+
 // The statements InsertFolderRow sends to the server.
 std::vector<std::wstring> FolderInsertStatements(bool mysql);
 

@@ -29,8 +29,9 @@ double ByteTotal(const std::wstring& text) {
 
 void FolderWalk::Survey(const std::wstring& source, const std::wstring& text2,
                         const std::wstring& target) {
-    if (Result<SourceSurvey> survey = SurveyFolder(source, target + L"/")) {
+    if (Result<SourceSurvey> survey = SurveyFolder(source, target + L"/", with_.places.storeRoot)) {
         surveyedBytes_ = survey->bytes;
+        bytesToCopy_ = survey->bytesToCopy;
         uint64_t total = survey->bytes;
         if (!text2.empty()) total += FolderSize(text2).value_or(0);
         with_.state.SourceBytesTotal = std::to_wstring(total);
@@ -132,6 +133,8 @@ std::shared_ptr<const FileUnit> FolderWalk::MakeUnit(const Listed& folder,
     unit->ParentID = folder.ParentID;
     unit->MyID = folder.MyID;
     unit->place = {with_.places.ListedFinal(unit->source), with_.places.sourceRoot};
+    // Read before the copy is handed out, so before it can create the store file.
+    unit->rowsFloor = with_.writer.RowsFloor();
     // Listed as a link (on Windows): even when its handle turns out to be the listed file,
     // deleting it is left to the operator.
     unit->link = entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
@@ -254,12 +257,12 @@ void FolderWalk::RegisterSubFolder(const Listed& folder, const std::wstring& nam
             if (cleaned) {
                 events.Line(ActivityLine(ActivityType::NameCleaned, path, logtext::kFolderCleaned));
             }
-            Result<std::wstring> registered = with_.folders.Register(name, ParentID, MyID);
+            Result<RegisteredFolder> registered = with_.folders.Register(name, ParentID, MyID);
             // Without its own id the sub-tree would land under an empty parent or another
             // folder; it waits for the next run instead.
             if (registered) {
-                with_.record.FolderImported();
-                got = std::move(registered).value();
+                if (!registered->found) with_.record.FolderImported();
+                got = std::move(registered->id);
             } else {
                 events.Failure(path + L"\\", ItemKind::FolderNotImported,
                                with_.folders.Reason(registered.error()));

@@ -62,6 +62,8 @@ class FolderWalk {
     void Survey(const std::wstring& source, const std::wstring& text2, const std::wstring& target);
     // The bytes of every file below the surveyed folder; none when it could not be listed.
     [[nodiscard]] std::optional<uint64_t> SurveyedBytes() const { return surveyedBytes_; }
+    // Of those, the bytes of files whose store path holds no file of their size yet.
+    [[nodiscard]] uint64_t BytesToCopy() const { return bytesToCopy_; }
     // Tells the record the folders whose listing broke off during the survey.
     void ReportSurveyBreaks();
     // Imports the folder `source` into the store-relative directory `target`, under the folder
@@ -134,6 +136,7 @@ class FolderWalk {
     // By folder (as the walk names it), the files the survey found there, "\0"-separated.
     std::unordered_map<std::wstring, std::wstring> surveyedFiles_;
     std::optional<uint64_t> surveyedBytes_;
+    uint64_t bytesToCopy_ = 0;
     std::vector<Error> surveyBreaks_;
     std::set<std::wstring> brokenReported_;
     // A check's store paths that more than one source claims, by StoreKey: the job whose copy

@@ -201,7 +201,7 @@ bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
     // after it: a folder the disk can't hold is refused before anything is written.
     figures_.files = tally_.filesExpected;
     if (const std::optional<uint64_t> bytes = walk.SurveyedBytes();
-        bytes && RefusedForRoom(*bytes)) {
+        bytes && RefusedForRoom(*bytes, walk.BytesToCopy())) {
         return false;
     }
     AnnounceRun();
@@ -226,6 +226,7 @@ bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
     }
     // During the walk the record belongs to the pipeline's committing thread, which writes the
     // rows; the walk gets it back once the pipeline is drained.
+    writer.ReadRowsFloor();
     OrderedPipeline pipeline(kCopyThreads, kUnitsInFlight,
                              [&writer](bool finish) { return writer.Flush(finish); });
     walk.Walk(pipeline, source, target, rootId, kPublicOwner);
@@ -237,8 +238,9 @@ bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
     return true;
 }
 
-bool Importer::RefusedForRoom(uint64_t bytes) {
-    const uint64_t needed = RoomNeeded(bytes);
+bool Importer::RefusedForRoom(uint64_t bytes, uint64_t toCopy) {
+    // Files the store holds already are not copied again.
+    const uint64_t needed = RoomNeeded(toCopy);
     const Result<uint64_t> available = FreeBytesFor(places_.storeRoot);
     figures_.bytes = bytes;
     figures_.roomNeeded = needed;

@@ -56,6 +56,11 @@ class Importer {
     [[nodiscard]] const std::vector<RunFailure>& Failures() const { return record_.Failures(); }
     // The last run's files passed over by rule (system files): in the run report only.
     [[nodiscard]] const std::vector<std::wstring>& Skipped() const { return record_.Skipped(); }
+    // The last run's files an earlier run imported (their store files and rows were there): in
+    // the run report only. A check lists those a run would find so.
+    [[nodiscard]] const std::vector<std::wstring>& AlreadyStored() const {
+        return record_.AlreadyStored();
+    }
 
     // How long to wait for the database to connect and to answer one statement; tests that
     // stall the server wait less.
@@ -95,8 +100,9 @@ class Importer {
     [[nodiscard]] bool Walk(const std::wstring& source, const std::wstring& text2,
                             const std::wstring& target, const std::wstring& rootName,
                             bool rootMode);
-    // Refuses the run when the store's volume has less free than importing `bytes` needs.
-    [[nodiscard]] bool RefusedForRoom(uint64_t bytes);
+    // Refuses the run when the store's volume has less free than copying `toCopy` of the
+    // `bytes` below the chosen folder needs.
+    [[nodiscard]] bool RefusedForRoom(uint64_t bytes, uint64_t toCopy);
     // Bumps the version counters, for the clients that refresh when a run begins.
     void AnnounceRun();
     // Registers the selected folder itself and returns its folder id. When it can't, reports the

@@ -18,6 +18,8 @@ inline constexpr wchar_t kKindFolder[] = L"文件夹未导入";
 inline constexpr wchar_t kKindSourceKept[] = L"文件已导入，源文件未删除";
 // Passed over by rule, not a failure: listed in the run report only.
 inline constexpr wchar_t kKindSkipped[] = L"已跳过";
+// Imported by an earlier run, not a failure: listed in the run report only.
+inline constexpr wchar_t kKindAlreadyStored[] = L"已在存储中";
 
 }  // namespace ksr::logtext
 
@@ -38,6 +40,10 @@ inline constexpr wchar_t kLinkOutside[] = L"文件是链接，指向所选文件
 inline constexpr wchar_t kLinkInTheWay[] =
     L"存储目录或暂存目录中的这一层是链接（重分析点），没有写入：";
 inline constexpr wchar_t kFileGone[] = L"文件在导入前已不存在，未导入";
+inline constexpr wchar_t kAlreadyStored[] =
+    L"存储中已有内容相同的文件，数据库中也已有它的记录，未重复登记";
+inline constexpr wchar_t kLockBusy[] =
+    L"另一个导入长时间占用服务器数据库的登记锁，未导入，请稍后再导入";
 inline constexpr wchar_t kSystemFile[] = L"具有系统属性的文件（如 desktop.ini、Thumbs.db）不导入";
 inline constexpr wchar_t kNotHeld[] = L"源文件无法独占打开以便删除，源文件已保留：";
 inline constexpr wchar_t kNotVerified[] = L"存储副本未能写入磁盘或读回核对，源文件已保留：";

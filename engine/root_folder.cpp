@@ -42,13 +42,13 @@ Result<std::wstring> Importer::genfolder(std::wstring MyPath, std::wstring fil_d
         name = CleanFolderName(name);
     }
     if (!places_.checkOnly) (void)CreateDirectoryLevels(places_.StorePath(fil_dir + name));
-    Result<std::wstring> id = folders.Register(name, ParentID, MyID);
-    if (!id) {
-        const std::wstring reason = reason::kRootNotRegistered + folders.Reason(id.error());
-        return refuse(reason, std::move(id).error());
+    Result<RegisteredFolder> row = folders.Register(name, ParentID, MyID);
+    if (!row) {
+        const std::wstring reason = reason::kRootNotRegistered + folders.Reason(row.error());
+        return refuse(reason, std::move(row).error());
     }
-    record_.FolderImported();
-    return id;
+    if (!row->found) record_.FolderImported();
+    return std::move(row->id);
 }
 
 }  // namespace ksr

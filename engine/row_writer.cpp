@@ -1,12 +1,17 @@
 #include "engine/row_writer.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <utility>
 
 #include "engine/failure_reason.h"
 #include "engine/file_rows.h"
+#include "engine/imported_files.h"
 #include "engine/log_texts.h"
+#include "engine/run_locks.h"
 #include "engine/stored_rows.h"
 #include "server/lost_session.h"
+#include "server/named_lock.h"
 #include "util/guid.h"
 
 namespace ksr {
@@ -24,13 +29,6 @@ constexpr size_t kBatchesDeleting = 2;
 // share the disk's trips (on the development machine 1,000 small files took 2.3 s flushed one
 // by one, 0.85 s eight at a time).
 constexpr unsigned kVerifyThreads = 8;
-
-size_t ChunkSize(size_t left) {
-    for (const size_t size : kFileRowChunks) {
-        if (left >= size) return size;
-    }
-    return 1;
-}
 
 }  // namespace
 
@@ -83,8 +81,9 @@ void RowWriter::AddFile(CopyResult& copy, const FileUnit& unit) {
         FileFailed(unit, CopyFailureReason(copy, unit));
         return;
     }
-    // A check writes no rows: the file would be imported.
-    if (places_.checkOnly) return;
+    // A check writes no rows: the file would be imported, unless its store file and rows are
+    // there already, which only a file whose store path holds its bytes can be.
+    if (places_.checkOnly && copy.wouldCreate) return;
     // The identifier is how a batch whose commit went unanswered is found again: a file without
     // one of its own gets no rows.
     Result<std::wstring> guid = NewGuidText();
@@ -152,20 +151,66 @@ Status RowWriter::InsertRows(std::span<PendingFile* const> files) {
     return CheckRowsStored(db_, places_.mysql, RowTable::Digest, sent);
 }
 
-// Both rows of every file, or none of them: one transaction.
+void RowWriter::ReadRowsFloor() {
+    if (const Result<std::wstring> high = FileRowsHighWater(db_); high) {
+        rowsFloor_ = std::wcstoll(high->c_str(), nullptr, 10);
+    }
+}
+
+void RowWriter::MoveRowsFloor() {
+    // A floor that can't be read stays where it was: lower is only slower.
+    if (const Result<std::wstring> high = FileRowsHighWater(db_); high) {
+        rowsFloor_ = std::max(rowsFloor_.load(), std::wcstoll(high->c_str(), nullptr, 10));
+    }
+}
+
+Status RowWriter::FindAlreadyStored(std::span<PendingFile* const> files) {
+    std::vector<FileToFind> find;
+    find.reserve(files.size());
+    for (const PendingFile* file : files) {
+        // A store file this copy created can be named only by rows another run wrote since.
+        find.push_back({file->unit.FilPath, file->sizeText, file->copy.md5,
+                        file->copy.created ? std::wstring_view(file->unit.rowsFloor) : L"0"});
+    }
+    Result<std::vector<bool>> found = FindImportedFiles(db_, find);
+    if (!found) return std::move(found).error();
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!(*found)[i]) continue;
+        files[i]->alreadyStored = true;
+        // Others' rows name it now: it stays, whatever becomes of this file.
+        files[i]->copy.created = false;
+    }
+    return {};
+}
+
+// Both rows of every file, or none of them: one transaction. The look-up of the rows there
+// already and the insert of the rest hold the import runs' file lock, so another run's files
+// are either found or wait for these.
 RowWriter::RowsOutcome RowWriter::WriteRows(std::span<PendingFile* const> files) {
     RowsOutcome outcome;
+    NamedLock lock;
+    outcome.status = lock.Take(db_, kFileLock, LockWaitSeconds(db_));
+    if (outcome.status.ok()) outcome.status = FindAlreadyStored(files);
+    std::vector<PendingFile*> rows;
+    for (PendingFile* file : files) {
+        if (!file->alreadyStored) rows.push_back(file);
+    }
+    if (!outcome.status.ok() || rows.empty()) return outcome;
     outcome.status = db_.Begin();
-    for (size_t at = 0; outcome.status.ok() && at < files.size();) {
-        const size_t rows = ChunkSize(files.size() - at);
-        outcome.status = InsertRows(files.subspan(at, rows));
-        at += rows;
+    for (size_t at = 0; outcome.status.ok() && at < rows.size();) {
+        const size_t count = FileRowChunk(rows.size() - at);
+        outcome.status = InsertRows(std::span(rows).subspan(at, count));
+        at += count;
     }
     if (outcome.status.ok()) {
         outcome.committing = true;
         outcome.status = db_.Commit();
     }
-    if (!outcome.status.ok()) db_.Rollback();
+    if (!outcome.status.ok()) {
+        db_.Rollback();
+        return outcome;
+    }
+    MoveRowsFloor();
     return outcome;
 }
 
@@ -280,6 +325,11 @@ std::wstring RowWriter::LostReason(const Error& error) const {
 
 void RowWriter::WriteBatchRows(std::span<PendingFile* const> files, Failures& failures) {
     if (files.empty()) return;
+    // A check only looks: what it can't find, a run would write.
+    if (places_.checkOnly) {
+        (void)FindAlreadyStored(files);
+        return;
+    }
     if (flags_.databaseLost) {
         WriteRowsOneByOne(files, failures, false, nullptr);
         return;
@@ -287,6 +337,11 @@ void RowWriter::WriteBatchRows(std::span<PendingFile* const> files, Failures& fa
     const RowsOutcome batch = WriteRows(files);
     if (batch.status.ok()) return;
     const Error& error = batch.status.error();
+    // Each file on its own would wait as long for the other run.
+    if (IsLockBusy(error)) {
+        for (auto& failure : failures) failure = reason::kLockBusy;
+        return;
+    }
     const bool cut = error.IsConnectionLevel();
     // After a batch cut off at the connection and a successful reconnect, the next statement
     // probes the server: cut off again, the server takes connections but answers no statement
@@ -295,7 +350,10 @@ void RowWriter::WriteBatchRows(std::span<PendingFile* const> files, Failures& fa
     // A commit whose answer was lost may have landed: its rows are not written twice, and until
     // the database tells, its store copies stay.
     if (cut && batch.committing) {
-        const Result<bool> landed = probing ? RowsLanded(*files.front()) : Result<bool>(error);
+        // A file found already stored sent no rows of its own to count.
+        const auto sent = std::ranges::find_if(
+            files, [](const PendingFile* file) { return !file->alreadyStored; });
+        const Result<bool> landed = probing ? RowsLanded(**sent) : Result<bool>(error);
         if (!landed) {
             if (probing && landed.error().IsConnectionLevel()) flags_.DatabaseNotAnswering();
             for (auto& failure : failures) failure = LostReason(error);
@@ -359,7 +417,11 @@ void RowWriter::FinishFile(PendingFile& file, const std::optional<std::wstring>&
         DiscardStoreCopy(copy, places_.StorePath(unit.FilPath));
         return;
     }
-    record_.FileImported(copy.bytes);
+    if (file.alreadyStored) {
+        record_.FileAlreadyStored();
+    } else if (!places_.checkOnly) {
+        record_.FileImported(copy.bytes);
+    }
     if (!places_.deleteSources) return;
 
     // The operator's only copy goes only once its committed rows name a store file that holds
@@ -387,6 +449,7 @@ void RowWriter::TellFile(const PendingFile& file, std::span<const SourceDeleter:
         record_.Failure(file.unit.source, ItemKind::FileNotImported, *file.failure);
         return;
     }
+    if (file.alreadyStored) record_.AlreadyStored(file.unit.source);
     std::wstring kept = file.kept;
     if (file.deletion && *file.deletion < deletions.size()) {
         if (const Status& deleted = deletions[*file.deletion].status; !deleted) {

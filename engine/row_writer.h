@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -31,6 +32,9 @@ struct FileUnit {
     std::wstring MyID;
     SourcePlace place;  // where its opened handle must be
     bool link = false;  // listed as a link: copied from its target, never deleted
+    // The PtpFile number read before its copy began (RowWriter::RowsFloor): rows naming a store
+    // file the copy creates are numbered above it.
+    std::wstring rowsFloor = L"0";
 };
 
 // Writes the walk's file rows in batches on its own connection, has each store copy flushed and
@@ -54,6 +58,12 @@ class RowWriter {
     // returns whether anything is still held back.
     bool Flush(bool finish);
 
+    // Reads the PtpFile number the first copies start from; on the run's thread, before the walk.
+    void ReadRowsFloor();
+    // The PtpFile number a copy starting now takes as its unit's rowsFloor. Read on the run's
+    // thread while the committer moves it on.
+    [[nodiscard]] std::wstring RowsFloor() const { return std::to_wstring(rowsFloor_.load()); }
+
   private:
     // A copied file whose rows wait in the batch.
     struct PendingFile {
@@ -69,6 +79,9 @@ class RowWriter {
         // Its rows failed in a commit whose answer was lost: they may be in after all, so its
         // store copy stays.
         bool rowsUncertain = false;
+        // The public area holds its rows already (its store file held its bytes): no rows are
+        // written, and its store file is not this run's.
+        bool alreadyStored = false;
         // The store copy's flush and read-back, under way until the batch is written.
         std::shared_ptr<StoreVerifier::Ticket> verify;
     };
@@ -98,6 +111,10 @@ class RowWriter {
     // Why the files of a batch whose commit answer was lost failed, when nobody can tell.
     [[nodiscard]] std::wstring LostReason(const Error& error) const;
     [[nodiscard]] RowsOutcome WriteRows(std::span<PendingFile* const> files);
+    // Marks the files whose rows the public area holds already.
+    [[nodiscard]] Status FindAlreadyStored(std::span<PendingFile* const> files);
+    // Moves the floor on to the PtpFile number now (after rows went in).
+    void MoveRowsFloor();
     [[nodiscard]] Status InsertRows(std::span<PendingFile* const> files);
     // Whether the file's rows are in, after a commit whose answer was lost: the lost
     // connection's session is ended first; fails when the database can't tell.
@@ -131,6 +148,7 @@ class RowWriter {
     SourceDeleter deleter_;
     // Made on the first copy that needs it: flushes store copies many at once.
     std::optional<StoreVerifier> verifier_;
+    std::atomic<long long> rowsFloor_{0};
 };
 
 }  // namespace ksr

@@ -8,8 +8,9 @@ namespace ksr {
 enum class ItemKind {
     FileNotImported,
     FolderNotImported,
-    SourceKept,  // imported, but its source the operator asked to delete is still there
-    Skipped,     // passed over by rule, not a failure: in the run report only
+    SourceKept,     // imported, but its source the operator asked to delete is still there
+    Skipped,        // passed over by rule, not a failure: in the run report only
+    AlreadyStored,  // imported by an earlier run, not a failure: in the run report only
 };
 
 // One item the run did not import (or, for a source kept, did not delete), with why.

@@ -16,6 +16,7 @@ const wchar_t* LineText(ItemKind kind) {
             return logtext::kSourceKept;
         case ItemKind::FolderNotImported:
         case ItemKind::Skipped:
+        case ItemKind::AlreadyStored:
             break;
     }
     return logtext::kFolderFailed;
@@ -31,6 +32,8 @@ const wchar_t* ItemKindText(ItemKind kind) {
             return logtext::kKindSourceKept;
         case ItemKind::Skipped:
             return logtext::kKindSkipped;
+        case ItemKind::AlreadyStored:
+            return logtext::kKindAlreadyStored;
         case ItemKind::FolderNotImported:
             break;
     }
@@ -54,7 +57,9 @@ void RunRecord::Begin() {
     lines_.clear();
     failures_.clear();
     skipped_.clear();
+    alreadyStored_.clear();
     failedItems_ = 0;
+    filesAlreadyStored_ = 0;
     filesImported_ = foldersImported_ = bytesImported_ = 0;
 }
 
@@ -102,14 +107,18 @@ std::wstring RunRecord::WriteReport(const std::optional<std::wstring>& directory
     summary.filesImported = filesImported_;
     summary.foldersImported = foldersImported_;
     summary.bytesImported = bytesImported_;
+    summary.filesAlreadyStored = filesAlreadyStored_;
     summary.itemsNotImported = failedItems_ + notReached;
     std::vector<ReportItem> items;
-    items.reserve(failures_.size() + skipped_.size());
+    items.reserve(failures_.size() + skipped_.size() + alreadyStored_.size());
     for (const RunFailure& failure : failures_) {
         items.push_back({failure.path, ItemKindText(failure.kind), failure.reason});
     }
     for (const std::wstring& path : skipped_) {
         items.push_back({path, ItemKindText(ItemKind::Skipped), reason::kSystemFile});
+    }
+    for (const std::wstring& path : alreadyStored_) {
+        items.push_back({path, ItemKindText(ItemKind::AlreadyStored), reason::kAlreadyStored});
     }
     const Result<std::wstring> folder =
         directory ? Result<std::wstring>(*directory) : DefaultReportDirectory();

@@ -59,6 +59,10 @@ class RunRecord {
         bytesImported_ += bytes;
     }
     void FolderImported() { ++foldersImported_; }
+    // A file an earlier run imported: its store file and rows were there already.
+    void FileAlreadyStored() { ++filesAlreadyStored_; }
+    void AlreadyStored(std::wstring path) { alreadyStored_.push_back(std::move(path)); }
+    [[nodiscard]] const std::vector<std::wstring>& AlreadyStored() const { return alreadyStored_; }
     [[nodiscard]] bool ImportedAny() const { return filesImported_ + foldersImported_ > 0; }
     [[nodiscard]] uint64_t FailedItems() const { return failedItems_; }
 
@@ -77,7 +81,9 @@ class RunRecord {
     std::vector<std::wstring> lines_;
     std::vector<RunFailure> failures_;
     std::vector<std::wstring> skipped_;
+    std::vector<std::wstring> alreadyStored_;
     uint64_t failedItems_ = 0;
+    uint64_t filesAlreadyStored_ = 0;
     uint64_t filesImported_ = 0, foldersImported_ = 0, bytesImported_ = 0;
 };
 

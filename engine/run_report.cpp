@@ -71,6 +71,10 @@ Result<std::wstring> WriteRunReport(const std::wstring& directory, const RunSumm
     text += L"导入的文件夹," + std::to_wstring(summary.foldersImported) + L"\r\n";
     text += L"导入的字节," + std::to_wstring(summary.bytesImported) + L"\r\n";
     text += L"未导入的项目," + std::to_wstring(summary.itemsNotImported) + L"\r\n";
+    // Only a run that met files imported before says so: a first import's report is as it was.
+    if (summary.filesAlreadyStored > 0) {
+        text += L"已在存储中的文件," + std::to_wstring(summary.filesAlreadyStored) + L"\r\n";
+    }
     text += L"\r\n路径,类别,原因\r\n";
     for (const ReportItem& item : items) {
         text += CsvField(item.path) + L"," + CsvField(item.kind) + L"," + CsvField(item.reason) +

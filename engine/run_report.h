@@ -18,6 +18,7 @@ struct RunSummary {
     uint64_t filesImported = 0;
     uint64_t foldersImported = 0;
     uint64_t bytesImported = 0;
+    uint64_t filesAlreadyStored = 0;  // imported by an earlier run
     uint64_t itemsNotImported = 0;
 };
 

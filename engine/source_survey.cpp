@@ -20,11 +20,48 @@ struct Folder {
     std::wstring path;      // absolute, ending in "\"
     std::wstring filDir;    // its store-relative directory, ending in "/"
     bool imported = false;  // false below a folder the walk does not enter
+    // Its store directory exists as a plain folder: only then is it listed. Below one that does
+    // not, none does.
+    bool storeDirectory = false;
 };
+
+// A name as the store's file system compares names: letter case aside.
+std::wstring NameKey(std::wstring_view name) {
+    std::wstring key(name);
+    if (!key.empty()) CharUpperBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+}
+
+// What a store directory holds already: its files' sizes and its plain folders, by NameKey.
+struct StoreEntries {
+    std::unordered_map<std::wstring, uint64_t> files;
+    std::unordered_set<std::wstring> folders;
+};
+
+StoreEntries ListStoreDirectory(const std::wstring& storeRoot, const Folder& folder) {
+    StoreEntries entries;
+    if (storeRoot.empty() || !folder.storeDirectory) return entries;
+    const std::wstring directory = storeRoot + L"\\" + ReplaceAll(folder.filDir, L'/', L'\\');
+    // A store directory that can't be listed holds nothing the room may count on.
+    (void)ListDirectory(directory, [&](const WIN32_FIND_DATAW& entry) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                entries.folders.insert(NameKey(entry.cFileName));
+            }
+        } else if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            entries.files.emplace(
+                NameKey(entry.cFileName),
+                (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow);
+        }
+        return true;
+    });
+    return entries;
+}
 
 // What one lister gathers; merged once all listings are done.
 struct Tally {
     uint64_t bytes = 0;
+    uint64_t bytesToCopy = 0;
     size_t files = 0;
     std::vector<Error> broken;
     std::vector<uint64_t> keys;
@@ -32,8 +69,9 @@ struct Tally {
 };
 
 // Lists one folder into `tally` and appends its sub-folders to `found`.
-ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
-                      std::vector<Folder>& found) {
+ListingResult ListOne(const Folder& folder, const std::wstring& storeRoot, bool withKeys,
+                      Tally& tally, std::vector<Folder>& found) {
+    const StoreEntries stored = ListStoreDirectory(storeRoot, folder);
     return ListDirectory(ExtendedFromAbsolute(folder.path), [&](const WIN32_FIND_DATAW& entry) {
         const std::wstring_view name = entry.cFileName;
         const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
@@ -45,13 +83,19 @@ ListingResult ListOne(const Folder& folder, bool withKeys, Tally& tally,
                                                                : CleanFileName(entry.cFileName));
         if (isFolder) {
             if (IsDirectoryLink(entry.dwFileAttributes)) return true;
-            found.push_back({folder.path + entry.cFileName + L"\\",
-                             folder.filDir + CleanFolderName(entry.cFileName) + L"/", imported});
+            const std::wstring cleaned = CleanFolderName(entry.cFileName);
+            found.push_back({folder.path + entry.cFileName + L"\\", folder.filDir + cleaned + L"/",
+                             imported, stored.folders.contains(NameKey(cleaned))});
             return true;
         }
-        tally.bytes += (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        const uint64_t size =
+            (static_cast<uint64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+        tally.bytes += size;
         if (!imported) return true;
         ++tally.files;
+        // A store file of its size is taken for its copy: a run copies nothing there.
+        const auto there = stored.files.find(NameKey(CleanFileName(entry.cFileName)));
+        if (there == stored.files.end() || there->second != size) tally.bytesToCopy += size;
         if (withKeys) {
             tally.keys.push_back(StoreKey(folder.filDir + CleanFileName(entry.cFileName)));
             std::wstring& names = tally.names[folder.path];
@@ -69,8 +113,9 @@ class Listers {
 
   public:
     // Newest first, as a depth-first walk: fewer folders wait at a time.
-    explicit Listers(bool withKeys)
-        : withKeys_(withKeys),
+    Listers(const std::wstring& storeRoot, bool withKeys)
+        : storeRoot_(storeRoot),
+          withKeys_(withKeys),
           queue_(FolderQueue::kUnbounded, FolderQueue::kUnbounded, FolderQueue::Order::Lifo) {}
 
     // Queues `folders` for listing. The queue does not close meanwhile: the folder whose listing
@@ -102,7 +147,7 @@ class Listers {
     void List(const Folder& folder, Tally& tally) {
         std::vector<Folder> found;
         try {
-            const ListingResult result = ListOne(folder, withKeys_, tally, found);
+            const ListingResult result = ListOne(folder, storeRoot_, withKeys_, tally, found);
             // A folder that can't be listed at all is the walk's to report, with its holding
             // copy.
             if (result.started && !result.complete()) {
@@ -127,27 +172,38 @@ class Listers {
         }
     }
 
+    const std::wstring& storeRoot_;
     const bool withKeys_;
     FolderQueue queue_;
     std::atomic<size_t> unfinished_{0};  // folders queued or being listed
 };
 
-Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filDir, bool withKeys) {
+Result<SourceSurvey> Survey(const std::wstring& folder, const std::wstring& filDir,
+                            const std::wstring& storeRoot, bool withKeys) {
     std::vector<Tally> tallies(kListingThreads);
     Tally& top = tallies.front();
     std::vector<Folder> below;
-    const Folder first{WithSeparator(folder), filDir, true};
-    const ListingResult listed = ListOne(first, withKeys, top, below);
+    bool storeDirectory = false;
+    if (!storeRoot.empty()) {
+        const DWORD attributes =
+            GetFileAttributesW((storeRoot + L"\\" + ReplaceAll(filDir, L'/', L'\\')).c_str());
+        storeDirectory = attributes != INVALID_FILE_ATTRIBUTES &&
+                         (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    }
+    const Folder first{WithSeparator(folder), filDir, true, storeDirectory};
+    const ListingResult listed = ListOne(first, storeRoot, withKeys, top, below);
     if (!listed.started) return Win32Error(listed.error(), folder);
     if (!listed.complete()) top.broken.push_back(Win32Error(listed.error(), first.path));
     if (!below.empty()) {
-        Listers listers(withKeys);
+        Listers listers(storeRoot, withKeys);
         listers.Queue(below);
         listers.Run(tallies);
     }
     SourceSurvey survey;
     for (Tally& tally : tallies) {
         survey.bytes += tally.bytes;
+        survey.bytesToCopy += tally.bytesToCopy;
         survey.files += tally.files;
         survey.brokenFolders.insert(survey.brokenFolders.end(), tally.broken.begin(),
                                     tally.broken.end());
@@ -169,12 +225,13 @@ uint64_t StoreKey(std::wstring_view filPath) {
     return hash;
 }
 
-Result<SourceSurvey> SurveyFolder(const std::wstring& folder, const std::wstring& filDir) {
-    return Survey(folder, filDir, true);
+Result<SourceSurvey> SurveyFolder(const std::wstring& folder, const std::wstring& filDir,
+                                  const std::wstring& storeRoot) {
+    return Survey(folder, filDir, storeRoot, true);
 }
 
 Result<uint64_t> FolderSize(const std::wstring& folder) {
-    Result<SourceSurvey> survey = Survey(folder, L"", false);
+    Result<SourceSurvey> survey = Survey(folder, L"", {}, false);
     if (!survey) return std::move(survey).error();
     return survey->bytes;
 }

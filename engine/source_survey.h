@@ -22,7 +22,10 @@ uint64_t StoreKey(std::wstring_view filPath);
 // What the pass over the chosen folder learns before anything is copied.
 struct SourceSurvey {
     uint64_t bytes = 0;  // every file below the folder
-    size_t files = 0;    // the files the import will copy
+    // The bytes of the files the import will copy whose store path holds no file of their size
+    // yet: what the store's volume must find room for.
+    uint64_t bytesToCopy = 0;
+    size_t files = 0;  // the files the import will copy
     // Why the listing of a folder broke off part-way: the Win32 error, with the folder (as
     // given, with a trailing backslash) as its path.
     std::vector<Error> brokenFolders;
@@ -37,10 +40,12 @@ struct SourceSurvey {
 // are keyed by the store path the import gives them below `filDir` ("/"-separated, ending in
 // "/"), with the walk's rules: system entries, directory links and names the server can't
 // serve are left out (system folders are walked, system files are not), folder names are
-// cleaned. Fails with the listing's error when `folder`
-// itself can't be listed.
+// cleaned. With `storeRoot` ("\\?\" form), each store directory that exists is listed once
+// for the files already there. Fails with the listing's error when `folder` itself can't be
+// listed.
 [[nodiscard]] Result<SourceSurvey> SurveyFolder(const std::wstring& folder,
-                                                const std::wstring& filDir);
+                                                const std::wstring& filDir,
+                                                const std::wstring& storeRoot = {});
 
 // The byte total of every file below `folder`; sub-folders that can't be listed and directory
 // links add nothing. Fails with the listing's error when `folder` itself can't be listed.

@@ -4,6 +4,7 @@
 
 #include "engine/source_survey.h"
 #include "support/temp_dir.h"
+#include "util/paths.h"
 
 namespace ksr {
 namespace {
@@ -53,6 +54,46 @@ TEST(SurveyFolder, KeysFilesByTheStorePathsTheWalkGivesThem) {
         EXPECT_EQ(plan.ClaimPath(path), StorePlan::Claim::Again) << "two sources share it";
     }
     EXPECT_FALSE(SurveyFolder(dir / L"absent", L"x/"));
+}
+
+// The room a run needs counts only the files whose store path holds no file of their size,
+// letter case aside; a store directory that is missing (or a link) holds none.
+TEST(SurveyFolder, CountsOnlyTheBytesTheStoreLacks) {
+    test::TempDir dir;
+    const std::wstring store = dir / L"store";
+    const struct {
+        const wchar_t* source;  // below the folder surveyed, and its size
+        size_t size;
+        const wchar_t* stored;  // below the store's public area, or none
+        size_t storedSize;
+        bool counted;
+    } files[] = {
+        {L"same.txt", 10, L"same.txt", 10, false},
+        {L"Case.txt", 20, L"CASE.TXT", 20, false},
+        {L"edited.txt", 40, L"edited.txt", 41, true},
+        {L"new.txt", 80, nullptr, 0, true},
+        {L"Sub\\deep.txt", 160, L"SUB\\deep.txt", 160, false},
+        {L"R&D\\x.txt", 320, L"R D\\x.txt", 320, false},
+        {L"Gone\\y.txt", 640, nullptr, 0, true},
+    };
+    uint64_t all = 0, expected = 0;
+    for (const auto& file : files) {
+        test::WriteBytes(dir / (L"t\\" + std::wstring(file.source)), std::string(file.size, 'x'));
+        if (file.stored) {
+            test::WriteBytes(store + L"\\DownLoad\\Public\\" + file.stored,
+                             std::string(file.storedSize, 'y'));
+        }
+        all += file.size;
+        if (file.counted) expected += file.size;
+    }
+    const auto survey = SurveyFolder(dir / L"t", L"DownLoad/Public/", ToExtendedPath(store));
+    ASSERT_TRUE(survey);
+    EXPECT_EQ(survey->bytes, all);
+    EXPECT_EQ(survey->bytesToCopy, expected);
+    const auto noStore =
+        SurveyFolder(dir / L"t", L"DownLoad/Public/", ToExtendedPath(dir / L"none"));
+    ASSERT_TRUE(noStore);
+    EXPECT_EQ(noStore->bytesToCopy, all);
 }
 
 }  // namespace

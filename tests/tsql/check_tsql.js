@@ -44,6 +44,17 @@ const kUnparsed = [
     form: /^\s*KILL\s+\d+\s*$/i,
     rule: 'KILL takes a session id as a number, not a parameter',
   },
+  {
+    // The parser knows no EXEC: the application lock is taken and given back by the session.
+    starts: /^\s*declare\s+@r\s+int\s*;\s*exec\b/i,
+    form: /^\s*declare @r int; exec @r = sp_getapplock @Resource = \?, @LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = \?; select @r as c\s*$/,
+    rule: 'the lock is taken by sp_getapplock for the session, its answer selected as c',
+  },
+  {
+    starts: /^\s*exec\b/i,
+    form: /^\s*exec sp_releaseapplock @Resource = \?, @LockOwner = 'Session'\s*$/,
+    rule: 'only the session\'s application lock is given back by EXEC',
+  },
 ];
 
 const parser = new Parser();

@@ -16,11 +16,13 @@
 
 #include "engine/file_rows.h"
 #include "engine/folder_row.h"
+#include "engine/imported_files.h"
 #include "engine/name_limits.h"
 #include "engine/run_statements.h"
 #include "engine/stored_rows.h"
 #include "server/database.h"
 #include "server/lost_session.h"
+#include "server/named_lock.h"
 #include "support/temp_dir.h"
 
 namespace ksr {
@@ -42,8 +44,11 @@ std::vector<StatementSet> SqlServerStatements() {
         const std::string count = std::to_string(rows);
         sets.push_back({"file rows x" + count, FileInsertStatements(rows)});
         sets.push_back({"rows read back x" + count, RowReadBackStatements(rows)});
+        sets.push_back({"imported files x" + count, ImportedFileStatements(rows)});
     }
     sets.push_back({"rows landed", {FileLandedStatement()}});
+    sets.push_back({"folder row found", {FolderRowQuery()}});
+    sets.push_back({"database lock", NamedLockStatements(false)});
     sets.push_back({"session id", {DbSession::SessionIdStatement(false)}});
     sets.push_back({"lost session ended", SessionEndStatements(false, L"55")});
     sets.push_back({"store root", {kStoreRootQuery}});
@@ -58,6 +63,7 @@ std::vector<StatementSet> MySqlOnlyStatements() {
     return {{"folder id told", {FolderInsertStatements(true).back()}},
             {"folder id fallback", {fallback.ownersNewest, fallback.newestOfName}},
             {"data directory", {kDataDirMySql}},
+            {"database lock", NamedLockStatements(true)},
             {"name limits", {NameLimitsStatement(true)}},
             {"session id", {DbSession::SessionIdStatement(true)}}};
 }
