@@ -5,6 +5,7 @@
 #include "console/console_signals.h"
 #include "console/console_texts.h"
 #include "console/console_window.h"
+#include "console/crash_notice.h"
 #include "console/elevation.h"
 #include "console/exit_code.h"
 #include "engine/log_texts.h"
@@ -105,6 +106,7 @@ int RunCommandLine(const std::vector<std::wstring>& args, ConsoleOutput& out,
         out.Line(cli::kNotElevated);
         return kExitRefused;
     }
+    NameCrashDumps(out, settings.reportDirectory);
     ImportState state;
     // The flag on the command line is the operator's answer to the delete question.
     state.DeleteAfterImport = line.deleteSources;

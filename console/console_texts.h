@@ -43,6 +43,12 @@ inline constexpr wchar_t kNotElevated[] =
     L"(administrator rights needed: run it from an elevated prompt, or as a scheduled task "
     L"with the highest privileges)";
 
+// Said at the start after a crash: the dump's path follows the first, its folder the second.
+inline constexpr wchar_t kCrashDump[] =
+    L"上次运行意外终止，已写下崩溃转储 (the last run crashed; it left a dump): ";
+inline constexpr wchar_t kCrashDumpSend[] =
+    L"请把此文件夹中的该文件发给技术支持 (please send that file from this folder to support): ";
+
 // The end of a check; the count goes between the parts of the second.
 inline constexpr wchar_t kCheckClean[] =
     L"检查完成：所有项目都可以导入。(check: everything can be imported)";
