@@ -4,6 +4,9 @@
 
 #include "app/dialogs.h"
 #include "app/main_window.h"
+#include "app/message_texts.h"
+#include "engine/run_report.h"
+#include "util/crash_dump.h"
 #include "util/handles.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
@@ -11,6 +14,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     // in the current directory: DLLs load from system32 only, and those that are no KnownDLLs
     // (ODBC, CNG, common controls) are delay-loaded, so none loads before this line.
     if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return 1;
+    // A crash in any thread leaves a dump beside the run reports.
+    const ksr::Result<std::wstring> reports = ksr::DefaultReportDirectory();
+    if (reports) (void)ksr::InstallCrashDump(*reports);
     const ksr::unique_com_init com(COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
@@ -20,6 +26,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int showCommand) {
     ksr::SystemDialogs dialogs;
     ksr::MainWindow window(dialogs);
     if (!window.Create(showCommand)) return 1;
+    for (const std::wstring& dump :
+         reports ? ksr::TakeNewCrashDumps(*reports) : std::vector<std::wstring>{}) {
+        dialogs.Ask(window.hwnd(),
+                    ksr::msg::kCrashDumpBefore + dump + ksr::msg::kCrashDumpMiddle + *reports +
+                        ksr::msg::kCrashDumpAfter,
+                    ksr::kAppTitle, MB_OK | MB_ICONWARNING);
+    }
 
     MSG msg;
     while (GetMessageW(&msg, nullptr, 0, 0) > 0) {

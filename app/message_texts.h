@@ -15,6 +15,12 @@ inline constexpr wchar_t kDeleteQuestion[] = L"导入后是否删除原文件!";
 inline constexpr wchar_t kDeleteCaption[] = L"操作提示";
 inline constexpr wchar_t kStopQuestion[] = L"导入尚未完成，确定要停止导入吗？";
 
+// Shown once at the start after a crash: the dump's path goes between the first two parts, the
+// folder that holds it between the last two.
+inline constexpr wchar_t kCrashDumpBefore[] = L"上次运行意外终止，已写下崩溃转储文件：\n";
+inline constexpr wchar_t kCrashDumpMiddle[] = L"\n\n请把文件夹“";
+inline constexpr wchar_t kCrashDumpAfter[] = L"”中的该文件发给技术支持。";
+
 // Refusals, under the application title.
 inline constexpr wchar_t kChoosePath[] = L"请选择公共文档或网络硬盘的路径";
 inline constexpr wchar_t kNotOnServer[] = L"请在TavrinKSR服务端所在服务器导入!";

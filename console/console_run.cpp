@@ -5,6 +5,8 @@
 #include "console/console_signals.h"
 #include "console/console_texts.h"
 #include "console/console_window.h"
+#include "console/crash_notice.h"
+#include "console/elevation.h"
 #include "console/exit_code.h"
 #include "engine/log_texts.h"
 #include "util/paths.h"
@@ -107,6 +109,12 @@ int RunCommandLine(const std::vector<std::wstring>& args, ConsoleOutput& out,
         PrintLines(out, cli::kUsage);
         return kExitImported;
     }
+    // A console can't ask for elevation without losing itself: refused before anything is read.
+    if (!(settings.elevated ? settings.elevated() : ProcessIsElevated())) {
+        out.Line(cli::kNotElevated);
+        return kExitRefused;
+    }
+    NameCrashDumps(out, settings.reportDirectory);
     ImportState state;
     // The flag on the command line is the operator's answer to the delete question.
     state.DeleteAfterImport = line.deleteSources;

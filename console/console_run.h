@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ namespace ksr {
 struct ConsoleRunSettings {
     ServerRegistration registration;
     std::optional<std::wstring> reportDirectory;
+    // Whether the process runs elevated; empty asks its token. Tests stand in for the token,
+    // which Wine elevates for every process.
+    std::function<bool()> elevated;
 };
 
 // Runs the command `args` (the arguments after the program's name) the way "Start importing"

@@ -22,8 +22,8 @@ inline constexpr wchar_t kUsage[] =
     L"  0  全部导入；/check：全部可以导入 (everything imported; /check: everything can be)\n"
     L"  1  有项目未能导入，详见运行报告；/check：有项目不能导入或空间不足\n"
     L"     (some items not imported, see the run report; /check: some would not be, or no room)\n"
-    L"  2  拒绝导入：用法错误、不在服务器上、文件夹重叠或磁盘空间不足\n"
-    L"     (refused: usage, not on the server, overlap, or no room)\n"
+    L"  2  拒绝导入：用法错误、未以管理员身份运行、不在服务器上、文件夹重叠或磁盘空间不足\n"
+    L"     (refused: usage, not elevated, not on the server, overlap, or no room)\n"
     L"  3  无法连接服务器数据库，未导入任何文件 (the database could not be reached; nothing "
     L"imported)\n"
     L"  4  导入已停止，或与数据库的连接中断 (stopped, or the database was lost mid-run)\n"
@@ -36,6 +36,18 @@ inline constexpr wchar_t kNoFolder[] = L"未指定要导入的文件夹 (no fold
 // Why a folder named on the command line is refused; the folder follows.
 inline constexpr wchar_t kNotFullPath[] = L"不是本机文件夹的完整路径 (not a full local path): ";
 inline constexpr wchar_t kNoSuchFolder[] = L"文件夹不存在 (no such folder): ";
+
+// Why a run is refused when the process is not elevated.
+inline constexpr wchar_t kNotElevated[] =
+    L"需要管理员权限：请在以管理员身份运行的命令提示符中运行，或作为计划任务以最高权限运行。"
+    L"(administrator rights needed: run it from an elevated prompt, or as a scheduled task "
+    L"with the highest privileges)";
+
+// Said at the start after a crash: the dump's path follows the first, its folder the second.
+inline constexpr wchar_t kCrashDump[] =
+    L"上次运行意外终止，已写下崩溃转储 (the last run crashed; it left a dump): ";
+inline constexpr wchar_t kCrashDumpSend[] =
+    L"请把此文件夹中的该文件发给技术支持 (please send that file from this folder to support): ";
 
 // The end of a check; the count goes between the parts of the second.
 inline constexpr wchar_t kCheckClean[] =

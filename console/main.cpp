@@ -7,6 +7,8 @@
 #include "console/console_output.h"
 #include "console/console_run.h"
 #include "console/exit_code.h"
+#include "engine/run_report.h"
+#include "util/crash_dump.h"
 #include "util/handles.h"
 
 namespace {
@@ -44,6 +46,10 @@ int wmain(int argc, wchar_t** argv) {
     // Run elevated from a download folder, the program must not load a DLL planted beside it or
     // in the current directory (see app/main.cpp).
     if (!SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) return ksr::kExitInternal;
+    // A crash in any thread leaves a dump beside the run reports; the next run names it.
+    if (const ksr::Result<std::wstring> reports = ksr::DefaultReportDirectory()) {
+        (void)ksr::InstallCrashDump(*reports);
+    }
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     if (args.empty()) return OpenWindowProgram() ? ksr::kExitImported : ksr::kExitInternal;
     const ksr::unique_com_init com(COINIT_MULTITHREADED);

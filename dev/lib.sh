@@ -7,7 +7,7 @@ KSR_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 KSR_PACKAGES=(cmake make mingw-w64 g++-mingw-w64-x86-64-posix wine wine64 googletest
     mariadb-server mariadb-client unixodbc odbc-mariadb tdsodbc locales xvfb xauth x11-utils
-    imagemagick python3 procps fonts-wqy-microhei bc rclone unzip)
+    imagemagick python3 procps fonts-wqy-microhei bc rclone unzip osslsigncode openssl)
 # What dev/lint needs besides the build's packages.
 KSR_LINT_PACKAGES=(clang-tidy clang-format)
 

@@ -34,7 +34,8 @@ struct CommandRun {
 
 // The command line run in this process against the test's own server, its output redirected
 // to a file.
-CommandRun RunCommand(const test::ServerInstall& server, const std::vector<std::wstring>& args) {
+CommandRun RunCommand(const test::ServerInstall& server, const std::vector<std::wstring>& args,
+                      bool elevated = true) {
     const std::wstring path = server.dir / L"output.txt";
     CommandRun run;
     {
@@ -42,7 +43,9 @@ CommandRun RunCommand(const test::ServerInstall& server, const std::vector<std::
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE) return run;
         ConsoleOutput out(file);
-        run.code = RunCommandLine(args, out, {server.Registration(), server.dir / L"reports"});
+        run.code = RunCommandLine(
+            args, out,
+            {server.Registration(), server.dir / L"reports", [elevated] { return elevated; }});
         CloseHandle(file);
     }
     run.lines = SplitLines(test::FromUtf8(test::ReadBytes(path)));
@@ -62,6 +65,7 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
         int code;
         std::wstring lastLineStarts;
         bool written;
+        bool elevated = true;
     };
     const auto docs = [](test::ServerInstall& s) {
         test::WriteBytes(s.sources + L"\\文档\\甲.txt", "a");
@@ -109,14 +113,22 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
              return std::vector{docs(s)};
          },
          kExitNoDatabase, L"", false},
+        {"not elevated",
+         [&](auto& s) {
+             return std::vector{docs(s), std::wstring(L"/delete")};
+         },
+         kExitRefused, cli::kNotElevated, false, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         test::ServerInstall server;
         ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
-        const CommandRun run = RunCommand(server, c.prepare(server));
+        const CommandRun run = RunCommand(server, c.prepare(server), c.elevated);
         EXPECT_EQ(run.code, c.code);
         ASSERT_FALSE(run.lines.empty());
+        if (c.code == kExitRefused) {
+            EXPECT_FALSE(test::Exists(server.dir / L"reports"));
+        }
         // The end message's lines, then the run report's path, come last.
         const size_t from = run.lines.size() > 4 ? run.lines.size() - 4 : 0;
         EXPECT_TRUE(std::any_of(

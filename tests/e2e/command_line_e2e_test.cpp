@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <dbghelp.h>
+
+#include <set>
 
 #include "app/message_texts.h"
 #include "console/console_texts.h"
+#include "engine/run_report.h"
 #include "support/server_install.h"
 #include "tests/e2e/planted_dlls.h"
 
@@ -138,6 +142,78 @@ TEST(CommandLineProgram, CtrlCStopsTheRunAndLosesNothing) {
                                              relative(i)) == std::to_string(i);
         EXPECT_TRUE(atSource || inStore) << i;
     }
+}
+
+std::set<std::wstring> DumpsIn(const std::wstring& folder) {
+    std::set<std::wstring> dumps;
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW((folder + L"\\*.dmp").c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return dumps;
+    do dumps.insert(folder + L"\\" + entry.cFileName);
+    while (FindNextFileW(find, &entry));
+    FindClose(find);
+    return dumps;
+}
+
+// The code of the exception a minidump records, or 0.
+DWORD DumpedExceptionCode(const std::wstring& dump) {
+    const std::string bytes = test::ReadBytes(dump);
+    void* stream = nullptr;
+    ULONG size = 0;
+    if (!MiniDumpReadDumpStream(const_cast<char*>(bytes.data()), ExceptionStream, nullptr, &stream,
+                                &size) ||
+        size < sizeof(MINIDUMP_EXCEPTION_STREAM)) {
+        return 0;
+    }
+    return static_cast<MINIDUMP_EXCEPTION_STREAM*>(stream)->ExceptionRecord.ExceptionCode;
+}
+
+// A test-only build whose copy workers die of an access violation leaves a minidump of it
+// beside the run reports and deletes no source. The next start names the dump once, with its
+// folder, and imports every file once.
+TEST(CommandLineProgram, ACrashLeavesADumpTheNextStartNamesOnce) {
+    test::ServerInstall server(true);
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    const std::wstring folder = server.sources + L"\\崩溃";
+    constexpr int kFiles = 12;
+    const auto relative = [](int i) {
+        return std::to_wstring(i % 3) + L"\\" + std::to_wstring(i) + L".txt";
+    };
+    for (int i = 0; i < kFiles; ++i)
+        test::WriteBytes(folder + L"\\" + relative(i), std::to_string(i));
+    const Result<std::wstring> reports = DefaultReportDirectory();
+    ASSERT_TRUE(reports);
+    const std::set<std::wstring> before = DumpsIn(*reports);
+    const std::wstring output = server.dir / L"output.txt";
+    const std::wstring quoted = L"\"" + folder + L"\"";
+
+    const ProgramRun crash = RunProgram(test::BuildOutput(L"tests\\e2e\\ksrimport_crash.exe"),
+                                        quoted + L" /delete", output);
+    EXPECT_EQ(crash.exitCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION)) << crash.output;
+    std::set<std::wstring> dumps = DumpsIn(*reports);
+    for (const std::wstring& dump : before) dumps.erase(dump);
+    ASSERT_EQ(dumps.size(), 1u);
+    const std::wstring dump = *dumps.begin();
+    EXPECT_EQ(DumpedExceptionCode(dump), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    // No source went: none had its rows committed and its copy on disk.
+    for (int i = 0; i < kFiles; ++i) EXPECT_TRUE(test::Exists(folder + L"\\" + relative(i))) << i;
+
+    const ProgramRun next = RunProgram(test::BuildOutput(L"app\\ksrimport.com"), quoted, output);
+    EXPECT_EQ(next.exitCode, 0u) << next.output;
+    EXPECT_NE(next.output.find(test::Utf8(cli::kCrashDump + dump) + "\r\n" +
+                               test::Utf8(cli::kCrashDumpSend + *reports) + "\r\n"),
+              std::string::npos)
+        << next.output;
+    EXPECT_EQ(server.db.Query(L"select count(*) from PtpFile")[0][0], std::to_wstring(kFiles));
+    for (int i = 0; i < kFiles; ++i) {
+        EXPECT_EQ(test::ReadBytes(server.store + L"\\DownLoad\\Public\\" + relative(i)),
+                  std::to_string(i));
+    }
+
+    const ProgramRun again =
+        RunProgram(test::BuildOutput(L"app\\ksrimport.com"), quoted + L" /check", output);
+    EXPECT_EQ(again.output.find(test::Utf8(dump)), std::string::npos) << again.output;
+    DeleteFileW(dump.c_str());
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 namespace ksr::e2e {
 
 // The system DLLs the programs must not take from their own folder.
-inline const std::wstring kPlantedDlls[] = {L"odbc32.dll", L"bcrypt.dll", L"comctl32.dll"};
+inline const std::wstring kPlantedDlls[] = {L"odbc32.dll", L"bcrypt.dll", L"comctl32.dll",
+                                            L"dbghelp.dll"};
 
 // Copies the built program `name` (e.g. "ksrimport.exe") into `folder`, a download folder, with
 // a planted DLL beside it under each of those names; returns the copy's path. A planted DLL
