@@ -6,6 +6,7 @@
 #include "engine/folder_row.h"
 #include "engine/log_texts.h"
 #include "engine/run_locks.h"
+#include "server/lost_session.h"
 #include "server/named_lock.h"
 
 namespace ksr {
@@ -19,19 +20,28 @@ Result<RegisteredFolder> FolderRegistrar::Register(const std::wstring& name,
     if (places_.checkOnly) return RegisteredFolder{L"0", false};
     const auto fail = [&](const Error& error) -> Result<RegisteredFolder> {
         db_.Rollback();
-        if (error.IsConnectionLevel()) (void)flags_.DatabaseBack(db_);
+        // The lost connection's session may still hold the runs' lock: it is ended, so that
+        // the next folder does not wait for it.
+        if (error.IsConnectionLevel() && flags_.DatabaseBack(db_)) (void)EndLostSession(db_);
         return error;
     };
     // Held until the new row is committed: released by the destructor, after the commit.
     NamedLock lock;
-    if (const Status taken = lock.Take(db_, kFolderLock, LockWaitSeconds(db_)); !taken) {
+    if (const Status taken = TakeRunLock(lock, db_, RunLockName(kFolderLock, places_.database),
+                                         [this] { return !flags_.Ending(); });
+        !taken) {
         return fail(taken.error());
     }
-    Result<std::optional<std::wstring>> found = FindFolderRow(db_, name, ParentID, MyID);
+    // Below a folder this run inserted, only rows numbered after it can be its children: its
+    // id was told to nobody before it was committed. Elsewhere a folder may have been moved in
+    // under an older number, and every row counts.
+    const std::wstring_view floor = inserted_.contains(ParentID) ? ParentID : L"0";
+    Result<std::optional<std::wstring>> found = FindFolderRow(db_, name, ParentID, MyID, floor);
     if (!found) return fail(found.error());
     if (*found) return RegisteredFolder{**std::move(found), true};
     Result<std::wstring> inserted = Insert(name, ParentID, MyID);
     if (!inserted) return fail(inserted.error());
+    inserted_.insert(*inserted);
     return RegisteredFolder{*std::move(inserted), false};
 }
 

@@ -3,6 +3,7 @@
 // How a run is put together: docs/DESIGN.md.
 
 #include <string>
+#include <unordered_set>
 
 #include "engine/run_flags.h"
 #include "engine/run_places.h"
@@ -52,6 +53,8 @@ class FolderRegistrar {
     const RunPlaces& places_;
     const bool mysql_;
     RunFlags& flags_;
+    // The ids of the folder rows this run inserted.
+    std::unordered_set<std::wstring> inserted_;
 };
 
 }  // namespace ksr

@@ -27,10 +27,8 @@ constexpr FolderIdQueries kFallbackSqlServer = {
     L"Select max(CONVERT(int,PtpFolderID)) as c from PtpFolder where MyID=? and UsName=? and "
     L"ParentID=?"};
 
-// PtpFolderID, UsName and ParentID carry no index on the server. A folder's row is numbered
-// after its parent's (the parent's id is known only once its row is in), so the primary key
-// narrows the search to the rows added since the parent: for a folder this run registered, only
-// the rows the run added after it.
+// PtpFolderID, UsName and ParentID carry no index on the server; the primary key narrows the
+// search when the caller knows a floor (see FolderRegistrar).
 constexpr wchar_t kFolderRows[] =
     L"select PtpFolderID,UsName from PtpFolder where PtpFolderID>? and MyID=? and ParentID=? "
     L"and To_Type=1";
@@ -62,9 +60,7 @@ const wchar_t* FolderRowQuery() {
 
 Result<std::optional<std::wstring>> FindFolderRow(DbSession& db, std::wstring_view name,
                                                   std::wstring_view ParentID,
-                                                  std::wstring_view MyID) {
-    const std::wstring parent(ParentID);
-    const std::wstring floor = FolderIdNumber(parent) > 0 ? parent : L"0";
+                                                  std::wstring_view MyID, std::wstring_view floor) {
     const std::wstring_view params[] = {floor, MyID, ParentID};
     Result<std::vector<DbRow>> rows = db.QueryRows(kFolderRows, params);
     if (!rows && rows.error().IsUnstorableValue()) return std::optional<std::wstring>();

@@ -19,11 +19,13 @@ namespace ksr {
 
 // The id of the folder row of owner `MyID` and type 1 named `name` (letter case aside, as the
 // store's file system takes names) under `ParentID`: the smallest when earlier runs left twins;
-// no value when there is none. Called on the thread that registers folders.
+// no value when there is none. Only rows numbered above `floor` are looked at ("0": all). Called
+// on the thread that registers folders.
 [[nodiscard]] Result<std::optional<std::wstring>> FindFolderRow(DbSession& db,
                                                                 std::wstring_view name,
                                                                 std::wstring_view ParentID,
-                                                                std::wstring_view MyID);
+                                                                std::wstring_view MyID,
+                                                                std::wstring_view floor);
 // The query FindFolderRow sends.
 const wchar_t* FolderRowQuery();
 

@@ -118,7 +118,7 @@ bool Importer::ConnectToServer() {
     settings.type = state_.DB_TYPE = ini(L"DB_TYPE");
     settings.server = ini(L"DB_SERVER");
     settings.port = ini(L"DB_PORT");
-    settings.name = ini(L"DB_NAME");
+    settings.name = databaseName_ = ini(L"DB_NAME");
     settings.user = ini(L"DB_USER");
     settings.password = ini(L"DB_PWD");
     state_.ConnString = BuildConnectionString(settings);
@@ -184,6 +184,7 @@ void Importer::StartRun(const std::wstring& source, const std::wstring& resolved
     places_.sourceTyped = WithSeparator(source);
     places_.sourceRoot = WithSeparator(resolved);
     places_.mysql = state_.DB_TYPE == L"mysql";
+    places_.database = databaseName_;
     places_.deleteSources = state_.DeleteAfterImport && !checkOnly_;
     places_.checkOnly = checkOnly_;
     // Without the catalogue's word no length is checked, and the server has the last word.

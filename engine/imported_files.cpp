@@ -1,6 +1,7 @@
 #include "engine/imported_files.h"
 
 #include <algorithm>
+#include <cwchar>
 
 #include "engine/file_rows.h"
 #include "util/paths.h"
@@ -51,16 +52,14 @@ bool Names(const DbRow& row, const FileToFind& file, bool withDigest) {
 // The PtpFile rows naming `files`: those created by this run from their floor, the rest whole.
 Result<std::vector<DbRow>> FileRowsNaming(DbSession& db, std::span<const FileToFind> files) {
     std::vector<const FileToFind*> narrowed, whole;
-    std::wstring_view floor;
+    long long lowest = 0;
     for (const FileToFind& file : files) {
-        const bool all = file.floor.empty() || file.floor == L"0";
-        (all ? whole : narrowed).push_back(&file);
+        const long long floor = std::wcstoll(std::wstring(file.floor).c_str(), nullptr, 10);
+        (floor > 0 ? narrowed : whole).push_back(&file);
         // The lowest floor serves them all.
-        if (!all && (floor.empty() || file.floor.size() < floor.size() ||
-                     (file.floor.size() == floor.size() && file.floor < floor))) {
-            floor = file.floor;
-        }
+        if (floor > 0 && (lowest == 0 || floor < lowest)) lowest = floor;
     }
+    const std::wstring floor = std::to_wstring(lowest);
     Result<std::vector<DbRow>> rows = RowsNaming(db, kFileRowsWhole, whole, {});
     if (!rows || narrowed.empty()) return rows;
     Result<std::vector<DbRow>> since = RowsNaming(db, kFileRows, narrowed, floor);

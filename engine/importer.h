@@ -143,6 +143,7 @@ class Importer {
     std::optional<std::wstring> reportDirectory_;
     unsigned loginTimeout_ = 15, statementTimeout_ = 30;
     std::wstring reportPath_;
+    std::wstring databaseName_;  // from the server's settings
 };
 
 }  // namespace ksr

@@ -152,16 +152,22 @@ Status RowWriter::InsertRows(std::span<PendingFile* const> files) {
 }
 
 void RowWriter::ReadRowsFloor() {
-    if (const Result<std::wstring> high = FileRowsHighWater(db_); high) {
-        rowsFloor_ = std::wcstoll(high->c_str(), nullptr, 10);
-    }
+    const Result<std::wstring> high = FileRowsHighWater(db_);
+    const long long floor = high ? std::wcstoll(high->c_str(), nullptr, 10) : 0;
+    // A table whose numbers are not the server's own counting up gives no floor.
+    rowsFloor_ = floor > 0 ? floor : 0;
 }
 
 void RowWriter::MoveRowsFloor() {
+    const long long was = rowsFloor_.load();
+    if (was <= 0) return;
     // A floor that can't be read stays where it was: lower is only slower.
-    if (const Result<std::wstring> high = FileRowsHighWater(db_); high) {
-        rowsFloor_ = std::max(rowsFloor_.load(), std::wcstoll(high->c_str(), nullptr, 10));
-    }
+    const Result<std::wstring> high = FileRowsHighWater(db_);
+    if (!high) return;
+    // Rows just inserted that were not numbered above the floor: the numbers do not only grow
+    // (a trigger numbers them, a counter went back), and no floor holds for the rest of the run.
+    const long long now = std::wcstoll(high->c_str(), nullptr, 10);
+    rowsFloor_ = now > was ? now : 0;
 }
 
 Status RowWriter::FindAlreadyStored(std::span<PendingFile* const> files) {
@@ -169,8 +175,10 @@ Status RowWriter::FindAlreadyStored(std::span<PendingFile* const> files) {
     find.reserve(files.size());
     for (const PendingFile* file : files) {
         // A store file this copy created can be named only by rows another run wrote since.
+        // Once floors were found not to hold, none does.
+        const bool floored = file->copy.created && rowsFloor_.load() > 0;
         find.push_back({file->unit.FilPath, file->sizeText, file->copy.md5,
-                        file->copy.created ? std::wstring_view(file->unit.rowsFloor) : L"0"});
+                        floored ? std::wstring_view(file->unit.rowsFloor) : L"0"});
     }
     Result<std::vector<bool>> found = FindImportedFiles(db_, find);
     if (!found) return std::move(found).error();
@@ -189,7 +197,8 @@ Status RowWriter::FindAlreadyStored(std::span<PendingFile* const> files) {
 RowWriter::RowsOutcome RowWriter::WriteRows(std::span<PendingFile* const> files) {
     RowsOutcome outcome;
     NamedLock lock;
-    outcome.status = lock.Take(db_, kFileLock, LockWaitSeconds(db_));
+    outcome.status = TakeRunLock(lock, db_, RunLockName(kFileLock, places_.database),
+                                 [this] { return !Stopped() && !flags_.databaseLost; });
     if (outcome.status.ok()) outcome.status = FindAlreadyStored(files);
     std::vector<PendingFile*> rows;
     for (PendingFile* file : files) {
@@ -339,7 +348,7 @@ void RowWriter::WriteBatchRows(std::span<PendingFile* const> files, Failures& fa
     const Error& error = batch.status.error();
     // Each file on its own would wait as long for the other run.
     if (IsLockBusy(error)) {
-        for (auto& failure : failures) failure = reason::kLockBusy;
+        for (auto& failure : failures) failure = Stopped() ? reason::kStopped : reason::kLockBusy;
         return;
     }
     const bool cut = error.IsConnectionLevel();
@@ -363,6 +372,8 @@ void RowWriter::WriteBatchRows(std::span<PendingFile* const> files, Failures& fa
         if (*landed) return;
         probing = false;
     }
+    // The lost connection's session may still hold the runs' lock; ended, it waits for nobody.
+    if (probing) (void)EndLostSession(db_);
     WriteRowsOneByOne(files, failures, probing, &error);
 }
 
@@ -388,6 +399,7 @@ void RowWriter::WriteRowsOneByOne(std::span<PendingFile* const> files, Failures&
             flags_.DatabaseNotAnswering();
         } else if (cut && flags_.DatabaseBack(db_)) {
             if (!one.committing) {
+                (void)EndLostSession(db_);
                 one = WriteRows({&files[i], 1});
             } else if (const Result<bool> landed = RowsLanded(*files[i]); landed) {
                 files[i]->rowsUncertain = false;
@@ -395,6 +407,13 @@ void RowWriter::WriteRowsOneByOne(std::span<PendingFile* const> files, Failures&
             }
         }
         probing = false;
+        // Another run holds the lock for longer than a batch takes: the rest would wait as long.
+        if (!one.status.ok() && IsLockBusy(one.status.error())) {
+            for (size_t j = i; j < files.size(); ++j) {
+                failures[j] = Stopped() ? reason::kStopped : reason::kLockBusy;
+            }
+            return;
+        }
         if (flags_.databaseSilent) {
             failures[i] = reason::kDatabaseNotAnswering;
         } else if (flags_.databaseLost) {

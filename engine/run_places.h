@@ -18,6 +18,7 @@ struct RunPlaces {
     std::wstring sourceTyped;
     std::wstring sourceRoot;
     bool mysql = false;
+    std::wstring database;  // the server database's name, which the runs' locks carry
     bool deleteSources = false;
     // A check: the run surveys and walks as a run would, and writes nothing anywhere.
     bool checkOnly = false;
