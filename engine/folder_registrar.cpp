@@ -20,17 +20,20 @@ Result<RegisteredFolder> FolderRegistrar::Register(const std::wstring& name,
     if (places_.checkOnly) return RegisteredFolder{L"0", false};
     const auto fail = [&](const Error& error) -> Result<RegisteredFolder> {
         db_.Rollback();
+        lock_.Release();
         // The lost connection's session may still hold the runs' lock: it is ended, so that
         // the next folder does not wait for it.
         if (error.IsConnectionLevel() && flags_.DatabaseBack(db_)) (void)EndLostSession(db_);
         return error;
     };
-    // Held until the new row is committed: released by the destructor, after the commit.
-    NamedLock lock;
-    if (const Status taken = TakeRunLock(lock, db_, RunLockName(kFolderLock, places_.database),
-                                         [this] { return !flags_.Ending(); });
-        !taken) {
-        return fail(taken.error());
+    // Held at least until the new row is committed (see LetGo).
+    if (!lock_.Held()) {
+        if (const Status taken = TakeRunLock(lock_, db_, RunLockName(kFolderLock, places_.database),
+                                             [this] { return !flags_.Ending(); });
+            !taken) {
+            return fail(taken.error());
+        }
+        lockedAt_ = GetTickCount64();
     }
     // Below a folder this run inserted, only rows numbered after it can be its children: its
     // id was told to nobody before it was committed. Elsewhere a folder may have been moved in
@@ -81,6 +84,11 @@ Result<std::optional<std::wstring>> FolderRegistrar::FindOwnRow(const std::wstri
     // Another writer's folder came in between: take the newest row that is ours.
     const std::wstring_view ours[] = {MyID, name, ParentID};
     return db_.QueryValue(fallback.newestOfName, L"c", ours);
+}
+
+void FolderRegistrar::LetGo(bool now) {
+    constexpr ULONGLONG kHoldMs = 250;
+    if (lock_.Held() && (now || GetTickCount64() - lockedAt_ >= kHoldMs)) lock_.Release();
 }
 
 std::wstring FolderRegistrar::Reason(const Error& error) const {

@@ -2,12 +2,15 @@
 
 // How a run is put together: docs/DESIGN.md.
 
+#include <windows.h>
+
 #include <string>
 #include <unordered_set>
 
 #include "engine/run_flags.h"
 #include "engine/run_places.h"
 #include "server/database.h"
+#include "server/named_lock.h"
 #include "util/result.h"
 
 namespace ksr {
@@ -36,6 +39,13 @@ class FolderRegistrar {
     [[nodiscard]] Result<RegisteredFolder> Register(const std::wstring& name,
                                                     const std::wstring& ParentID,
                                                     const std::wstring& MyID);
+    // Lets the runs' folder lock go once it was held a while, or at once with `now`. Register
+    // keeps it from one folder to the next, so that the folders met close together take it
+    // once; the committer calls this whenever it has run out of units for the moment (with
+    // `now` once nothing came for a while), so another run waits a quarter of a second at most
+    // beyond this run's commits in hand.
+    void LetGo(bool now);
+    [[nodiscard]] bool HoldsLock() const { return lock_.Held(); }
     // Why a folder Register failed to register was not imported, told right after.
     [[nodiscard]] std::wstring Reason(const Error& error) const;
 
@@ -55,6 +65,8 @@ class FolderRegistrar {
     RunFlags& flags_;
     // The ids of the folder rows this run inserted.
     std::unordered_set<std::wstring> inserted_;
+    NamedLock lock_;
+    ULONGLONG lockedAt_ = 0;  // when lock_ was taken
 };
 
 }  // namespace ksr

@@ -228,8 +228,12 @@ bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
     // During the walk the record belongs to the pipeline's committing thread, which writes the
     // rows; the walk gets it back once the pipeline is drained.
     writer.ReadRowsFloor();
-    OrderedPipeline pipeline(kCopyThreads, kUnitsInFlight,
-                             [&writer](bool finish) { return writer.Flush(finish); });
+    folders.LetGo(true);
+    OrderedPipeline pipeline(kCopyThreads, kUnitsInFlight, [&writer, &folders](bool finish) {
+        folders.LetGo(finish);
+        // While the folder lock is held the pipeline comes back to let it go.
+        return writer.Flush(finish) || folders.HoldsLock();
+    });
     walk.Walk(pipeline, source, target, rootId, kPublicOwner);
     pipeline.Drain();  // waits for the last rows
     figures_.folders = tally_.foldersReached + (rootMode ? 1 : 0);

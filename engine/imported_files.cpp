@@ -52,12 +52,13 @@ bool Names(const DbRow& row, const FileToFind& file, bool withDigest) {
 // The PtpFile rows naming `files`: those created by this run from their floor, the rest whole.
 Result<std::vector<DbRow>> FileRowsNaming(DbSession& db, std::span<const FileToFind> files) {
     std::vector<const FileToFind*> narrowed, whole;
-    long long lowest = 0;
+    long long lowest = -1;
     for (const FileToFind& file : files) {
-        const long long floor = std::wcstoll(std::wstring(file.floor).c_str(), nullptr, 10);
-        (floor > 0 ? narrowed : whole).push_back(&file);
+        const long long floor =
+            file.floor.empty() ? -1 : std::wcstoll(std::wstring(file.floor).c_str(), nullptr, 10);
+        (floor >= 0 ? narrowed : whole).push_back(&file);
         // The lowest floor serves them all.
-        if (floor > 0 && (lowest == 0 || floor < lowest)) lowest = floor;
+        if (floor >= 0 && (lowest < 0 || floor < lowest)) lowest = floor;
     }
     const std::wstring floor = std::to_wstring(lowest);
     Result<std::vector<DbRow>> rows = RowsNaming(db, kFileRowsWhole, whole, {});

@@ -14,7 +14,7 @@ namespace ksr {
 // own rows would carry them.
 struct FileToFind {
     std::wstring_view filPath, size, md5;
-    // Only PtpFile rows numbered above this are looked at: "0" for all of them. A store file this
+    // Only PtpFile rows numbered above this are looked at; empty for all of them. A store file this
     // run created can be named only by rows written after it appeared, so a number read before
     // it was created is floor enough.
     std::wstring_view floor;

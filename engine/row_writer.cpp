@@ -153,21 +153,21 @@ Status RowWriter::InsertRows(std::span<PendingFile* const> files) {
 
 void RowWriter::ReadRowsFloor() {
     const Result<std::wstring> high = FileRowsHighWater(db_);
-    const long long floor = high ? std::wcstoll(high->c_str(), nullptr, 10) : 0;
-    // A table whose numbers are not the server's own counting up gives no floor.
-    rowsFloor_ = floor > 0 ? floor : 0;
+    // An empty table's floor is 0. A table whose numbers are not the server's own counting up
+    // from 1 gives no floor.
+    rowsFloor_ = high ? std::wcstoll(high->c_str(), nullptr, 10) : -1;
 }
 
 void RowWriter::MoveRowsFloor() {
     const long long was = rowsFloor_.load();
-    if (was <= 0) return;
+    if (was < 0) return;
     // A floor that can't be read stays where it was: lower is only slower.
     const Result<std::wstring> high = FileRowsHighWater(db_);
     if (!high) return;
     // Rows just inserted that were not numbered above the floor: the numbers do not only grow
     // (a trigger numbers them, a counter went back), and no floor holds for the rest of the run.
     const long long now = std::wcstoll(high->c_str(), nullptr, 10);
-    rowsFloor_ = now > was ? now : 0;
+    rowsFloor_ = now > was ? now : -1;
 }
 
 Status RowWriter::FindAlreadyStored(std::span<PendingFile* const> files) {
@@ -176,9 +176,9 @@ Status RowWriter::FindAlreadyStored(std::span<PendingFile* const> files) {
     for (const PendingFile* file : files) {
         // A store file this copy created can be named only by rows another run wrote since.
         // Once floors were found not to hold, none does.
-        const bool floored = file->copy.created && rowsFloor_.load() > 0;
+        const bool floored = file->copy.created && rowsFloor_.load() >= 0;
         find.push_back({file->unit.FilPath, file->sizeText, file->copy.md5,
-                        floored ? std::wstring_view(file->unit.rowsFloor) : L"0"});
+                        floored ? std::wstring_view(file->unit.rowsFloor) : L""});
     }
     Result<std::vector<bool>> found = FindImportedFiles(db_, find);
     if (!found) return std::move(found).error();

@@ -34,7 +34,7 @@ struct FileUnit {
     bool link = false;  // listed as a link: copied from its target, never deleted
     // The PtpFile number read before its copy began (RowWriter::RowsFloor): rows naming a store
     // file the copy creates are numbered above it.
-    std::wstring rowsFloor = L"0";
+    std::wstring rowsFloor;  // empty: none
 };
 
 // Writes the walk's file rows in batches on its own connection, has each store copy flushed and
@@ -62,7 +62,10 @@ class RowWriter {
     void ReadRowsFloor();
     // The PtpFile number a copy starting now takes as its unit's rowsFloor. Read on the run's
     // thread while the committer moves it on.
-    [[nodiscard]] std::wstring RowsFloor() const { return std::to_wstring(rowsFloor_.load()); }
+    [[nodiscard]] std::wstring RowsFloor() const {
+        const long long floor = rowsFloor_.load();
+        return floor < 0 ? std::wstring() : std::to_wstring(floor);
+    }
 
   private:
     // A copied file whose rows wait in the batch.
@@ -148,7 +151,8 @@ class RowWriter {
     SourceDeleter deleter_;
     // Made on the first copy that needs it: flushes store copies many at once.
     std::optional<StoreVerifier> verifier_;
-    std::atomic<long long> rowsFloor_{0};
+    // -1 once no floor holds (see MoveRowsFloor).
+    std::atomic<long long> rowsFloor_{-1};
 };
 
 }  // namespace ksr

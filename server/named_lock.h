@@ -27,6 +27,7 @@ class NamedLock {
     [[nodiscard]] Status Take(DbSession& db, std::wstring_view name, unsigned seconds);
     // Best effort: a session lost meanwhile took the lock with it.
     void Release();
+    [[nodiscard]] bool Held() const { return db_ != nullptr; }
 
   private:
     DbSession* db_ = nullptr;

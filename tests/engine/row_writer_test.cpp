@@ -74,8 +74,14 @@ TEST(RowWriterTest, WhatUnitsTellWaitsForTheFilesBeforeThem) {
         RowWriter writer(db, places, flags, record, nullptr);
 
         const auto unit = [](const std::wstring& name) {
-            return FileUnit{
-                L"C:\\in\\" + name, name, L"DownLoad/Public/" + name, L"0", L"Public", {}, false};
+            return FileUnit{L"C:\\in\\" + name,
+                            name,
+                            L"DownLoad/Public/" + name,
+                            L"0",
+                            L"Public",
+                            {},
+                            false,
+                            {}};
         };
         CopyResult copied;
         copied.bytes = 3;
