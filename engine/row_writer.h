@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -32,6 +33,14 @@ struct FileUnit {
     SourcePlace place;  // where its opened handle must be
     bool link = false;  // listed as a link: copied from its target, never deleted
 };
+
+// Where a test may step into the writing of rows: before a transaction begins, and once its
+// commit returned. What the step returns fails it as the session's answer would (a commit done
+// stays done); it may throw instead.
+enum class RowsStep { Begin, Committed };
+using RowsFault = std::function<Status(RowsStep step, size_t files)>;
+// For tests; null removes it.
+void SetRowsFaultForTest(RowsFault fault);
 
 // Writes the walk's file rows in batches on its own connection, has each store copy flushed and
 // read back before its rows go in, hands the sources of committed rows to the deleter, and tells
@@ -69,6 +78,9 @@ class RowWriter {
         // Its rows failed in a commit whose answer was lost: they may be in after all, so its
         // store copy stays.
         bool rowsUncertain = false;
+        // Whether its rows are in is known (or it failed for certain): an exception after that
+        // leaves it as it is.
+        bool decided = false;
         // The store copy's flush and read-back, under way until the batch is written.
         std::shared_ptr<StoreVerifier::Ticket> verify;
     };
@@ -84,6 +96,12 @@ class RowWriter {
     using Failures = std::vector<std::optional<std::wstring>>;
 
     void FileFailed(const FileUnit& unit, std::wstring reason);
+    // The store path of `unit` as the operator knows the store.
+    [[nodiscard]] std::wstring StoreShown(const FileUnit& unit) const;
+    // Gives up the store copy of a file not imported for `reason`; returns the reason, which
+    // names the copy when it stays in the store.
+    [[nodiscard]] std::wstring Discarded(CopyResult& copy, const FileUnit& unit,
+                                         std::wstring reason) const;
     // Why a file whose copy failed or was refused is not imported.
     [[nodiscard]] std::wstring CopyFailureReason(const CopyResult& copy,
                                                  const FileUnit& unit) const;

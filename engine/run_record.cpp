@@ -54,6 +54,7 @@ void RunRecord::Begin() {
     lines_.clear();
     failures_.clear();
     skipped_.clear();
+    leftovers_.clear();
     failedItems_ = 0;
     filesImported_ = foldersImported_ = bytesImported_ = 0;
 }
@@ -110,6 +111,9 @@ std::wstring RunRecord::WriteReport(const std::optional<std::wstring>& directory
     }
     for (const std::wstring& path : skipped_) {
         items.push_back({path, ItemKindText(ItemKind::Skipped), reason::kSystemFile});
+    }
+    for (const std::wstring& path : leftovers_) {
+        items.push_back({path, logtext::kKindLeftover, reason::kLeftoverRemoved});
     }
     const Result<std::wstring> folder =
         directory ? Result<std::wstring>(*directory) : DefaultReportDirectory();
