@@ -4,14 +4,17 @@
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 #include "app/message_texts.h"
 #include "console/console_run.h"
+#include "console/console_signals.h"
 #include "console/console_texts.h"
 #include "console/exit_code.h"
 #include "support/server_install.h"
 #include "support/temp_dir.h"
 #include "support/unix_link.h"
+#include "util/handles.h"
 
 namespace ksr {
 namespace {
@@ -97,6 +100,11 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
              return std::vector<std::wstring>{docs(s), L"/x"};
          },
          kExitRefused, L"  5", false},
+        {"usage asked for beside a run",
+         [&](auto& s) {
+             return std::vector<std::wstring>{docs(s), L"/?"};
+         },
+         kExitRefused, L"  5", false},
         {"relative folder", [](auto&) { return std::vector<std::wstring>{L"文档"}; }, kExitRefused,
          L"  5", false},
         {"missing folder", [](auto& s) { return std::vector{s.sources + L"\\未建"}; }, kExitRefused,
@@ -125,6 +133,53 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
             << test::Utf8(run.lines.back());
         EXPECT_EQ(Count(server, L"PtpFile") != L"0", c.written);
         EXPECT_EQ(server.db.Query(L"select PtpFile_Vesr from UpDateForm")[0][0] != L"0", c.written);
+    }
+}
+
+// Whether any file lies in a folder of `folder` (the store's temporary files, or its log).
+bool AnyFileOneLevelDown(const std::wstring& folder) {
+    for (const std::wstring& below : test::ListNames(folder)) {
+        if (!test::ListNames(folder + L"\\" + below).empty()) return true;
+    }
+    return false;
+}
+
+// Closing the console, logging off or shutting down mid-copy: the run stops at once and has its
+// log written before the handler returns, within the seconds Windows allows before it ends the
+// process.
+TEST(CommandLineRun, AClosedConsoleEndsTheRunInTimeWithTheLogWritten) {
+    for (const DWORD signal : {CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT}) {
+        SCOPED_TRACE(signal);
+        test::ServerInstall server;
+        ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+        const std::wstring folder = server.sources + L"\\large";
+        test::MakeDirs(folder);
+        {
+            // Sparse: quick to make, and seconds to copy whole.
+            const unique_hfile file(CreateFileW((folder + L"\\large.bin").c_str(), GENERIC_WRITE, 0,
+                                                nullptr, CREATE_NEW, 0, nullptr));
+            LARGE_INTEGER size{};
+            size.QuadPart = LONGLONG{4} << 30;
+            ASSERT_TRUE(file && SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) &&
+                        SetEndOfFile(file.get()));
+        }
+        CommandRun run;
+        std::thread command([&] { run = RunCommand(server, {folder}); });
+        const std::wstring partial = server.store + L"\\.ksrimport-partial";
+        for (int i = 0; i < 3000 && !AnyFileOneLevelDown(partial); ++i) Sleep(10);
+        const bool copying = AnyFileOneLevelDown(partial);
+        const ULONGLONG closed = GetTickCount64();
+        const BOOL handled = HandleConsoleSignal(signal);
+        const ULONGLONG took = GetTickCount64() - closed;
+        const bool logged = AnyFileOneLevelDown(server.store + L"\\log");
+        command.join();
+        EXPECT_TRUE(copying);
+        EXPECT_TRUE(handled);
+        EXPECT_LT(took, 5000u);
+        EXPECT_TRUE(logged) << "the log was not written before the handler returned";
+        EXPECT_NE(run.code, kExitImported);
+        EXPECT_EQ(Count(server, L"PtpFile"), L"0");
+        EXPECT_TRUE(test::Exists(folder + L"\\large.bin"));
     }
 }
 
