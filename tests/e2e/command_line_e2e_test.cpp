@@ -141,44 +141,22 @@ TEST(CommandLineProgram, CtrlCStopsTheRunAndLosesNothing) {
     }
 }
 
-// The temporary files below the store, by run folder.
-std::vector<std::wstring> PartialFiles(const test::ServerInstall& server) {
-    std::vector<std::wstring> files;
-    const std::wstring top = server.store + L"\\.ksrimport-partial";
-    for (const std::wstring& run : test::ListNames(top)) {
-        for (const std::wstring& name : test::ListNames(top + L"\\" + run)) {
-            files.push_back(run + L"\\" + name);
-        }
-    }
-    return files;
-}
-
 // Ended on the spot mid-copy (Task Manager, the Task Scheduler's "End"), the program leaves
 // nothing that blocks the next run: that one imports every file and removes the temporary file.
 TEST(CommandLineProgram, ARunEndedMidCopyIsFinishedByTheNextOne) {
     test::ServerInstall server(true);
     ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
     const std::wstring root = server.sources + L"\\ended";
-    const std::vector<std::wstring> files = {L"large.bin", L"sub\\a.txt", L"sub\\b.txt"};
+    const std::wstring partial = server.store + L"\\.ksrimport-partial";
+    ASSERT_TRUE(test::WriteSparse(root + L"\\large.bin", int64_t{384} << 20));
     test::WriteBytes(root + L"\\sub\\a.txt", "a");
-    test::WriteBytes(root + L"\\sub\\b.txt", "b");
-    {
-        // Sparse, so quick to make; its copy takes a while.
-        HANDLE file = CreateFileW((root + L"\\large.bin").c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_NEW, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        LARGE_INTEGER size{};
-        size.QuadPart = LONGLONG{384} << 20;
-        EXPECT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
-        CloseHandle(file);
-    }
     const std::wstring program = test::BuildOutput(L"app\\ksrimport.com");
     const std::wstring output = server.dir / L"output.txt";
     StartedProgram started = StartProgram(program, L"\"" + root + L"\"", output);
     ASSERT_NE(started.process.hProcess, nullptr);
     bool midCopy = false;
     for (int i = 0; i < 60000 && !midCopy; ++i) {
-        midCopy = !PartialFiles(server).empty();
+        midCopy = !test::FilesOneLevelDown(partial).empty();
         if (!midCopy && WaitForSingleObject(started.process.hProcess, 1) == WAIT_OBJECT_0) break;
     }
     TerminateProcess(started.process.hProcess, 9);
@@ -189,17 +167,19 @@ TEST(CommandLineProgram, ARunEndedMidCopyIsFinishedByTheNextOne) {
 
     const ProgramRun again = RunProgram(program, L"\"" + root + L"\"", output);
     EXPECT_EQ(again.exitCode, 0u) << again.output;
-    for (const std::wstring& name : files) {
-        const std::wstring filPath = L"DownLoad/Public/" + ReplaceAll(name, L'\\', L'/');
+    for (const wchar_t* name : {L"large.bin", L"sub/a.txt"}) {
         const auto digest =
-            server.db.Query(L"select MD5Hash from MD5File where FilPath='" + filPath + L"'");
-        ASSERT_EQ(digest.size(), 1u) << test::Utf8(filPath);
-        EXPECT_EQ(digest[0][0].value_or(L""), test::FileMd5Hex(root + L"\\" + name).value_or(L"?"));
-        EXPECT_EQ(test::FileMd5Hex(server.store + L"\\" + ReplaceAll(filPath, L'/', L'\\'))
-                      .value_or(L"-"),
-                  digest[0][0].value_or(L""));
+            server.db.Query(L"select MD5Hash from MD5File where FilPath='DownLoad/Public/" +
+                            std::wstring(name) + L"'");
+        ASSERT_EQ(digest.size(), 1u) << test::Utf8(name);
+        const std::wstring relative = ReplaceAll(name, L'/', L'\\');
+        EXPECT_EQ(digest[0][0].value_or(L""),
+                  test::FileMd5Hex(root + L"\\" + relative).value_or(L"?"));
+        EXPECT_EQ(
+            digest[0][0].value_or(L""),
+            test::FileMd5Hex(server.store + L"\\DownLoad\\Public\\" + relative).value_or(L"-"));
     }
-    EXPECT_EQ(PartialFiles(server), std::vector<std::wstring>{});
+    EXPECT_EQ(test::FilesOneLevelDown(partial), std::vector<std::wstring>{});
 }
 
 }  // namespace

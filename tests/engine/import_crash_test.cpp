@@ -23,7 +23,7 @@ std::wstring FileName(size_t i) {
     return L"f" + std::to_wstring(i) + L".txt";
 }
 
-// What the session does at each step the row writer takes, in order; steps past the script pass.
+// What the session answers at each step the row writer takes, in order; later steps pass.
 enum class Answer { Pass, Refuse, Lose, Throw };
 
 class ImportCrashTest : public test::ImportTest {
@@ -33,42 +33,28 @@ class ImportCrashTest : public test::ImportTest {
         SetStoreFlushFaultForTest(nullptr);
     }
 
-    std::wstring WriteTree(const std::wstring& name) {
+    // Imports a fresh tree `name` into an empty store and database, the session answering as
+    // `script` says; returns the tree. No temporary file is left.
+    std::wstring RunScripted(const std::wstring& name, std::vector<Answer> script,
+                             bool deleting = true) {
+        EXPECT_EQ(server_.db.Exec(L"delete from PtpFile"), L"");
+        EXPECT_EQ(server_.db.Exec(L"delete from MD5File"), L"");
         const std::wstring root = Src(name);
         for (size_t i = 0; i < kContents.size(); ++i) {
+            DeleteFileW(StoreFile(L"DownLoad/Public/" + FileName(i)).c_str());
             test::WriteBytes(root + L"\\" + FileName(i), kContents[i]);
         }
-        return root;
-    }
-
-    // Imports a fresh tree `name`, deleting sources, with the session answering as `script`
-    // says; returns the tree. No temporary file is left.
-    std::wstring RunScripted(const std::wstring& name, std::vector<Answer> script) {
-        ClearServer();
-        const std::wstring root = WriteTree(name);
-        ScriptSession(std::move(script));
-        Run(root, false, true);
-        SetRowsFaultForTest(nullptr);
-        EXPECT_EQ(PartialFiles(), std::vector<std::wstring>{});
-        return root;
-    }
-
-    void ScriptSession(std::vector<Answer> script) {
         SetRowsFaultForTest([script, step = size_t{0}](RowsStep, size_t) mutable -> Status {
             const Answer answer = step < script.size() ? script[step] : Answer::Pass;
             ++step;
-            switch (answer) {
-                case Answer::Pass:
-                    return {};
-                case Answer::Refuse:
-                    return DatabaseError(L"HY000", L"refused by the test");
-                case Answer::Lose:
-                    return DatabaseError(L"08S01", L"connection lost by the test");
-                case Answer::Throw:
-                    throw std::runtime_error("thrown by the test");
-            }
-            return {};
+            if (answer == Answer::Throw) throw std::runtime_error("thrown by the test");
+            if (answer == Answer::Pass) return {};
+            return DatabaseError(answer == Answer::Lose ? L"08S01" : L"HY000", L"the test's");
         });
+        Run(root, false, deleting);
+        SetRowsFaultForTest(nullptr);
+        EXPECT_EQ(test::FilesOneLevelDown(PartialTop()), std::vector<std::wstring>{});
+        return root;
     }
 
     // Every file is imported (one row in each table naming its bytes, which the store holds)
@@ -77,7 +63,6 @@ class ImportCrashTest : public test::ImportTest {
     size_t ExpectNothingWrong(const std::wstring& root) {
         size_t withRows = 0;
         for (size_t i = 0; i < kContents.size(); ++i) {
-            const std::wstring source = root + L"\\" + FileName(i);
             const std::wstring filPath = L"DownLoad/Public/" + FileName(i);
             SCOPED_TRACE(test::Utf8(filPath));
             const auto digest =
@@ -90,49 +75,27 @@ class ImportCrashTest : public test::ImportTest {
                 EXPECT_EQ(test::ReadBytes(StoreFile(filPath)), kContents[i]) << "a row ahead";
             } else {
                 EXPECT_FALSE(test::Exists(StoreFile(filPath))) << "a copy without rows";
-                EXPECT_NE(ReasonFor(source), L"(not reported)");
+                EXPECT_NE(ReasonFor(root + L"\\" + FileName(i)), L"(not reported)");
             }
-            EXPECT_TRUE(rows || test::Exists(source)) << "a source gone without rows";
+            EXPECT_TRUE(rows || test::Exists(root + L"\\" + FileName(i))) << "a source gone";
         }
         return withRows;
     }
 
-    // For the next case: no rows, no store files.
-    void ClearServer() {
-        ASSERT_EQ(server_.db.Exec(L"delete from PtpFile"), L"");
-        ASSERT_EQ(server_.db.Exec(L"delete from MD5File"), L"");
-        for (size_t i = 0; i < kContents.size(); ++i) {
-            DeleteFileW(StoreFile(L"DownLoad/Public/" + FileName(i)).c_str());
-        }
-    }
-
-    // The files below the store's folder of temporary files.
-    std::vector<std::wstring> PartialFiles() const {
-        std::vector<std::wstring> files;
-        const std::wstring top = server_.store + L"\\" + kPartialFolderName;
-        for (const std::wstring& run : test::ListNames(top)) {
-            for (const std::wstring& name : test::ListNames(top + L"\\" + run)) {
-                files.push_back(run + L"\\" + name);
-            }
-        }
-        return files;
-    }
+    std::wstring PartialTop() const { return server_.store + L"\\" + kPartialFolderName; }
 };
 
 // A store copy that can't be flushed never gets its name, nor rows, with deletion on or off.
 TEST_F(ImportCrashTest, ACopyNotFlushedGetsNeitherItsNameNorRows) {
     for (const bool deleting : {false, true}) {
         SCOPED_TRACE(deleting ? "deleting" : "keeping");
-        const std::wstring root = WriteTree(deleting ? L"flush_delete" : L"flush_keep");
         SetStoreFlushFaultForTest([](const std::wstring& target) -> DWORD {
             return target.ends_with(FileName(1)) ? ERROR_IO_DEVICE : ERROR_SUCCESS;
         });
-        Run(root, false, deleting);
-        SetStoreFlushFaultForTest(nullptr);
+        const std::wstring root =
+            RunScripted(deleting ? L"flush_delete" : L"flush_keep", {}, deleting);
         EXPECT_EQ(ExpectNothingWrong(root), kContents.size() - 1);
         EXPECT_TRUE(test::Exists(root + L"\\" + FileName(1)));
-        EXPECT_EQ(PartialFiles(), std::vector<std::wstring>{});
-        ClearServer();
     }
 }
 
@@ -141,7 +104,7 @@ TEST_F(ImportCrashTest, ACopyNotFlushedGetsNeitherItsNameNorRows) {
 TEST_F(ImportCrashTest, ARetrysLostAnswerKeepsTheCopyItsRowsMayName) {
     const struct {
         const wchar_t* name;
-        std::vector<Answer> script;  // the batch's two steps, then the first file's
+        std::vector<Answer> script;  // the batch's begin, then the first file's steps
     } cases[] = {
         {L"first_lost", {Answer::Refuse, Answer::Pass, Answer::Lose}},
         {L"retry_lost", {Answer::Refuse, Answer::Lose, Answer::Pass, Answer::Lose}},
@@ -149,10 +112,9 @@ TEST_F(ImportCrashTest, ARetrysLostAnswerKeepsTheCopyItsRowsMayName) {
     for (const auto& c : cases) {
         SCOPED_TRACE(test::Utf8(c.name));
         const std::wstring root = RunScripted(c.name, c.script);
-        const std::wstring first = root + L"\\" + FileName(0);
         EXPECT_EQ(ExpectNothingWrong(root), kContents.size());
-        EXPECT_TRUE(test::Exists(first)) << "kept until the database tells";
-        EXPECT_NE(ReasonFor(first), L"(not reported)");
+        EXPECT_TRUE(test::Exists(root + L"\\" + FileName(0))) << "kept until the database tells";
+        EXPECT_NE(ReasonFor(root + L"\\" + FileName(0)), L"(not reported)");
     }
 }
 
@@ -171,30 +133,28 @@ TEST_F(ImportCrashTest, AnExceptionFailsOnlyTheFilesNotYetDecided) {
         SCOPED_TRACE(test::Utf8(c.name));
         const std::wstring root = RunScripted(c.name, c.script);
         EXPECT_EQ(ExpectNothingWrong(root), c.imported);
-        EXPECT_EQ(Rows(L"select count(*) from PtpFile")[0][0], std::to_wstring(c.imported));
         EXPECT_EQ(importer_.Failures().size(), kContents.size() - c.imported);
     }
 }
 
 // What a run that was ended left is removed and reported; a running one's files stay.
 TEST_F(ImportCrashTest, LeftoversOfEndedRunsGoAndARunningOnesStay) {
-    const std::wstring top = server_.store + L"\\" + kPartialFolderName;
-    const std::wstring ended = L"0123456789ABCDEF0123456789ABCDEF";
+    const std::wstring ended = L"0123456789ABCDEF0123456789ABCDEF\\7.part";
     const std::wstring running = L"FEDCBA9876543210FEDCBA9876543210";
-    test::WriteBytes(top + L"\\" + ended + L"\\7.part", "half a document");
-    test::WriteBytes(top + L"\\" + running + L"\\8.part", "being written");
+    test::WriteBytes(PartialTop() + L"\\" + ended, "half a document");
+    test::WriteBytes(PartialTop() + L"\\" + running + L"\\8.part", "being written");
     const unique_handle claim(
         CreateMutexW(nullptr, TRUE, (L"Global\\ksrimport-partial-" + running).c_str()));
     ASSERT_TRUE(claim);
-    const std::wstring root = WriteTree(L"leftovers");
+    const std::wstring root = Src(L"leftovers");
+    test::WriteBytes(root + L"\\" + FileName(0), kContents[0]);
     Run(root);
 
-    EXPECT_EQ(ExpectNothingWrong(root), kContents.size());
+    EXPECT_EQ(Rows(L"select count(*) from PtpFile")[0][0], L"1");
     EXPECT_EQ(importer_.LeftoversRemoved(),
-              std::vector<std::wstring>{server_.store + L"\\" + kPartialFolderName + L"\\" + ended +
-                                        L"\\7.part"});
-    EXPECT_EQ(PartialFiles(), std::vector<std::wstring>{running + L"\\8.part"});
-    EXPECT_EQ(test::ReadBytes(top + L"\\" + running + L"\\8.part"), "being written");
+              std::vector<std::wstring>{PartialTop() + L"\\" + ended});
+    EXPECT_EQ(test::FilesOneLevelDown(PartialTop()),
+              std::vector<std::wstring>{running + L"\\8.part"});
 }
 
 }  // namespace

@@ -113,4 +113,24 @@ std::wstring FromUtf8(const std::string& bytes) {
     return text;
 }
 
+std::vector<std::wstring> FilesOneLevelDown(const std::wstring& dir) {
+    std::vector<std::wstring> files;
+    for (const std::wstring& folder : ListNames(dir)) {
+        for (const std::wstring& name : ListNames(dir + L"\\" + folder)) {
+            files.push_back(folder + L"\\" + name);
+        }
+    }
+    return files;
+}
+
+bool WriteSparse(const std::wstring& path, int64_t size) {
+    MakeDirs(path.substr(0, path.find_last_of(L'\\')));
+    const unique_hfile file(CreateFileW(ToExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, 0, nullptr));
+    LARGE_INTEGER end{};
+    end.QuadPart = size;
+    return file && SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(file.get());
+}
+
 }  // namespace ksr::test
