@@ -61,7 +61,5 @@ inline constexpr wchar_t kUnexpected[] = L"内部错误，导入已中止：";
 inline constexpr wchar_t kStoreCopyLeft[] = L"；其存储副本未能移除，留在原处：";
 inline constexpr wchar_t kLeftoverRemoved[] =
     L"此前被中断的导入写到一半的副本，没有记录指向它，已删除";
-// The run's folder for new store files under temporary names could not be made; followed by why.
-inline constexpr wchar_t kNoPartialFolder[] = L"存储中的临时文件夹未能创建：";
 
 }  // namespace ksr::reason
