@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <cstdint>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -22,6 +25,9 @@ constexpr DWORD kBufferBytes = 256 << 10;
 struct Job {
     std::wstring from, to;
 };
+
+// Names the files written under temporary names apart.
+std::atomic<uint64_t> partialNumber{0};
 
 class CopyQueue {
   public:
@@ -56,14 +62,31 @@ class CopyQueue {
     bool closed_ = false;
 };
 
-bool CopyOne(const Job& job, bool move, std::vector<char>& buffer, uint64_t& bytes) {
+bool CopyOne(const Job& job, const std::wstring& partialDir, bool move, std::vector<char>& buffer,
+             uint64_t& bytes) {
     ksr::unique_hfile in(CreateFileW(job.from.c_str(), GENERIC_READ | (move ? DELETE : 0),
                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in) return false;
-    ksr::unique_hfile out(CreateFileW(job.to.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Written under a temporary name, flushed, then renamed through its handle without replacing
+    // and flushed again, as a program does that must never leave a half-written file under the
+    // final name.
+    const std::wstring partial = partialDir + L"\\" + std::to_wstring(++partialNumber);
+    ksr::unique_hfile out(CreateFileW(partial.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) return false;
+    const auto settle = [&] {
+        std::vector<uint8_t> rename(sizeof(FILE_RENAME_INFO) + job.to.size() * sizeof(wchar_t));
+        auto* info = reinterpret_cast<FILE_RENAME_INFO*>(rename.data());
+        info->ReplaceIfExists = FALSE;
+        info->RootDirectory = nullptr;
+        info->FileNameLength = static_cast<DWORD>(job.to.size() * sizeof(wchar_t));
+        std::memcpy(info->FileName, job.to.c_str(), (job.to.size() + 1) * sizeof(wchar_t));
+        return FlushFileBuffers(out.get()) &&
+               SetFileInformationByHandle(out.get(), FileRenameInfo, info,
+                                          static_cast<DWORD>(rename.size())) &&
+               FlushFileBuffers(out.get());
+    };
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(in.get(), buffer.data(), kBufferBytes, &got, nullptr)) return false;
@@ -72,19 +95,19 @@ bool CopyOne(const Job& job, bool move, std::vector<char>& buffer, uint64_t& byt
         if (!WriteFile(out.get(), buffer.data(), got, &put, nullptr) || put != got) return false;
         bytes += got;
     }
-    if (!move) return true;
-    if (!FlushFileBuffers(out.get())) return false;
+    if (!settle()) return false;
     out.reset();
+    if (!move) return true;
     FILE_DISPOSITION_INFO dispose{TRUE};
     return SetFileInformationByHandle(in.get(), FileDispositionInfo, &dispose, sizeof dispose);
 }
 
-void CopyFiles(CopyQueue& queue, bool move, CopyTally& tally) {
+void CopyFiles(CopyQueue& queue, const std::wstring& partialDir, bool move, CopyTally& tally) {
     std::vector<char> buffer(kBufferBytes);
     Job job;
     while (queue.Pop(job)) {
         uint64_t bytes = 0;
-        if (CopyOne(job, move, buffer, bytes)) {
+        if (CopyOne(job, partialDir, move, buffer, bytes)) {
             ++tally.files;
             tally.bytes += bytes;
         } else {
@@ -134,12 +157,16 @@ void Walk(const std::wstring& from, const std::wstring& to, CopyQueue& queue, Co
 }  // namespace
 
 CopyTally CopyTree(const std::wstring& source, const std::wstring& target, int threads, bool move) {
+    // Beside the target, on its volume; gone again once every copy is moved out.
+    const std::wstring partialDir = target + L".partial";
+    CreateDirectoryW(partialDir.c_str(), nullptr);
     CopyQueue queue;
     std::vector<CopyTally> tallies(static_cast<size_t>(threads));
     std::vector<std::thread> copiers;
     copiers.reserve(tallies.size());
     for (CopyTally& tally : tallies) {
-        copiers.emplace_back(CopyFiles, std::ref(queue), move, std::ref(tally));
+        copiers.emplace_back(CopyFiles, std::ref(queue), std::cref(partialDir), move,
+                             std::ref(tally));
     }
     CopyTally total;
     if (!CreateDirectoryW(target.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
@@ -149,6 +176,7 @@ CopyTally CopyTree(const std::wstring& source, const std::wstring& target, int t
     }
     queue.Close();
     for (std::thread& copier : copiers) copier.join();
+    RemoveDirectoryW(partialDir.c_str());
     for (const CopyTally& tally : tallies) {
         total.files += tally.files;
         total.bytes += tally.bytes;

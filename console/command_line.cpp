@@ -43,7 +43,10 @@ CommandLine ParseCommandLine(const std::vector<std::wstring>& args) {
             return line;
         }
     }
-    if (!line.help && line.folder.empty()) {
+    // The usage and nothing else: asked for beside a run, it would pass for one that imported.
+    if (line.help && (!line.folder.empty() || line.rootMode || line.deleteSources || line.check)) {
+        line.problem = cli::kHelpAlone;
+    } else if (!line.help && line.folder.empty()) {
         line.problem = cli::kNoFolder;
     }
     return line;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "console/console_texts.h"
+#include "engine/file_transfer.h"
 #include "util/handles.h"
 #include "util/sync.h"
 
@@ -25,26 +26,33 @@ SignalTarget& Target() {
     return target;
 }
 
+// Windows ends the process about five seconds after a close, a logoff or a shutdown reaches it,
+// and at once when the handler returns: the run is waited for a little less than that.
+constexpr DWORD kEndingWaitMs = 4000;
+
 BOOL WINAPI OnSignal(DWORD signal) {
+    return HandleConsoleSignal(signal);
+}
+
+}  // namespace
+
+BOOL HandleConsoleSignal(DWORD signal) {
     SignalTarget& target = Target();
+    const bool ending =
+        signal == CTRL_CLOSE_EVENT || signal == CTRL_LOGOFF_EVENT || signal == CTRL_SHUTDOWN_EVENT;
     {
         const std::lock_guard lock(target.mutex);
         if (target.window == nullptr) return FALSE;
+        // The process is about to end: the copy in hand stops where it is (its temporary file
+        // is removed by the next run), so that the log and the report are written in time.
+        if (ending) SetCopiesAbandoned(true);
         if (target.window->RequestStop() && target.out != nullptr) {
             target.out->Line(cli::kStopping);
         }
     }
-    // Closing the console, logging off and shutting down end the process as soon as the
-    // handler returns: it waits for the run to finish its file and write its log, for as long
-    // as the system lets it.
-    if (signal == CTRL_CLOSE_EVENT || signal == CTRL_LOGOFF_EVENT ||
-        signal == CTRL_SHUTDOWN_EVENT) {
-        WaitForSingleObject(target.runEnded.get(), INFINITE);
-    }
+    if (ending) WaitForSingleObject(target.runEnded.get(), kEndingWaitMs);
     return TRUE;
 }
-
-}  // namespace
 
 ConsoleSignals::ConsoleSignals(ConsoleWindow& window, ConsoleOutput& out) {
     SignalTarget& target = Target();
@@ -54,6 +62,7 @@ ConsoleSignals::ConsoleSignals(ConsoleWindow& window, ConsoleOutput& out) {
         target.out = &out;
     }
     ResetEvent(target.runEnded.get());
+    SetCopiesAbandoned(false);
     SetConsoleCtrlHandler(OnSignal, TRUE);
 }
 

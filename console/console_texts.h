@@ -33,6 +33,7 @@ inline constexpr wchar_t kUsage[] =
 inline constexpr wchar_t kUnknownOption[] = L"未知选项 (unknown option): ";
 inline constexpr wchar_t kTwoFolders[] = L"只能指定一个文件夹 (only one folder may be given): ";
 inline constexpr wchar_t kNoFolder[] = L"未指定要导入的文件夹 (no folder given)";
+inline constexpr wchar_t kHelpAlone[] = L"/? 只能单独使用 (/? goes alone)";
 // Why a folder named on the command line is refused; the folder follows.
 inline constexpr wchar_t kNotFullPath[] = L"不是本机文件夹的完整路径 (not a full local path): ";
 inline constexpr wchar_t kNoSuchFolder[] = L"文件夹不存在 (no such folder): ";

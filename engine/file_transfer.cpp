@@ -1,5 +1,8 @@
 #include "engine/file_transfer.h"
 
+#include <atomic>
+#include <cstring>
+#include <mutex>
 #include <utility>
 
 #include "util/blocking_queue.h"
@@ -25,6 +28,18 @@ constexpr DWORD kChunk = 256 << 10;
 // The thread that copies a file digests this much of it itself; only the rest of a longer file
 // goes to a hashing thread of its own, whose start then pays.
 constexpr uint64_t kHashedInline = 1 << 20;
+
+std::atomic<bool> copiesAbandoned{false};
+// Names the temporary files of this process apart; each run writes into a folder of its own.
+std::atomic<uint64_t> partialNumber{0};
+
+std::mutex flushFaultMutex;
+std::function<DWORD(const std::wstring&)> flushFault;  // guarded by flushFaultMutex
+
+DWORD FlushFault(const std::wstring& target) {
+    const std::lock_guard lock(flushFaultMutex);
+    return flushFault ? flushFault(target) : ERROR_SUCCESS;
+}
 
 // Hashes the chunks of one large file on a thread of its own while the copying thread reads
 // and writes the next ones, so the digest costs no time of its own on a machine with two cores.
@@ -86,6 +101,10 @@ Status CopyAndHash(HANDLE in, const std::wstring& from, HANDLE out, const std::w
                    CopyResult& result) {
     Status error;
     const auto copy = [&](uint8_t* data, DWORD& got) {
+        if (copiesAbandoned) {
+            error = Win32Error(ERROR_OPERATION_ABORTED, to);
+            return false;
+        }
         if (!ReadFile(in, data, kChunk, &got, nullptr)) {
             error = Win32Failure(from);
             return false;
@@ -131,12 +150,58 @@ Status CopyAndHash(HANDLE in, const std::wstring& from, HANDLE out, const std::w
 }
 
 unique_hfile CreateTarget(const std::wstring& path, DWORD disposition, CopyPurpose purpose) {
-    // A copy that is read back before its source is deleted keeps readers out of nothing but
-    // lets nobody else write while it is held.
+    // A copy that is read back before its source is deleted lets nobody else write while it is
+    // held; readers must share deletion, since the copy is removed through this very handle
+    // should no rows name it.
     const bool readBack = purpose != CopyPurpose::Import;
-    return unique_hfile(CreateFileW(path.c_str(), GENERIC_WRITE | (readBack ? GENERIC_READ : 0),
+    return unique_hfile(CreateFileW(path.c_str(),
+                                    GENERIC_WRITE | DELETE | (readBack ? GENERIC_READ : 0),
                                     readBack ? FILE_SHARE_READ : 0, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+// A new store file under a temporary name in `partialDir`. It is flushed, read back and given its
+// own name through this handle, and removed through it should no rows name it; others may only
+// read it, sharing deletion.
+unique_hfile CreatePartial(const std::wstring& partialDir, std::wstring& path) {
+    for (;;) {
+        path = WithSeparator(partialDir) + std::to_wstring(++partialNumber) + L".part";
+        unique_hfile file(CreateFileW(path.c_str(), GENERIC_WRITE | GENERIC_READ | DELETE,
+                                      FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (file || GetLastError() != ERROR_FILE_EXISTS) return file;
+    }
+}
+
+// Gives the file held by `file` (open with delete access) the name `target`, never replacing
+// what is there (ERROR_FILE_EXISTS), then flushes again so the name is on disk before any row
+// names it. Renamed through the handle that keeps it, not by path: nobody else may rename or
+// delete a held store copy meanwhile, and the handle goes on naming the file it removes should
+// no rows name it.
+Status RenameHeld(HANDLE file, const std::wstring& target) {
+    const std::wstring to = ToExtendedPath(target);
+    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, to.c_str(), (to.size() + 1) * sizeof(wchar_t));
+    if (!SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                    static_cast<DWORD>(buffer.size()))) {
+        const DWORD error = GetLastError();
+        return Win32Error(error == ERROR_ALREADY_EXISTS ? ERROR_FILE_EXISTS : error, target);
+    }
+    if (!FlushFileBuffers(file)) return Win32Failure(target);
+    return {};
+}
+
+// Removes the file `file` is open on, whatever its name now is, and closes the handle.
+bool DeleteThroughHandle(unique_hfile& file) {
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    const bool deleted =
+        SetFileInformationByHandle(file.get(), FileDispositionInfo, &dispose, sizeof dispose);
+    file.reset();
+    return deleted;
 }
 
 // A store file this copy created: removed again unless kept, also when an exception leaves the
@@ -153,6 +218,7 @@ class NewStoreFile {
     NewStoreFile& operator=(NewStoreFile&&) = delete;
     ~NewStoreFile() {
         if (path_.empty()) return;
+        if (file_ && DeleteThroughHandle(file_)) return;
         file_.reset();
         DeleteFileW(path_.c_str());
     }
@@ -349,11 +415,41 @@ unique_hfile OpenForCopy(const std::wstring& source, CopyPurpose purpose, const 
     return in;
 }
 
+// Copying through a temporary name: a store file already at `target` counts as the copy if it
+// holds exactly the source's bytes; otherwise the bytes of `in` go into a new file of
+// `partialDir`, which SettleStoreCopy later moves to `target` (whose folders are made here).
+NewStoreFile CopyToPartial(HANDLE in, const std::wstring& source, const std::wstring& target,
+                           CopyPurpose purpose, const std::wstring& partialDir,
+                           CopyResult& result) {
+    const std::wstring finalPath = ToExtendedPath(target);
+    if (TakeExistingStoreFile(in, source, finalPath, target, purpose != CopyPurpose::Import,
+                              result)) {
+        return {};
+    }
+    std::wstring directory = DirectoryPart(finalPath);
+    if (directory.size() > 1) directory.pop_back();
+    if (Status made = CreateDirectoryLevels(directory); !made) {
+        result.status = std::move(made);
+        return {};
+    }
+    std::wstring partial;
+    unique_hfile out = CreatePartial(partialDir, partial);
+    if (!out) {
+        result.status = Win32Failure(partial);
+        return {};
+    }
+    NewStoreFile made(partial, std::move(out));
+    result.partial = std::move(partial);
+    result.status = CopyAndHash(in, source, made.get(), target, result);
+    return made;
+}
+
 // Copying: the store file created new at `target` (missing directories too) with the bytes of
 // `in`. Nothing is created when `result` fails before the copy, or when the name is taken: then
 // the store file there counts as the copy if it holds exactly the source's bytes.
 NewStoreFile CopyToStore(HANDLE in, const std::wstring& source, const std::wstring& target,
-                         CopyPurpose purpose, CopyResult& result) {
+                         CopyPurpose purpose, const std::wstring& partialDir, CopyResult& result) {
+    if (!partialDir.empty()) return CopyToPartial(in, source, target, purpose, partialDir, result);
     std::wstring finalPath = ToExtendedPath(target);
     unique_hfile out = CreateTarget(finalPath, CREATE_NEW, purpose);
     if (!out && GetLastError() == ERROR_PATH_NOT_FOUND) {
@@ -396,33 +492,37 @@ void FinishCopy(unique_hfile in, NewStoreFile made, CopyPurpose purpose, const s
     // A source is deleted only once its copy is on disk, not just in the cache. Rows must name
     // exactly these bytes: a store copy that can't be read back as them is no copy.
     if (result.ok() && purpose == CopyPurpose::ImportThenDelete) {
-        result.status = VerifyStoreCopy(made.get(), result.bytes, result.md5);
+        result.status =
+            SettleStoreCopy(made.get(), result.bytes, result.md5, true, result.partial, target);
         if (!result.ok()) result.status = Win32Error(result.error(), target);
+        if (result.ok()) result.partial.clear();
     }
     if (!result.ok()) {
         result.bytes = 0;
         result.md5.clear();
+        result.partial.clear();
         return;
     }
     result.created = true;
     unique_hfile stored = made.Keep();
-    if (forDeletion) {
-        result.stored = std::move(stored);
-        result.source = std::move(in);
-        result.verifyPending = purpose == CopyPurpose::ImportThenDeleteVerifyLater;
-    }
+    // A copy under a temporary name is flushed and moved in place before its rows go in.
+    const bool settleLater = !result.partial.empty();
+    if (forDeletion || settleLater) result.stored = std::move(stored);
+    if (forDeletion) result.source = std::move(in);
+    result.verifyPending = settleLater || purpose == CopyPurpose::ImportThenDeleteVerifyLater;
 }
 
 }  // namespace
 
 CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
-                          CopyPurpose purpose, const SourcePlace& place) {
+                          CopyPurpose purpose, const SourcePlace& place,
+                          const std::wstring& partialDir) {
     CopyResult result;
     unique_hfile in = OpenForCopy(source, purpose, place, result);
     if (!in) return result;
     // A link is copied from its target, and deleting through its handle would delete that.
     if (result.link) purpose = CopyPurpose::Import;
-    NewStoreFile made = CopyToStore(in.get(), source, target, purpose, result);
+    NewStoreFile made = CopyToStore(in.get(), source, target, purpose, partialDir, result);
     FinishCopy(std::move(in), std::move(made), purpose, target, result);
     return result;
 }
@@ -470,15 +570,38 @@ Status VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5) {
     return ReadBack(file, bytes, md5);
 }
 
-void DiscardStoreCopy(CopyResult& copy, const std::wstring& target) {
-    copy.stored.reset();
+Status SettleStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5, bool readBack,
+                       const std::wstring& partial, const std::wstring& target) {
+    if (const DWORD fault = FlushFault(target); fault != ERROR_SUCCESS) return Win32Error(fault);
+    if (!FlushFileBuffers(file)) return Win32Failure();
+    if (readBack) {
+        if (Status same = ReadBack(file, bytes, md5); !same) return same;
+    }
+    if (partial.empty()) return {};
+    return RenameHeld(file, target);
+}
+
+bool DiscardStoreCopy(CopyResult& copy) {
     copy.source.reset();
-    // Only what this run wrote goes: an existing store file may be named by others' rows.
-    if (copy.created) DeleteFileW(ToExtendedPath(target).c_str());
+    // Only what this run wrote goes, and only through the handle it still holds: an existing
+    // store file, or one let go of, may be named by others' rows by now.
+    const bool left = copy.created && !(copy.stored && DeleteThroughHandle(copy.stored));
+    copy.stored.reset();
     copy.created = false;
     copy.verifyPending = false;
+    copy.partial.clear();
     copy.bytes = 0;
     copy.md5.clear();
+    return !left;
+}
+
+void SetCopiesAbandoned(bool abandoned) {
+    copiesAbandoned = abandoned;
+}
+
+void SetStoreFlushFaultForTest(std::function<DWORD(const std::wstring& target)> fault) {
+    const std::lock_guard lock(flushFaultMutex);
+    flushFault = std::move(fault);
 }
 
 Status DeleteHeldFile(unique_hfile& source) {

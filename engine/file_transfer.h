@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,9 +48,13 @@ struct CopyResult {
     Status hold;
     // The store copy, flushed to disk and read back whole, held so nobody can write to it.
     unique_hfile stored;
-    // The store copy (in `stored`) is not yet flushed and read back: VerifyStoreCopy must pass
-    // before its rows are written, and DiscardStoreCopy removes it when it does not.
+    // The store copy (in `stored`) is not yet flushed (nor, for a deletion, read back) and still
+    // lies under its temporary name `partial`: SettleStoreCopy must pass before its rows are
+    // written, and DiscardStoreCopy removes it when it does not.
     bool verifyPending = false;
+    // Where a new store copy lies until SettleStoreCopy moves it to its final name; empty once
+    // it is there, or when it was written in place.
+    std::wstring partial;
 
     [[nodiscard]] bool ok() const { return status.ok(); }
     // ERROR_SUCCESS when copied.
@@ -61,7 +66,10 @@ struct CopyResult {
 enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater };
 
 // Copies `source` to `target` in one pass, hashing the bytes as they go. The store only grows:
-// the target is created new (missing directories too) and nothing that exists is replaced. When
+// the target is created new (missing directories too) and nothing that exists is replaced. With
+// `partialDir` (a folder of the run's own on the target's volume), the new file is written there
+// under a name of its own and held open (`stored`, `partial`): until SettleStoreCopy has flushed
+// it and moved it to `target`, nothing at `target` can be taken for the document. When
 // the target exists already, it counts as the copy only if it is a plain file holding exactly
 // the source's bytes (then not `created`); anything else refuses the copy. A copy that fails
 // removes what it wrote. A copy for deletion is flushed to disk and read back before it counts as
@@ -69,7 +77,8 @@ enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater }
 // (`link`). Paths in the "\\?\" form are used exactly as given.
 [[nodiscard]] CopyResult CopyFileHashed(const std::wstring& source, const std::wstring& target,
                                         CopyPurpose purpose = CopyPurpose::Import,
-                                        const SourcePlace& place = {});
+                                        const SourcePlace& place = {},
+                                        const std::wstring& partialDir = {});
 
 // What CopyFileHashed(source, target, CopyPurpose::Import, place) would make of the file,
 // writing nothing: the source is opened and placed as a copy opens it, and a store entry already
@@ -85,9 +94,27 @@ enum class CopyPurpose { Import, ImportThenDelete, ImportThenDeleteVerifyLater }
 // its start: fails (ERROR_DATA_CHECKSUM_ERROR when it reads back otherwise) unless it holds
 // `bytes` bytes of digest `md5` (lower-case hex).
 [[nodiscard]] Status VerifyStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5);
-// No rows will name `copy`: the store file it created at `target` is removed (one that existed
-// before stays), and its handles are closed.
-void DiscardStoreCopy(CopyResult& copy, const std::wstring& target);
+// Puts a new store copy on disk before rows may name it: flushes `file`, reads it back as
+// VerifyStoreCopy does when `readBack`, then, when it lies under the temporary name `partial`,
+// renames it through `file` to `target` without replacing anything there (ERROR_FILE_EXISTS when
+// the name was taken meanwhile) and flushes that too. A failure leaves it under its temporary
+// name.
+[[nodiscard]] Status SettleStoreCopy(HANDLE file, uint64_t bytes, const std::wstring& md5,
+                                     bool readBack, const std::wstring& partial,
+                                     const std::wstring& target);
+// No rows will name `copy`: the store file it created is removed through the handle this run
+// still holds on it (`stored`), and its handles are closed. One that existed before stays, and
+// so does one whose handle was let go: another run may have met it as its own copy since.
+// Returns false when a file this copy created is left in the store.
+bool DiscardStoreCopy(CopyResult& copy);
+
+// Copies under way fail at their next piece with ERROR_OPERATION_ABORTED while set: the process
+// is about to be ended (a console closed, a logoff, a shutdown).
+void SetCopiesAbandoned(bool abandoned);
+
+// Called before each flush of a new store copy with its final path: a nonzero Win32 error fails
+// the flush with it. For tests; null removes it.
+void SetStoreFlushFaultForTest(std::function<DWORD(const std::wstring& target)> fault);
 
 // Deletes the file held by `source` (see CopyResult::source) through that handle, read-only
 // files included, and closes it. Fails with why it is still there (the handle knows no path).

@@ -25,6 +25,21 @@ double ByteTotal(const std::wstring& text) {
     return total;
 }
 
+// A file's copy step: a check's look at what a copy would meet, or the copy itself through the
+// run's folder for temporary names. Without that folder nothing is written to the store.
+CopyResult CopyOrCheck(const RunPlaces& places, const FileUnit& unit, const std::wstring& target,
+                       CopyPurpose purpose, const std::wstring& sameAs) {
+    const std::wstring source = ExtendedFromAbsolute(unit.source);
+    if (places.checkOnly) return CheckFileCopy(source, target, unit.place, sameAs);
+    if (places.partialDir.empty()) {
+        CopyResult refused;
+        refused.status =
+            places.noPartial.ok() ? Win32Error(ERROR_PATH_NOT_FOUND) : places.noPartial;
+        return refused;
+    }
+    return CopyFileHashed(source, target, purpose, unit.place, places.partialDir);
+}
+
 }  // namespace
 
 void FolderWalk::Survey(const std::wstring& source, const std::wstring& text2,
@@ -181,17 +196,15 @@ void FolderWalk::ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry)
                                     : CopyPurpose::Import;
     const std::wstring sameAs = EarlierCopy(*unit, claim, job);
     Submit(
-        [job, unit, target, purpose, sameAs, check = places.checkOnly] {
+        [job, unit, target, purpose, sameAs, places = &places] {
             try {
-                const std::wstring source = ExtendedFromAbsolute(unit->source);
-                job->copy = check ? CheckFileCopy(source, target, unit->place, sameAs)
-                                  : CopyFileHashed(source, target, purpose, unit->place);
+                job->copy = CopyOrCheck(*places, *unit, target, purpose, sameAs);
             } catch (...) {
                 // The copy removed its partial store file on the way out.
                 job->fault = ErrorReason(UnexpectedFailure());
             }
         },
-        [this, job, unit, target] {
+        [this, job, unit] {
             RowWriter& writer = with_.writer;
             try {
                 if (!job->fault) {
@@ -199,7 +212,7 @@ void FolderWalk::ImportFile(const Listed& folder, const WIN32_FIND_DATAW& entry)
                     return;
                 }
             } catch (...) {
-                DiscardStoreCopy(job->copy, target);
+                (void)DiscardStoreCopy(job->copy);
                 job->fault = ErrorReason(UnexpectedFailure());
             }
             RunEvents events;

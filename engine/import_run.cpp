@@ -207,6 +207,7 @@ bool Importer::Walk(const std::wstring& source, const std::wstring& text2,
     }
     AnnounceRun();
     walk.ReportSurveyBreaks();
+    ClaimPartialFolder();
 
     // Nothing is written through a link in the store: the levels below its root that the walk
     // writes into must be plain folders.
@@ -261,6 +262,14 @@ bool Importer::RefusedForRoom(uint64_t bytes, uint64_t toCopy) {
     return true;
 }
 
+void Importer::ClaimPartialFolder() {
+    if (places_.checkOnly) return;
+    std::vector<std::wstring> removed;
+    places_.noPartial = partial_.Claim(places_.storeRoot, places_.storeShown, removed);
+    places_.partialDir = partial_.path();
+    for (std::wstring& path : removed) record_.LeftoverRemoved(std::move(path));
+}
+
 void Importer::AnnounceRun() {
     versionsBumped_ = places_.checkOnly || db_->Execute(kBumpVersions).ok();
     announced_ = true;
@@ -299,6 +308,8 @@ Status Importer::serverlog() {
 
 void Importer::EndRun() {
     watch_.reset();
+    partial_.Release();
+    places_.partialDir.clear();
     db_.reset();
     folderDb_.reset();
     state_.DeleteAfterImport = false;

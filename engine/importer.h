@@ -11,6 +11,7 @@
 #include "engine/folder_walk.h"
 #include "engine/import_state.h"
 #include "engine/import_window.h"
+#include "engine/partial_folder.h"
 #include "engine/run_flags.h"
 #include "engine/run_outcome.h"
 #include "engine/run_places.h"
@@ -61,6 +62,10 @@ class Importer {
     [[nodiscard]] const std::vector<std::wstring>& AlreadyStored() const {
         return record_.AlreadyStored();
     }
+    // The temporary files ended runs left in the store that the last run removed.
+    [[nodiscard]] const std::vector<std::wstring>& LeftoversRemoved() const {
+        return record_.LeftoversRemoved();
+    }
 
     // How long to wait for the database to connect and to answer one statement; tests that
     // stall the server wait less.
@@ -105,6 +110,8 @@ class Importer {
     [[nodiscard]] bool RefusedForRoom(uint64_t bytes, uint64_t toCopy);
     // Bumps the version counters, for the clients that refresh when a run begins.
     void AnnounceRun();
+    // Claims the run's folder for temporary store files, removing what ended runs left.
+    void ClaimPartialFolder();
     // Registers the selected folder itself and returns its folder id. When it can't, reports the
     // folder with why and fails: with the Win32 error and the folder's path, or the database's
     // error.
@@ -135,6 +142,8 @@ class Importer {
     RunRecord record_;
     RunFlags flags_;
     RunPlaces places_;
+    // The run's folder for new store files under temporary names, from the first write on.
+    PartialFolder partial_;
     WalkTally tally_;
     bool versionsBumped_ = true;
     bool announced_ = false;  // the counters were bumped as this run began

@@ -20,6 +20,9 @@ inline constexpr wchar_t kKindSourceKept[] = L"文件已导入，源文件未删
 inline constexpr wchar_t kKindSkipped[] = L"已跳过";
 // Imported by an earlier run, not a failure: listed in the run report only.
 inline constexpr wchar_t kKindAlreadyStored[] = L"已在存储中";
+// A temporary file a run that was ended left in the store, removed by a later run: in the run
+// report only.
+inline constexpr wchar_t kKindLeftover[] = L"已清除的临时文件";
 
 }  // namespace ksr::logtext
 
@@ -60,5 +63,9 @@ inline constexpr wchar_t kFolderRowMissing[] =
     L"未能在数据库中找到该文件夹自己的记录，其下内容留待下次导入";
 inline constexpr wchar_t kRootNotRegistered[] = L"所选文件夹未能登记为根文件夹：";
 inline constexpr wchar_t kUnexpected[] = L"内部错误，导入已中止：";
+// Follows the reason of a file not imported, then the store path: its copy could not be removed.
+inline constexpr wchar_t kStoreCopyLeft[] = L"；其存储副本未能移除，留在原处：";
+inline constexpr wchar_t kLeftoverRemoved[] =
+    L"此前被中断的导入写到一半的副本，没有记录指向它，已删除";
 
 }  // namespace ksr::reason

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <mutex>
 #include <utility>
 
 #include "engine/failure_reason.h"
@@ -30,7 +31,20 @@ constexpr size_t kBatchesDeleting = 2;
 // by one, 0.85 s eight at a time).
 constexpr unsigned kVerifyThreads = 8;
 
+std::mutex rowsFaultMutex;
+RowsFault rowsFault;  // guarded by rowsFaultMutex
+
+Status RowsFaultAt(RowsStep step, size_t files) {
+    const std::lock_guard lock(rowsFaultMutex);
+    return rowsFault ? rowsFault(step, files) : Status();
+}
+
 }  // namespace
+
+void SetRowsFaultForTest(RowsFault fault) {
+    const std::lock_guard lock(rowsFaultMutex);
+    rowsFault = std::move(fault);
+}
 
 RowWriter::RowWriter(DbSession& db, const RunPlaces& places, RunFlags& flags, RunRecord& record,
                      const StatementWatch* watch)
@@ -55,9 +69,18 @@ void RowWriter::Add(RunEvents events) {
     batch_.push_back({nullptr, std::move(events)});
 }
 
+std::wstring RowWriter::StoreShown(const FileUnit& unit) const {
+    return WithSeparator(places_.storeShown) + ReplaceAll(unit.FilPath, L'/', L'\\');
+}
+
+std::wstring RowWriter::Discarded(CopyResult& copy, const FileUnit& unit,
+                                  std::wstring reason) const {
+    if (DiscardStoreCopy(copy)) return reason;
+    return reason + reason::kStoreCopyLeft + StoreShown(unit);
+}
+
 std::wstring RowWriter::CopyFailureReason(const CopyResult& copy, const FileUnit& unit) const {
-    const std::wstring store =
-        WithSeparator(places_.storeShown) + ReplaceAll(unit.FilPath, L'/', L'\\');
+    const std::wstring store = StoreShown(unit);
     switch (copy.refused) {
         case CopyResult::Refusal::StoreEntryDiffers:
             return reason::kStoreFileDiffers + store;
@@ -73,8 +96,7 @@ std::wstring RowWriter::CopyFailureReason(const CopyResult& copy, const FileUnit
 
 void RowWriter::AddFile(CopyResult& copy, const FileUnit& unit) {
     if (flags_.databaseLost) {
-        DiscardStoreCopy(copy, places_.StorePath(unit.FilPath));
-        FileFailed(unit, reason::kDatabaseLost);
+        FileFailed(unit, Discarded(copy, unit, reason::kDatabaseLost));
         return;
     }
     if (!copy.ok()) {
@@ -88,8 +110,7 @@ void RowWriter::AddFile(CopyResult& copy, const FileUnit& unit) {
     // one of its own gets no rows.
     Result<std::wstring> guid = NewGuidText();
     if (!guid) {
-        DiscardStoreCopy(copy, places_.StorePath(unit.FilPath));
-        FileFailed(unit, Win32Reason(guid.error().win32));
+        FileFailed(unit, Discarded(copy, unit, Win32Reason(guid.error().win32)));
         return;
     }
     if (batch_.empty()) batchStarted_ = GetTickCount64();
@@ -101,10 +122,14 @@ void RowWriter::AddFile(CopyResult& copy, const FileUnit& unit) {
     file->copy.created = created;
     file->guid = *std::move(guid);
     file->sizeText = std::to_wstring(file->copy.bytes);
+    // Every new store copy is on disk under its own name before its rows go in; one whose source
+    // is to go is read back as well.
     if (file->copy.verifyPending) {
         if (!verifier_) verifier_.emplace(kVerifyThreads);
-        file->verify =
-            verifier_->Post(std::move(file->copy.stored), file->copy.bytes, file->copy.md5);
+        CopyResult& made = file->copy;
+        const bool readBack = places_.deleteSources && static_cast<bool>(made.source);
+        file->verify = verifier_->Post(std::move(made.stored), made.bytes, made.md5, readBack,
+                                       made.partial, places_.StorePath(unit.FilPath));
     }
     batch_.push_back({std::move(file), {}});
     ++batchFiles_;
@@ -185,6 +210,7 @@ Status RowWriter::FindAlreadyStored(std::span<PendingFile* const> files) {
     for (size_t i = 0; i < files.size(); ++i) {
         if (!(*found)[i]) continue;
         files[i]->alreadyStored = true;
+        files[i]->decided = true;
         // Others' rows name it now: it stays, whatever becomes of this file.
         files[i]->copy.created = false;
     }
@@ -205,15 +231,32 @@ RowWriter::RowsOutcome RowWriter::WriteRows(std::span<PendingFile* const> files)
         if (!file->alreadyStored) rows.push_back(file);
     }
     if (!outcome.status.ok() || rows.empty()) return outcome;
-    outcome.status = db_.Begin();
-    for (size_t at = 0; outcome.status.ok() && at < rows.size();) {
-        const size_t count = FileRowChunk(rows.size() - at);
-        outcome.status = InsertRows(std::span(rows).subspan(at, count));
-        at += count;
-    }
-    if (outcome.status.ok()) {
-        outcome.committing = true;
-        outcome.status = db_.Commit();
+    bool committed = false;
+    try {
+        outcome.status = RowsFaultAt(RowsStep::Begin, rows.size());
+        if (outcome.status.ok()) outcome.status = db_.Begin();
+        for (size_t at = 0; outcome.status.ok() && at < rows.size();) {
+            const size_t count = FileRowChunk(rows.size() - at);
+            outcome.status = InsertRows(std::span(rows).subspan(at, count));
+            at += count;
+        }
+        if (outcome.status.ok()) {
+            outcome.committing = true;
+            outcome.status = db_.Commit();
+            // The commit's answer came: these files are imported, whatever happens next.
+            committed = outcome.status.ok();
+            if (committed) {
+                for (PendingFile* file : rows) file->decided = true;
+                outcome.status = RowsFaultAt(RowsStep::Committed, rows.size());
+            }
+        }
+    } catch (...) {
+        // Thrown while committing, the rows may be in: their store copies stay.
+        if (outcome.committing && !committed) {
+            for (PendingFile* file : rows) file->rowsUncertain = true;
+        }
+        db_.Rollback();
+        throw;
     }
     if (!outcome.status.ok()) {
         db_.Rollback();
@@ -254,7 +297,11 @@ void RowWriter::WriteBatch() {
     try {
         WriteBatchRows(files, failures);
     } catch (...) {
-        for (auto& failure : failures) failure = ErrorReason(UnexpectedFailure());
+        // Files whose rows went in (or failed for certain) before it stay as they are.
+        const std::wstring why = ErrorReason(UnexpectedFailure());
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (!files[i]->decided) failures[i] = why;
+        }
     }
     // Earlier batches go first: their sources were being deleted while these rows went in.
     while (!settling_.empty() && (deleter_.Done() || settling_.size() >= kBatchesDeleting)) {
@@ -298,9 +345,9 @@ void RowWriter::AwaitStoreCopies(std::span<PendingFile* const> files) {
         CopyResult& copy = file->copy;
         copy.stored = std::move(file->verify->file);
         copy.verifyPending = false;
+        copy.partial = file->verify->partial;
         if (const Status& verified = file->verify->status; !verified) {
-            DiscardStoreCopy(copy, places_.StorePath(file->unit.FilPath));
-            file->failure = ErrorReason(verified.error());
+            file->failure = Discarded(copy, file->unit, ErrorReason(verified.error()));
         }
         file->verify.reset();
     }
@@ -344,7 +391,10 @@ void RowWriter::WriteBatchRows(std::span<PendingFile* const> files, Failures& fa
         return;
     }
     const RowsOutcome batch = WriteRows(files);
-    if (batch.status.ok()) return;
+    if (batch.status.ok()) {
+        for (PendingFile* file : files) file->decided = true;
+        return;
+    }
     const Error& error = batch.status.error();
     // Each file on its own would wait as long for the other run.
     if (IsLockBusy(error)) {
@@ -366,10 +416,13 @@ void RowWriter::WriteBatchRows(std::span<PendingFile* const> files, Failures& fa
         if (!landed) {
             if (probing && landed.error().IsConnectionLevel()) flags_.DatabaseNotAnswering();
             for (auto& failure : failures) failure = LostReason(error);
-            for (PendingFile* file : files) file->rowsUncertain = true;
+            for (PendingFile* file : files) file->rowsUncertain = file->decided = true;
             return;
         }
-        if (*landed) return;
+        if (*landed) {
+            for (PendingFile* file : files) file->decided = true;
+            return;
+        }
         probing = false;
     }
     // The lost connection's session may still hold the runs' lock; ended, it waits for nobody.
@@ -388,23 +441,35 @@ void RowWriter::WriteRowsOneByOne(std::span<PendingFile* const> files, Failures&
     for (size_t i = 0; i < files.size(); ++i) {
         if (Stopped()) {
             failures[i] = files[i]->unit.FilPath == faultyPath ? faultReason : reason::kStopped;
+            files[i]->decided = true;
             continue;
         }
+        PendingFile& file = *files[i];
         RowsOutcome one;
         if (!flags_.databaseLost) one = WriteRows({&files[i], 1});
-        const bool cut = !one.status.ok() && one.status.error().IsConnectionLevel();
-        // A commit whose answer was lost may have landed, unless the database tells.
-        if (cut) files[i]->rowsUncertain = one.committing;
-        if (cut && std::exchange(probing, false)) {
-            flags_.DatabaseNotAnswering();
-        } else if (cut && flags_.DatabaseBack(db_)) {
-            if (!one.committing) {
-                (void)EndLostSession(db_);
-                one = WriteRows({&files[i], 1});
-            } else if (const Result<bool> landed = RowsLanded(*files[i]); landed) {
-                files[i]->rowsUncertain = false;
-                if (*landed) one.status = Status();
+        // A file is written once more after a reconnect, unless its commit may have landed.
+        for (bool retried = false;;) {
+            const bool cut = !one.status.ok() && one.status.error().IsConnectionLevel();
+            // A commit whose answer was lost may have landed, unless the database tells: the
+            // retry's answer counts as the first try's would.
+            file.rowsUncertain = cut && one.committing;
+            if (!cut) break;
+            if (std::exchange(probing, false)) {
+                flags_.DatabaseNotAnswering();
+                break;
             }
+            if (!flags_.DatabaseBack(db_)) break;
+            if (one.committing) {
+                if (const Result<bool> landed = RowsLanded(file); landed) {
+                    file.rowsUncertain = false;
+                    if (*landed) one.status = Status();
+                }
+                break;
+            }
+            if (std::exchange(retried, true)) break;
+            // The lost session may still hold the runs' lock; ended, it waits for nobody.
+            (void)EndLostSession(db_);
+            one = WriteRows({&files[i], 1});
         }
         probing = false;
         // Another run holds the lock for longer than a batch takes: the rest would wait as long.
@@ -421,6 +486,7 @@ void RowWriter::WriteRowsOneByOne(std::span<PendingFile* const> files, Failures&
         } else if (!one.status.ok()) {
             failures[i] = DatabaseReason(one.status.error());
         }
+        file.decided = true;
     }
 }
 
@@ -433,7 +499,7 @@ void RowWriter::FinishFile(PendingFile& file, const std::optional<std::wstring>&
         // A store copy no rows name goes, unless rows may name it after all: a commit whose
         // answer was lost.
         if (file.rowsUncertain) copy.created = false;
-        DiscardStoreCopy(copy, places_.StorePath(unit.FilPath));
+        file.failure = Discarded(copy, unit, *failure);
         return;
     }
     if (file.alreadyStored) {

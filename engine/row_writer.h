@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -36,6 +37,14 @@ struct FileUnit {
     // file the copy creates are numbered above it.
     std::wstring rowsFloor;  // empty: none
 };
+
+// Where a test may step into the writing of rows: before a transaction begins, and once its
+// commit returned. What the step returns fails it as the session's answer would (a commit done
+// stays done); it may throw instead.
+enum class RowsStep { Begin, Committed };
+using RowsFault = std::function<Status(RowsStep step, size_t files)>;
+// For tests; null removes it.
+void SetRowsFaultForTest(RowsFault fault);
 
 // Writes the walk's file rows in batches on its own connection, has each store copy flushed and
 // read back before its rows go in, hands the sources of committed rows to the deleter, and tells
@@ -85,6 +94,9 @@ class RowWriter {
         // The public area holds its rows already (its store file held its bytes): no rows are
         // written, and its store file is not this run's.
         bool alreadyStored = false;
+        // Whether its rows are in is known (or it failed for certain): an exception after that
+        // leaves it as it is.
+        bool decided = false;
         // The store copy's flush and read-back, under way until the batch is written.
         std::shared_ptr<StoreVerifier::Ticket> verify;
     };
@@ -100,6 +112,12 @@ class RowWriter {
     using Failures = std::vector<std::optional<std::wstring>>;
 
     void FileFailed(const FileUnit& unit, std::wstring reason);
+    // The store path of `unit` as the operator knows the store.
+    [[nodiscard]] std::wstring StoreShown(const FileUnit& unit) const;
+    // Gives up the store copy of a file not imported for `reason`; returns the reason, which
+    // names the copy when it stays in the store.
+    [[nodiscard]] std::wstring Discarded(CopyResult& copy, const FileUnit& unit,
+                                         std::wstring reason) const;
     // Why a file whose copy failed or was refused is not imported.
     [[nodiscard]] std::wstring CopyFailureReason(const CopyResult& copy,
                                                  const FileUnit& unit) const;

@@ -5,6 +5,7 @@
 
 #include "engine/name_limits.h"
 #include "util/paths.h"
+#include "util/result.h"
 
 namespace ksr {
 
@@ -23,6 +24,10 @@ struct RunPlaces {
     // A check: the run surveys and walks as a run would, and writes nothing anywhere.
     bool checkOnly = false;
     NameLimits limits;
+    // The run's own folder below the store root, where new store files are written under
+    // temporary names; empty when it could not be made (then `noPartial` says why) or in a check.
+    std::wstring partialDir;
+    Status noPartial;
 
     // The "\\?\" form of a file or directory below the store root.
     [[nodiscard]] std::wstring StorePath(const std::wstring& filPath) const {

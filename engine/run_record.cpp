@@ -58,6 +58,7 @@ void RunRecord::Begin() {
     failures_.clear();
     skipped_.clear();
     alreadyStored_.clear();
+    leftovers_.clear();
     failedItems_ = 0;
     filesAlreadyStored_ = 0;
     filesImported_ = foldersImported_ = bytesImported_ = 0;
@@ -119,6 +120,9 @@ std::wstring RunRecord::WriteReport(const std::optional<std::wstring>& directory
     }
     for (const std::wstring& path : alreadyStored_) {
         items.push_back({path, ItemKindText(ItemKind::AlreadyStored), reason::kAlreadyStored});
+    }
+    for (const std::wstring& path : leftovers_) {
+        items.push_back({path, logtext::kKindLeftover, reason::kLeftoverRemoved});
     }
     const Result<std::wstring> folder =
         directory ? Result<std::wstring>(*directory) : DefaultReportDirectory();

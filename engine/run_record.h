@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/import_window.h"
@@ -63,6 +64,9 @@ class RunRecord {
     void FileAlreadyStored() { ++filesAlreadyStored_; }
     void AlreadyStored(std::wstring path) { alreadyStored_.push_back(std::move(path)); }
     [[nodiscard]] const std::vector<std::wstring>& AlreadyStored() const { return alreadyStored_; }
+    // A temporary file a run that was ended left in the store is gone: in the run report only.
+    void LeftoverRemoved(std::wstring path) { leftovers_.push_back(std::move(path)); }
+    [[nodiscard]] const std::vector<std::wstring>& LeftoversRemoved() const { return leftovers_; }
     [[nodiscard]] bool ImportedAny() const { return filesImported_ + foldersImported_ > 0; }
     [[nodiscard]] uint64_t FailedItems() const { return failedItems_; }
 
@@ -82,6 +86,7 @@ class RunRecord {
     std::vector<RunFailure> failures_;
     std::vector<std::wstring> skipped_;
     std::vector<std::wstring> alreadyStored_;
+    std::vector<std::wstring> leftovers_;
     uint64_t failedItems_ = 0;
     uint64_t filesAlreadyStored_ = 0;
     uint64_t filesImported_ = 0, foldersImported_ = 0, bytesImported_ = 0;

@@ -14,7 +14,9 @@ StoreVerifier::~StoreVerifier() = default;
 
 void StoreVerifier::Verify(Job& job) {
     try {
-        job.status = VerifyStoreCopy(job.file.get(), job.bytes, job.md5);
+        job.status = SettleStoreCopy(job.file.get(), job.bytes, job.md5, job.readBack, job.partial,
+                                     job.target);
+        if (job.status.ok()) job.partial.clear();
     } catch (...) {
         job.status = UnexpectedFailure();
     }
@@ -23,11 +25,16 @@ void StoreVerifier::Verify(Job& job) {
 }
 
 std::shared_ptr<StoreVerifier::Ticket> StoreVerifier::Post(unique_hfile file, uint64_t bytes,
-                                                           std::wstring md5) {
+                                                           std::wstring md5, bool readBack,
+                                                           std::wstring partial,
+                                                           std::wstring target) {
     auto job = std::make_shared<Job>();
     job->file = std::move(file);
     job->bytes = bytes;
     job->md5 = std::move(md5);
+    job->readBack = readBack;
+    job->partial = std::move(partial);
+    job->target = std::move(target);
     // Without threads of its own (none could be started), verified here.
     if (threads_.Threads() == 0) {
         Verify(*job);

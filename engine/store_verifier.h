@@ -14,9 +14,11 @@
 
 namespace ksr {
 
-// Flushes store copies to disk and reads them back (see VerifyStoreCopy) on threads of their
-// own, many at once. One flush waits for the disk; flushes issued together share its trips,
-// and the copies go on meanwhile. Created, used and destroyed on one thread, the committer's.
+// Puts store copies on disk before their rows go in (see SettleStoreCopy): flushes them, reads
+// back those whose source is to go, and moves them from their temporary names to their own, on
+// threads of their own, many at once. One flush waits for the disk; flushes issued together share
+// its trips, and the copies go on meanwhile. Created, used and destroyed on one thread, the
+// committer's.
 class StoreVerifier {
   public:
     // One store copy: its handle is the verifier's until Wait gives it back.
@@ -24,6 +26,9 @@ class StoreVerifier {
         unique_hfile file;
         uint64_t bytes = 0;
         std::wstring md5;
+        bool readBack = true;
+        std::wstring partial;  // its temporary name; empty once moved to `target`
+        std::wstring target;
         Status status;  // once done: fails with why the copy is not on disk as copied
         bool done = false;
     };
@@ -34,9 +39,12 @@ class StoreVerifier {
     StoreVerifier(const StoreVerifier&) = delete;
     StoreVerifier& operator=(const StoreVerifier&) = delete;
 
-    // Starts verifying `file`, which holds `bytes` bytes of digest `md5`. Without threads of its
-    // own, verifies it before returning.
-    [[nodiscard]] std::shared_ptr<Ticket> Post(unique_hfile file, uint64_t bytes, std::wstring md5);
+    // Starts settling `file`, which holds `bytes` bytes of digest `md5` (and, with `partial`,
+    // lies there until moved to `target`). Without threads of its own, settles it before
+    // returning.
+    [[nodiscard]] std::shared_ptr<Ticket> Post(unique_hfile file, uint64_t bytes, std::wstring md5,
+                                               bool readBack = true, std::wstring partial = {},
+                                               std::wstring target = {});
     // Waits until `ticket` (one Post gave) is verified; its handle and status are the caller's
     // again.
     void Wait(Ticket& ticket);

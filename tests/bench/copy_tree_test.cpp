@@ -59,6 +59,7 @@ TEST(CopyTree, CopiesEveryFileAndFolderOnOneOrManyThreads) {
                 << test::Utf8(file.path) << " on " << threads << " threads";
         }
         EXPECT_TRUE(test::Exists(dir / (target + L"\\empty folder")));
+        EXPECT_FALSE(test::Exists(dir / (target + L".partial"))) << "no temporary file is left";
     }
 }
 

@@ -20,7 +20,8 @@ TEST(CommandLine, ReadsOptionsInAnyFormAndRefusesWhatMakesNoCommand) {
         {{L"/root", L"D:\\a", L"/delete"}, true, L"D:\\a", true, true, false},
         {{L"-ROOT", L"-Delete", L"D:\\a"}, true, L"D:\\a", true, true, false},
         {{L"/?"}, true, L"", false, false, true},
-        {{L"-?", L"D:\\a"}, true, L"D:\\a", false, false, true},
+        {{L"-?", L"D:\\a"}, false, L"", false, false, false},  // a script would read 0 as imported
+        {{L"/delete", L"/?"}, false, L"", false, false, false},
         {{}, false, L"", false, false, false},
         {{L"/delete"}, false, L"", false, false, false},
         {{L"D:\\a", L"D:\\b"}, false, L"", false, false, false},

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <functional>
+#include <thread>
 
 #include "app/message_texts.h"
 #include "console/console_run.h"
+#include "console/console_signals.h"
 #include "console/console_texts.h"
 #include "console/exit_code.h"
 #include "support/server_install.h"
@@ -101,6 +103,11 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
              return std::vector<std::wstring>{docs(s), L"/x"};
          },
          kExitRefused, L"  5", false},
+        {"usage asked for beside a run",
+         [&](auto& s) {
+             return std::vector<std::wstring>{docs(s), L"/?"};
+         },
+         kExitRefused, L"  5", false},
         {"relative folder", [](auto&) { return std::vector<std::wstring>{L"文档"}; }, kExitRefused,
          L"  5", false},
         {"missing folder", [](auto& s) { return std::vector{s.sources + L"\\未建"}; }, kExitRefused,
@@ -137,6 +144,34 @@ TEST(CommandLineRun, ExitCodeAndLastLineSayHowTheRunEnded) {
             << test::Utf8(run.lines.back());
         EXPECT_EQ(Count(server, L"PtpFile") != L"0", c.written);
         EXPECT_EQ(server.db.Query(L"select PtpFile_Vesr from UpDateForm")[0][0] != L"0", c.written);
+    }
+}
+
+// Closing the console, logging off or shutting down mid-copy: the run stops at once and has its
+// log written before the handler returns, within the seconds Windows allows before it ends the
+// process.
+TEST(CommandLineRun, AClosedConsoleEndsTheRunInTimeWithTheLogWritten) {
+    for (const DWORD signal : {CTRL_CLOSE_EVENT, CTRL_LOGOFF_EVENT, CTRL_SHUTDOWN_EVENT}) {
+        SCOPED_TRACE(signal);
+        test::ServerInstall server;
+        ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+        const std::wstring folder = server.sources + L"\\large";
+        ASSERT_TRUE(test::WriteSparse(folder + L"\\large.bin", int64_t{4} << 30));
+        CommandRun run;
+        std::thread command([&] { run = RunCommand(server, {folder}); });
+        const std::wstring partial = server.store + L"\\.ksrimport-partial";
+        for (int i = 0; i < 3000 && test::FilesOneLevelDown(partial).empty(); ++i) Sleep(10);
+        const bool copying = !test::FilesOneLevelDown(partial).empty();
+        const ULONGLONG closed = GetTickCount64();
+        const BOOL handled = HandleConsoleSignal(signal);
+        const ULONGLONG took = GetTickCount64() - closed;
+        const bool logged = !test::FilesOneLevelDown(server.store + L"\\log").empty();
+        command.join();
+        EXPECT_TRUE(copying && handled);
+        EXPECT_LT(took, 5000u);
+        EXPECT_TRUE(logged) << "the log was not written before the handler returned";
+        EXPECT_NE(run.code, kExitImported);
+        EXPECT_EQ(Count(server, L"PtpFile"), L"0");
     }
 }
 

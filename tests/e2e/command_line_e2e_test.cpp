@@ -8,6 +8,7 @@
 #include "app/message_texts.h"
 #include "console/console_texts.h"
 #include "engine/run_report.h"
+#include "support/digest.h"
 #include "support/server_install.h"
 #include "tests/e2e/planted_dlls.h"
 
@@ -214,6 +215,47 @@ TEST(CommandLineProgram, ACrashLeavesADumpTheNextStartNamesOnce) {
         RunProgram(test::BuildOutput(L"app\\ksrimport.com"), quoted + L" /check", output);
     EXPECT_EQ(again.output.find(test::Utf8(dump)), std::string::npos) << again.output;
     DeleteFileW(dump.c_str());
+}
+
+// Ended on the spot mid-copy (Task Manager, the Task Scheduler's "End"), the program leaves
+// nothing that blocks the next run: that one imports every file and removes the temporary file.
+TEST(CommandLineProgram, ARunEndedMidCopyIsFinishedByTheNextOne) {
+    test::ServerInstall server(true);
+    ASSERT_TRUE(server.ok()) << test::Utf8(server.db.error());
+    const std::wstring root = server.sources + L"\\ended";
+    const std::wstring partial = server.store + L"\\.ksrimport-partial";
+    ASSERT_TRUE(test::WriteSparse(root + L"\\large.bin", int64_t{384} << 20));
+    test::WriteBytes(root + L"\\sub\\a.txt", "a");
+    const std::wstring program = test::BuildOutput(L"app\\ksrimport.com");
+    const std::wstring output = server.dir / L"output.txt";
+    StartedProgram started = StartProgram(program, L"\"" + root + L"\"", output);
+    ASSERT_NE(started.process.hProcess, nullptr);
+    bool midCopy = false;
+    for (int i = 0; i < 60000 && !midCopy; ++i) {
+        midCopy = !test::FilesOneLevelDown(partial).empty();
+        if (!midCopy && WaitForSingleObject(started.process.hProcess, 1) == WAIT_OBJECT_0) break;
+    }
+    TerminateProcess(started.process.hProcess, 9);
+    (void)started.Finish();
+    ASSERT_TRUE(midCopy) << "no temporary file was seen";
+    EXPECT_FALSE(test::Exists(server.store + L"\\DownLoad\\Public\\large.bin"))
+        << "a half-written file under the document's name";
+
+    const ProgramRun again = RunProgram(program, L"\"" + root + L"\"", output);
+    EXPECT_EQ(again.exitCode, 0u) << again.output;
+    for (const wchar_t* name : {L"large.bin", L"sub/a.txt"}) {
+        const auto digest =
+            server.db.Query(L"select MD5Hash from MD5File where FilPath='DownLoad/Public/" +
+                            std::wstring(name) + L"'");
+        ASSERT_EQ(digest.size(), 1u) << test::Utf8(name);
+        const std::wstring relative = ReplaceAll(name, L'/', L'\\');
+        EXPECT_EQ(digest[0][0].value_or(L""),
+                  test::FileMd5Hex(root + L"\\" + relative).value_or(L"?"));
+        EXPECT_EQ(
+            digest[0][0].value_or(L""),
+            test::FileMd5Hex(server.store + L"\\DownLoad\\Public\\" + relative).value_or(L"-"));
+    }
+    EXPECT_EQ(test::FilesOneLevelDown(partial), std::vector<std::wstring>{});
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ TEST(CopyFileHashed, NeverReplacesWhatTheStoreHolds) {
             } else {
                 EXPECT_EQ(copy.status.error().path, target) << c.what;
             }
-            DiscardStoreCopy(copy, target);
+            DiscardStoreCopy(copy);
             EXPECT_EQ(test::ListNames(dir / L"store"), before) << c.what;
             EXPECT_EQ(test::ReadBytes(target), held) << c.what;
             EXPECT_EQ(test::ReadBytes(dir / L"src.txt"), "the source");
@@ -254,7 +254,7 @@ TEST(CopyFileHashed, ForDeletionHoldsTheSourceAndAFlushedVerifiedStoreCopy) {
         EXPECT_FALSE(MoveFileW((dir / L"src.bin").c_str(), (dir / L"moved.bin").c_str()));
         EXPECT_EQ(test::ReadBytes(dir / target), bytes);
         // Given up, only the copy this run made goes.
-        DiscardStoreCopy(copy, dir / target);
+        DiscardStoreCopy(copy);
     }
     EXPECT_TRUE(test::Exists(dir / L"src.bin"));
     EXPECT_EQ(test::ListNames(dir.path()), (std::vector<std::wstring>{L"old.bin", L"src.bin"}));
@@ -280,6 +280,36 @@ TEST(CopyFileHashed, ASourceOthersKeepOpenIsCopiedButNotDeleted) {
     copy.source.reset();
     other.reset();
     EXPECT_EQ(test::ReadBytes(dir / L"src.txt"), "busy");
+}
+
+// A new store file has no name in the store until it is settled, and goes again only through
+// the handle its copy still holds: let go of, another copy may have taken it as its own since.
+TEST(CopyFileHashed, ANewStoreFileIsNamedOnceSettledAndRemovedOnlyWhileHeld) {
+    for (const bool held : {true, false}) {
+        SCOPED_TRACE(held ? "held" : "let go");
+        test::TempDir dir;
+        test::WriteBytes(dir / L"src.txt", "the only copy");
+        test::MakeDirs(dir / L"partial");
+        const std::wstring target = dir / L"store\\a\\dst.txt";
+        CopyResult copy =
+            CopyFileHashed(dir / L"src.txt", target, CopyPurpose::Import, {}, dir / L"partial");
+        ASSERT_TRUE(copy.ok()) << copy.error();
+        ASSERT_TRUE(copy.stored && copy.created && copy.verifyPending);
+        EXPECT_FALSE(test::Exists(target)) << "named before it is on disk";
+        ASSERT_TRUE(
+            SettleStoreCopy(copy.stored.get(), copy.bytes, copy.md5, false, copy.partial, target)
+                .ok());
+        EXPECT_EQ(test::ReadBytes(target), "the only copy");
+        EXPECT_EQ(test::ListNames(dir / L"partial"), std::vector<std::wstring>{});
+        if (!held) {
+            copy.stored.reset();
+            const CopyResult other = CopyFileHashed(dir / L"src.txt", target);
+            ASSERT_TRUE(other.ok() && !other.created) << "the second copy takes the file";
+        }
+        EXPECT_EQ(DiscardStoreCopy(copy), held);
+        EXPECT_EQ(test::Exists(target), !held);
+        EXPECT_EQ(test::ReadBytes(dir / L"src.txt"), "the only copy");
+    }
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ TEST(StoreVerifier, ACopyThatFailsIsDiscardedAndItsSourceKept) {
     CopyResult copy = CopyToVerifyLater(dir, L"a.txt", "the only copy");
     EXPECT_EQ(Win32CodeOf(VerifyStoreCopy(copy.stored.get(), copy.bytes, Md5Lower("not it"))),
               static_cast<DWORD>(ERROR_DATA_CHECKSUM_ERROR));
-    DiscardStoreCopy(copy, dir / L"store\\a.txt");
+    DiscardStoreCopy(copy);
     EXPECT_FALSE(copy.source);
     EXPECT_FALSE(copy.stored);
     EXPECT_FALSE(test::Exists(dir / L"store\\a.txt"));

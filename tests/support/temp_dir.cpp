@@ -35,8 +35,8 @@ void WriteBytes(const std::wstring& path, const std::string& bytes) {
 
 std::string ReadBytes(const std::wstring& path) {
     unique_hfile file(CreateFileW(ToExtendedPath(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                  nullptr));
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
     std::string bytes;
     if (!file) return bytes;
     char chunk[65536];
@@ -111,6 +111,26 @@ std::wstring FromUtf8(const std::string& bytes) {
     std::wstring text(static_cast<size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), text.data(), n);
     return text;
+}
+
+std::vector<std::wstring> FilesOneLevelDown(const std::wstring& dir) {
+    std::vector<std::wstring> files;
+    for (const std::wstring& folder : ListNames(dir)) {
+        for (const std::wstring& name : ListNames(dir + L"\\" + folder)) {
+            files.push_back(folder + L"\\" + name);
+        }
+    }
+    return files;
+}
+
+bool WriteSparse(const std::wstring& path, int64_t size) {
+    MakeDirs(path.substr(0, path.find_last_of(L'\\')));
+    const unique_hfile file(CreateFileW(ToExtendedPath(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                        CREATE_NEW, 0, nullptr));
+    LARGE_INTEGER end{};
+    end.QuadPart = size;
+    return file && SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) &&
+           SetEndOfFile(file.get());
 }
 
 }  // namespace ksr::test

@@ -27,6 +27,10 @@ void MakeDirs(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
 // Names directly below `dir`, sorted, "." and ".." left out.
 std::vector<std::wstring> ListNames(const std::wstring& dir);
+// The files in the folders of `dir`, each as "<folder>\<file>".
+std::vector<std::wstring> FilesOneLevelDown(const std::wstring& dir);
+// A sparse file of `size` bytes: quick to make, seconds to copy whole.
+bool WriteSparse(const std::wstring& path, int64_t size);
 std::string Utf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& bytes);
 
