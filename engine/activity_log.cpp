@@ -33,12 +33,18 @@ std::wstring ActivityLine(ActivityType type, const std::wstring& subject,
     return FormatActivityLine(type, subject, message, now);
 }
 
+std::wstring ServerLogFile(const std::wstring& storeRoot, const SYSTEMTIME& when) {
+    return storeRoot + L"\\log\\" + Format(L"%04u%02u", when) + L"\\" +
+           Format(L"%04u%02u%02u", when) + L".log";
+}
+
 Status serverlog(const std::vector<std::wstring>& lines, const std::wstring& storeRoot) {
+    // One reading of the clock names both the month's folder and the day's file, so that a run
+    // ending at midnight on a month's last day writes into one month.
     SYSTEMTIME now;
     GetLocalTime(&now);
-    const std::wstring dir = storeRoot + L"\\log\\" + Format(L"%04u%02u", now);
-    GetLocalTime(&now);
-    const std::wstring file = dir + L"\\" + Format(L"%04u%02u%02u", now) + L".log";
+    const std::wstring file = ServerLogFile(storeRoot, now);
+    const std::wstring dir = file.substr(0, file.rfind(L'\\'));
     // Nothing is written through a link below the store root, the day's file included.
     const std::wstring root = ToExtendedPath(storeRoot);
     if (Status plain = CheckNoLinkBelow(root, ToExtendedPath(file)); !plain) return plain;

@@ -19,6 +19,9 @@ std::wstring FormatActivityLine(ActivityType type, const std::wstring& subject,
 std::wstring ActivityLine(ActivityType type, const std::wstring& subject,
                           const std::wstring& message);
 
+// <storeRoot>\log\YYYYMM\YYYYMMDD.log, both parts of the one moment `when`.
+std::wstring ServerLogFile(const std::wstring& storeRoot, const SYSTEMTIME& when);
+
 // Appends the lines, CR LF ended and in the ANSI code page, to
 // <storeRoot>\log\YYYYMM\YYYYMMDD.log; the file is created when missing. Fails with the Win32
 // error and the file's path when it could not be opened or written.

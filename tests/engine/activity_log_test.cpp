@@ -39,6 +39,29 @@ TEST(ActivityLine, HasTheServerLogFormat) {
     EXPECT_EQ(now.substr(0, 24), L"[127.0.0.1] [" + Today(L"%04u-%02u-%02u") + L" ");
 }
 
+TEST(ServerLog, NamesMonthAndDayFromOneMoment) {
+    struct Case {
+        WORD year, month, day, hour, minute, second;
+        const wchar_t* file;
+    };
+    const Case cases[] = {
+        {2026, 12, 31, 23, 59, 59, L"D:\\s\\log\\202612\\20261231.log"},
+        {2027, 1, 1, 0, 0, 0, L"D:\\s\\log\\202701\\20270101.log"},
+        {2026, 2, 28, 23, 59, 59, L"D:\\s\\log\\202602\\20260228.log"},
+        {2026, 3, 1, 0, 0, 0, L"D:\\s\\log\\202603\\20260301.log"},
+    };
+    for (const Case& c : cases) {
+        SYSTEMTIME t{};
+        t.wYear = c.year;
+        t.wMonth = c.month;
+        t.wDay = c.day;
+        t.wHour = c.hour;
+        t.wMinute = c.minute;
+        t.wSecond = c.second;
+        EXPECT_EQ(ServerLogFile(L"D:\\s", t), c.file);
+    }
+}
+
 TEST(ServerLog, CreatesTheMonthDirectoryAndAppendsCrLfLines) {
     ASSERT_EQ(GetACP(), 936u) << "the harness runs Wine with code page 936";
     test::TempDir store;
