@@ -476,6 +476,7 @@ void RowWriter::WriteRowsOneByOne(std::span<PendingFile* const> files, Failures&
         if (!one.status.ok() && IsLockBusy(one.status.error())) {
             for (size_t j = i; j < files.size(); ++j) {
                 failures[j] = Stopped() ? reason::kStopped : reason::kLockBusy;
+                files[j]->decided = true;
             }
             return;
         }
